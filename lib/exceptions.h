@@ -1,0 +1,55 @@
+// Base exception types shared by every layer.
+#pragma once
+
+#include <exception>
+#include <string>
+
+// The base of every error the system raises. Messages are UTF-16 like every
+// other text; what() gives the UTF-8 form for diagnostics.
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::u16string message);
+  const std::u16string& Message() const noexcept { return message_; }
+  const char* what() const noexcept override { return utf8_.c_str(); }
+
+ private:
+  std::u16string message_;
+  std::string utf8_;
+};
+
+// Stream layer errors.
+class EStreamError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EReadError : public EStreamError {  // "Stream read error"
+ public:
+  EReadError();
+  using EStreamError::EStreamError;
+};
+class EWriteError : public EStreamError {  // "Stream write error"
+ public:
+  EWriteError();
+  using EStreamError::EStreamError;
+};
+// "Cannot open file \"%s\". %s"
+class EFOpenError : public EStreamError {
+ public:
+  EFOpenError(const std::u16string& fileName, const std::u16string& systemMessage);
+};
+// "Cannot create file \"%s\". %s"
+class EFCreateError : public EStreamError {
+ public:
+  EFCreateError(const std::u16string& fileName, const std::u16string& systemMessage);
+};
+
+class EInvalidOperation : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A text template that Format cannot process.
+class EFormatError : public Exception {
+ public:
+  using Exception::Exception;
+};

@@ -1,0 +1,45 @@
+// UTF-16 text helpers. Every text of the system is a std::u16string holding
+// UTF-16 code units; conversions happen only at the edges.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+using String = std::u16string;
+using StringView = std::u16string_view;
+
+// UTF-8 <-> UTF-16. Invalid input is replaced by U+FFFD, never rejected.
+String Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(StringView text);
+// Strict variant: false when the bytes are not well-formed UTF-8.
+bool TryUtf8ToUtf16(std::string_view text, String& out);
+
+// ASCII-only helpers (XML names, script keywords).
+char16_t AsciiUpper(char16_t c);
+char16_t AsciiLower(char16_t c);
+bool SameTextAscii(StringView a, StringView b);
+String UpperAscii(StringView text);
+String LowerAscii(StringView text);
+
+// Removes characters with code 32 or less at both ends (or one end).
+String Trim(StringView text);
+String TrimLeft(StringView text);
+String TrimRight(StringView text);
+
+String IntToStr(int64_t value);
+// 32-bit integer with optional sign; "$" or "0x" prefix means hexadecimal.
+bool TryStrToInt(StringView text, int32_t& value);
+int32_t StrToIntDef(StringView text, int32_t def);
+
+bool StartsWith(StringView text, StringView prefix);
+bool EndsWith(StringView text, StringView suffix);
+
+// Path helpers on Windows-style paths (backslash separators).
+String IncludeTrailingBackslash(StringView path);
+String ExcludeTrailingBackslash(StringView path);
+String ExtractFilePath(StringView path);  // up to and including the last '\' or ':'
+String ExtractFileName(StringView path);
+String ExtractFileExt(StringView path);   // including the dot, or empty
+// The drive part: "C:" or "\\server\share"; empty when there is none.
+String ExtractFileDrive(StringView path);

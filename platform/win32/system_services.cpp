@@ -1,0 +1,112 @@
+// The library's operating-system services on the Win32 API.
+#include <windows.h>
+
+#include "lib/system.h"
+#include "platform/platform.h"
+#include "platform/win32/win32_util.h"
+
+namespace {
+
+class TFileHandleStream : public TStream {
+ public:
+  explicit TFileHandleStream(HANDLE h) : h_(h) {}
+  ~TFileHandleStream() override { CloseHandle(h_); }
+  int64_t Read(void* buffer, int64_t count) override {
+    DWORD done = 0;
+    if (count <= 0) return 0;
+    if (count > 0x40000000) count = 0x40000000;
+    if (!ReadFile(h_, buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
+    return done;
+  }
+  int64_t Write(const void* buffer, int64_t count) override {
+    DWORD done = 0;
+    if (count <= 0) return 0;
+    if (count > 0x40000000) count = 0x40000000;
+    if (!WriteFile(h_, buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
+    return done;
+  }
+  int64_t Seek(int64_t offset, SeekOrigin origin) override {
+    LARGE_INTEGER dist, pos;
+    dist.QuadPart = offset;
+    const DWORD method = origin == SeekOrigin::Begin     ? FILE_BEGIN
+                         : origin == SeekOrigin::Current ? FILE_CURRENT
+                                                         : FILE_END;
+    if (!SetFilePointerEx(h_, dist, &pos, method)) return -1;
+    return pos.QuadPart;
+  }
+  void SetSize(int64_t size) override {
+    Seek(size, SeekOrigin::Begin);
+    SetEndOfFile(h_);
+  }
+
+ private:
+  HANDLE h_;
+};
+
+class TWin32SystemServices : public TVelSystemServices {
+ public:
+  int CompareText(StringView a, StringView b) override {
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, win32::W(a), static_cast<int>(a.size()),
+                          win32::W(b), static_cast<int>(b.size())) -
+           CSTR_EQUAL;
+  }
+  int CompareStr(StringView a, StringView b) override {
+    return CompareStringW(LOCALE_USER_DEFAULT, 0, win32::W(a), static_cast<int>(a.size()), win32::W(b),
+                          static_cast<int>(b.size())) -
+           CSTR_EQUAL;
+  }
+  String UpperCase(StringView text) override {
+    String s(text);
+    if (!s.empty())
+      LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_UPPERCASE, win32::W(text), static_cast<int>(text.size()),
+                   win32::W(s), static_cast<int>(s.size()));
+    return s;
+  }
+  String AnsiToUnicode(std::string_view bytes) override {
+    if (bytes.empty()) return {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    String out(static_cast<size_t>(n), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), win32::W(out), n);
+    return out;
+  }
+  std::string UnicodeToAnsi(StringView text) override {
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_ACP, 0, win32::W(text), static_cast<int>(text.size()), nullptr,
+                                      0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, win32::W(text), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+  }
+  std::unique_ptr<TStream> OpenFileRead(const String& path, String& error) override {
+    HANDLE h = CreateFileW(win32::W(win32::LongPath(path)), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      error = win32::SystemErrorText(GetLastError());
+      return nullptr;
+    }
+    return std::make_unique<TFileHandleStream>(h);
+  }
+  std::unique_ptr<TStream> CreateFileWrite(const String& path, String& error) override {
+    HANDLE h = CreateFileW(win32::W(win32::LongPath(path)), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      error = win32::SystemErrorText(GetLastError());
+      return nullptr;
+    }
+    return std::make_unique<TFileHandleStream>(h);
+  }
+  bool ClearFileAttributes(const String& path) override {
+    return SetFileAttributesW(win32::W(win32::LongPath(path)), FILE_ATTRIBUTE_NORMAL) != 0;
+  }
+  String CommandLine() override { return win32::S(GetCommandLineW()); }
+};
+
+TWin32SystemServices g_services;
+
+}  // namespace
+
+namespace platform {
+void Initialize() { SetVelSystem(&g_services); }
+}  // namespace platform
