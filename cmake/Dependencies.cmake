@@ -24,6 +24,7 @@ if(WIN32)
   add_library(mivo::zip STATIC IMPORTED)
   set_target_properties(mivo::zip PROPERTIES IMPORTED_LOCATION ${MIVO_DEPS_PREFIX}/lib/libzip.a
     INTERFACE_INCLUDE_DIRECTORIES ${MIVO_DEPS_PREFIX}/include
+    INTERFACE_COMPILE_DEFINITIONS ZIP_STATIC
     INTERFACE_LINK_LIBRARIES "mivo::z;bcrypt;advapi32")
   add_library(mivo::expat STATIC IMPORTED)
   set_target_properties(mivo::expat PROPERTIES IMPORTED_LOCATION ${MIVO_DEPS_PREFIX}/lib/libexpat.a
@@ -37,8 +38,6 @@ if(WIN32)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(MIVO_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
     add_subdirectory(${MIVO_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL)
-    add_library(GTest::gtest ALIAS gtest)
-    add_library(GTest::gmock ALIAS gmock)
   endif()
 else()
   find_package(LibLZMA REQUIRED)

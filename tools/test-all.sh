@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Every test of the project, from a fresh Debian 12 machine:
+#   1. installs the build and test tools (apt-get) and builds the Windows
+#      dependencies from Debian's source packages;
+#   2. native build (gcc): unit and integration tests;
+#   3. sanitizer build (clang, ASan + UBSan): the same tests, then each fuzz
+#      target for a bounded time;
+#   4. Windows build (MinGW-w64): the same tests as Windows programs under Wine.
+# Set MIVO_FUZZ_SECONDS to change the fuzzing time per target (default 20).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=$(nproc)
+passed=0 failed=0
+
+"$root/tools/setup.sh"
+"$root/tools/build-mingw-deps.sh"
+
+run_ctest() {  # run_ctest PRESET
+  local log=$root/build/ctest-$1.log
+  set +e
+  ctest --preset "$1" -j "$jobs" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -n "$line" ]; then
+    local total fails
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    fails=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
+    passed=$((passed + total - fails))
+    failed=$((failed + fails))
+  fi
+  [ "$rc" -eq 0 ] || failed=$((failed + 1))
+}
+
+for preset in native asan mingw; do
+  echo "=== $preset: configure and build"
+  cmake --preset "$preset" >"$root/build/configure-$preset.log" 2>&1 ||
+    { cat "$root/build/configure-$preset.log"; exit 1; }
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "=== $preset: tests"
+  run_ctest "$preset"
+  if [ "$preset" = asan ]; then
+    echo "=== asan: fuzzing"
+    if "$root/tools/run-fuzzers.sh" "$root/build/asan" "${MIVO_FUZZ_SECONDS:-20}"; then
+      passed=$((passed + 1))
+    else
+      failed=$((failed + 1))
+    fi
+  fi
+done
+
+echo "=== all tests"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
