@@ -34,7 +34,9 @@ String FormatArg::IntegerText() const {
     case TKind::Signed:
       if (signed_ < 0) {
         // Negate in unsigned arithmetic so that INT64_MIN stays defined.
-        return u"-" + UnsignedToText(0 - static_cast<uint64_t>(signed_));
+        String text = UnsignedToText(0 - static_cast<uint64_t>(signed_));
+        text.insert(text.begin(), u'-');
+        return text;
       }
       return UnsignedToText(static_cast<uint64_t>(signed_));
     case TKind::Text:

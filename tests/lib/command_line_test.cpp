@@ -18,8 +18,14 @@ struct ExpectedCommand {
 std::string Describe(const TCommands& commands) {
   std::string out;
   for (const auto& c : commands) {
-    out += "[" + Utf16ToUtf8(c.Name) + ":";
-    for (const auto& v : c.Values) out += " <" + Utf16ToUtf8(v) + ">";
+    out += "[";
+    out += Utf16ToUtf8(c.Name);
+    out += ":";
+    for (const auto& v : c.Values) {
+      out += " <";
+      out += Utf16ToUtf8(v);
+      out += ">";
+    }
     out += "]";
   }
   return out;
@@ -28,8 +34,14 @@ std::string Describe(const TCommands& commands) {
 std::string Describe(const std::vector<ExpectedCommand>& commands) {
   std::string out;
   for (const auto& c : commands) {
-    out += "[" + Utf16ToUtf8(c.name) + ":";
-    for (const auto& v : c.values) out += " <" + Utf16ToUtf8(v) + ">";
+    out += "[";
+    out += Utf16ToUtf8(c.name);
+    out += ":";
+    for (const auto& v : c.values) {
+      out += " <";
+      out += Utf16ToUtf8(v);
+      out += ">";
+    }
     out += "]";
   }
   return out;
