@@ -145,7 +145,7 @@ class TSwitchParser {
       list_.emplace_back();
       current_ = list_.size() - 1;
     }
-    list_[*current_].Values.push_back(std::move(trimmed));
+    list_[*current_].Values.Add(trimmed);
   }
 
   void Flush() {
@@ -198,7 +198,8 @@ class TSwitchParser {
       case TState::SwitchStart:
         if (token.Kind == TTokenKind::Word) {
           Flush();
-          list_.push_back(TCommand{token.Text, {}});
+          list_.emplace_back();
+          list_.back().Name = token.Text;
           current_ = list_.size() - 1;
           state_ = TState::AfterName;
         } else {
@@ -273,9 +274,9 @@ bool TVelCommandLineProcessor::GetSwitchValue(StringView text, StringView name, 
   const TCommands commands = Parse(text);
   for (const TCommand& command : commands) {
     if (!SameTextLocale(command.Name, name)) continue;
-    for (size_t i = 0; i < command.Values.size(); ++i) {
+    for (int i = 0; i < command.Values.Count(); ++i) {
       if (i > 0) value += u';';
-      value += command.Values[i];
+      value += command.Values.Strings(i);
     }
     return true;
   }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "lib/string_list.h"
 #include "lib/strings.h"
 
 // Cuts a text into tokens from left to right. At each position the first rule
@@ -72,13 +73,9 @@ class TVelParser {
 // name.
 class TVelCommandLineProcessor {
  public:
-  using TValues = std::vector<String>;
-
   struct TCommand {
     String Name;  // empty for values that belong to no switch
-    TValues Values;
-
-    bool operator==(const TCommand&) const = default;
+    TVelStringList Values;
   };
 
   // Ordered; the same name may occur more than once.

@@ -21,9 +21,9 @@ std::string Describe(const TCommands& commands) {
     out += "[";
     out += Utf16ToUtf8(c.Name);
     out += ":";
-    for (const auto& v : c.Values) {
+    for (int i = 0; i < c.Values.Count(); ++i) {
       out += " <";
-      out += Utf16ToUtf8(v);
+      out += Utf16ToUtf8(c.Values.Strings(i));
       out += ">";
     }
     out += "]";
@@ -50,7 +50,12 @@ std::string Describe(const std::vector<ExpectedCommand>& commands) {
 bool Same(const TCommands& actual, const std::vector<ExpectedCommand>& expected) {
   if (actual.size() != expected.size()) return false;
   for (size_t i = 0; i < actual.size(); ++i) {
-    if (actual[i].Name != expected[i].name || actual[i].Values != expected[i].values) return false;
+    const auto& values = actual[i].Values;
+    if (actual[i].Name != expected[i].name) return false;
+    if (values.Count() != static_cast<int>(expected[i].values.size())) return false;
+    for (int j = 0; j < values.Count(); ++j) {
+      if (values.Strings(j) != expected[i].values[j]) return false;
+    }
   }
   return true;
 }
