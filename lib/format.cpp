@@ -58,16 +58,16 @@ String Format(StringView templ, std::initializer_list<FormatArg> args) {
     }
     result.append(templ.substr(i, percent - i));
     if (percent + 1 >= templ.size()) RaiseInvalid(templ);  // "%" at the end
-    const char16_t spec = templ[percent + 1];
+    const char16_t kind = templ[percent + 1];
     i = percent + 2;
-    if (spec == u'%') {
+    if (kind == u'%') {
       result.push_back(u'%');
       continue;
     }
-    if (spec != u's' && spec != u'd') RaiseInvalid(templ);
+    if (kind != u's' && kind != u'd') RaiseInvalid(templ);
     if (next == args.end()) RaiseMissing(templ);
     const FormatArg& arg = *next++;
-    if (spec == u's') {
+    if (kind == u's') {
       if (!arg.IsText()) RaiseInvalid(templ);
       result.append(arg.Text());
     } else {
