@@ -298,7 +298,7 @@ void TVelIniFile::Merge(const TVelIniFile& source, bool overwrite) {
       if (!overwrite && to->IndexOfKey(key, keyHash) >= 0) continue;
       // The source's value of the key is that of its first line.
       const int first = from->IndexOfKey(key, keyHash);
-      to->WriteKey(key, StringView(from->Strings(first)).substr(p + 1));
+      to->WriteKey(key, StringView(from->Strings(first < 0 ? i : first)).substr(p + 1));
     }
   }
 }
