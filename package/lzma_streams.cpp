@@ -84,8 +84,8 @@ void EncodeStream(const TLZMAStreams& streams, int level) {
   // The stored dictionary size is the level's; the encoder itself needs no
   // window larger than the data, which keeps small packages cheap to build.
   const uint32_t declared = LevelDictionary(level);
-  const int64_t remaining = std::max<int64_t>(
-      streams.SourceStream->Size() - streams.SourceStream->Position(), 0);
+  const int64_t remaining =
+      std::max<int64_t>(streams.SourceStream->Size() - streams.SourceStream->Position(), 0);
   options.dict_size = static_cast<uint32_t>(
       std::min<int64_t>(declared, std::max<int64_t>(kMinDictionary, remaining)));
   options.ext_flags = 0;  // no end marker
@@ -125,7 +125,9 @@ void EncodeStream(const TLZMAStreams& streams, int level) {
 
 void DecodeStream(const TLZMAStreams& streams, int64_t outputLength) {
   uint8_t properties[5];
-  if (ReadIn(*streams.SourceStream, streams.SourcePreprocessor, properties, sizeof properties) < sizeof properties) return;
+  if (ReadIn(*streams.SourceStream, streams.SourcePreprocessor, properties, sizeof properties) <
+      sizeof properties)
+    return;
   if (properties[0] >= 9 * 5 * 5) RaiseLzmaError(LZMA_OPTIONS_ERROR);
   if (outputLength <= 0) return;
 
@@ -140,8 +142,8 @@ void DecodeStream(const TLZMAStreams& streams, int64_t outputLength) {
   for (int i = 0; i < 4; ++i) dictionary |= uint32_t{properties[1 + i]} << (8 * i);
   // A window larger than the whole output is never used; bounding it keeps a
   // damaged size field from claiming gigabytes.
-  options.dict_size = static_cast<uint32_t>(std::max<int64_t>(
-      kMinDictionary, std::min<int64_t>(dictionary, outputLength)));
+  options.dict_size = static_cast<uint32_t>(
+      std::max<int64_t>(kMinDictionary, std::min<int64_t>(dictionary, outputLength)));
 
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   TLzmaStream strm;
@@ -160,7 +162,8 @@ void DecodeStream(const TLZMAStreams& streams, int64_t outputLength) {
   int64_t remaining = outputLength;
   while (remaining > 0) {
     if (strm->avail_in == 0 && !end_of_input) {
-      const size_t n = ReadIn(*streams.SourceStream, streams.SourcePreprocessor, in.data(), in.size());
+      const size_t n =
+          ReadIn(*streams.SourceStream, streams.SourcePreprocessor, in.data(), in.size());
       if (n == 0) end_of_input = true;
       strm->next_in = in.data();
       strm->avail_in = n;

@@ -166,8 +166,8 @@ TEST(LzmaStreams, AcceptsOtherValidProperties) {
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   Bytes out(data.size() + 1000);
   size_t out_pos = 0;
-  ASSERT_EQ(lzma_raw_buffer_encode(filters, nullptr, data.data(), data.size(), out.data(),
-                                   &out_pos, out.size()),
+  ASSERT_EQ(lzma_raw_buffer_encode(filters, nullptr, data.data(), data.size(), out.data(), &out_pos,
+                                   out.size()),
             LZMA_OK);
   Bytes encoded = {static_cast<uint8_t>((0 * 5 + 2) * 9 + 0), 0x00, 0x00, 0x01, 0x00};
   encoded.insert(encoded.end(), out.begin(), out.begin() + static_cast<ptrdiff_t>(out_pos));
@@ -202,8 +202,8 @@ TEST(LzmaStreams, Failures) {
             }),
             "LZMA Error (9)");
   // Running out of input is not an error here: the output falls short.
-  for (size_t cut : {size_t{0}, size_t{3}, size_t{5}, size_t{6}, encoded.size() / 2,
-                     encoded.size() - 6}) {
+  for (size_t cut :
+       {size_t{0}, size_t{3}, size_t{5}, size_t{6}, encoded.size() / 2, encoded.size() - 6}) {
     const Bytes shorter(encoded.begin(), encoded.begin() + static_cast<ptrdiff_t>(cut));
     Bytes out;
     EXPECT_NO_THROW(out = Decode(shorter, 20000)) << cut;

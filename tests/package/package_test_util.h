@@ -17,7 +17,9 @@ namespace package_test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Bytes ToBytes(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
 
 // Deterministic filler that compresses a little.
 inline Bytes Pattern(size_t size, uint32_t seed = 1) {

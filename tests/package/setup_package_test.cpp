@@ -89,7 +89,8 @@ TEST(SetupPackage, LookupIgnoresCaseAndFirstDuplicateWins) {
                                   {kUninstallIni, ToBytes("[General]")},
                                   {u"A.TXT", ToBytes("second")},
                                   {u"\u0424\u0430\u0439\u043b.txt", ToBytes("cyrillic")}}));
-  for (const char16_t* name : {u"Uninstall.ini", u"UNINSTALL.INI", u"uninstall.ini", u"UnInStAlL.InI"})
+  for (const char16_t* name :
+       {u"Uninstall.ini", u"UNINSTALL.INI", u"uninstall.ini", u"UnInStAlL.InI"})
     EXPECT_EQ(ExtractBytes(*reader, name), ToBytes("[General]")) << Utf16ToUtf8(name);
   EXPECT_EQ(ExtractBytes(*reader, u"a.txt"), ToBytes("first"));
   EXPECT_EQ(ExtractBytes(*reader, u"A.txt"), ToBytes("first"));
@@ -119,7 +120,9 @@ TEST(SetupPackage, RoundTripShapes) {
       {"chunk - 1", {{u"f", Pattern(kMiB - 1)}}, 4},
       {"chunk", {{u"f", Pattern(kMiB)}}, 4},
       {"chunk + 1", {{u"f", Pattern(kMiB + 1)}}, 4},
-      {"around chunks", {{u"f1", Pattern(kMiB - 1, 2)}, {u"f2", Pattern(2, 3)}, {u"f3", Pattern(3 * kMiB + 7, 4)}}, 1},
+      {"around chunks",
+       {{u"f1", Pattern(kMiB - 1, 2)}, {u"f2", Pattern(2, 3)}, {u"f3", Pattern(3 * kMiB + 7, 4)}},
+       1},
       {"non-ASCII names",
        {{u"Liesmich \u00e4\u00f6\u00fc\u00df.txt", ToBytes("de")},
         {u"\u65e5\u672c\u8a9e\\\u30d5\u30a1\u30a4\u30eb", ToBytes("ja")},
@@ -290,30 +293,37 @@ TEST(SetupPackageFailures, TableOutsideThePayload) {
       {"payload shorter than the table size field", {1, 2}, Failure::ReadError},
       {"empty payload", {}, Failure::ReadError},
       {"table size negative", TPayloadWriter().Data(data).I32(0).Finish(-1), Failure::ReadError},
-      {"table size beyond the payload", TPayloadWriter().Data(data).I32(0).Finish(15), Failure::ReadError},
+      {"table size beyond the payload", TPayloadWriter().Data(data).I32(0).Finish(15),
+       Failure::ReadError},
       {"table size too big by one", TPayloadWriter().I32(0).Finish(5), Failure::ReadError},
-      {"count beyond the payload", TPayloadWriter().Data(data).I32(0x7FFFFFFF).Finish(), Failure::ReadError},
+      {"count beyond the payload", TPayloadWriter().Data(data).I32(0x7FFFFFFF).Finish(),
+       Failure::ReadError},
       {"count of one, no entry", TPayloadWriter().I32(1).Finish(), Failure::ReadError},
       {"name runs past the end",
        TPayloadWriter().Data(data).I32(1).I16(60000).I64(0).I64(0).Finish(), Failure::ReadError},
-      {"negative offset",
-       TPayloadWriter().Data(data).I32(1).Name(u"f").I64(-1).I64(1).Finish(), Failure::ReadError},
-      {"negative size",
-       TPayloadWriter().Data(data).I32(1).Name(u"f").I64(0).I64(-5).Finish(), Failure::ReadError},
+      {"negative offset", TPayloadWriter().Data(data).I32(1).Name(u"f").I64(-1).I64(1).Finish(),
+       Failure::ReadError},
+      {"negative size", TPayloadWriter().Data(data).I32(1).Name(u"f").I64(0).I64(-5).Finish(),
+       Failure::ReadError},
       {"size beyond the payload",
        TPayloadWriter().Data(data).I32(1).Name(u"f").I64(5).I64(1000).Finish(), Failure::ReadError},
       {"offset beyond the payload",
-       TPayloadWriter().Data(data).I32(1).Name(u"f").I64(1 << 20).I64(0).Finish(), Failure::ReadError},
+       TPayloadWriter().Data(data).I32(1).Name(u"f").I64(1 << 20).I64(0).Finish(),
+       Failure::ReadError},
       {"offset plus size overflows",
-       TPayloadWriter().Data(data).I32(1).Name(u"f").I64(8).I64(INT64_MAX).Finish(), Failure::ReadError},
-      {"negative count is an empty table", TPayloadWriter().Data(data).I32(-3).Finish(), Failure::None},
-      {"zero table size reads the count from the size field", TPayloadWriter().Finish(0), Failure::None},
+       TPayloadWriter().Data(data).I32(1).Name(u"f").I64(8).I64(INT64_MAX).Finish(),
+       Failure::ReadError},
+      {"negative count is an empty table", TPayloadWriter().Data(data).I32(-3).Finish(),
+       Failure::None},
+      {"zero table size reads the count from the size field", TPayloadWriter().Finish(0),
+       Failure::None},
       {"entry within the payload",
        TPayloadWriter().Data(data).I32(1).Name(u"f").I64(2).I64(8).Finish(), Failure::None},
   };
   for (const auto& c : cases) {
     std::string message;
-    EXPECT_EQ(ReadFailure(WrapPayload(c.payload), &message), c.expected) << c.what << ": " << message;
+    EXPECT_EQ(ReadFailure(WrapPayload(c.payload), &message), c.expected)
+        << c.what << ": " << message;
     if (c.expected == Failure::ReadError) {
       EXPECT_EQ(message, "Stream read error") << c.what;
     }
