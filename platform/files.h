@@ -1,0 +1,82 @@
+// Files and folders. Paths are Windows paths (drive letter, backslashes) on
+// both backends; the Win32 backend adds the long-path prefix to paths of 260
+// characters or more. Failures return false (or an invalid value) and set
+// LastError() to the Win32 error code.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "lib/stream.h"
+#include "lib/strings.h"
+
+namespace platform {
+
+constexpr uint32_t kFileAttributeReadOnly = 0x01;
+constexpr uint32_t kFileAttributeHidden = 0x02;
+constexpr uint32_t kFileAttributeSystem = 0x04;
+constexpr uint32_t kFileAttributeDirectory = 0x10;
+constexpr uint32_t kFileAttributeArchive = 0x20;
+constexpr uint32_t kFileAttributeNormal = 0x80;
+constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+
+// GetFileAttributesW / SetFileAttributesW (0 means "normal").
+uint32_t GetAttributes(const String& path);
+bool SetAttributes(const String& path, uint32_t attributes);
+bool FileExists(const String& path);       // exists and is not a folder
+bool DirectoryExists(const String& path);  // exists and is a folder
+
+bool CreateFolder(const String& path);  // one level (CreateDirectoryW)
+bool RemoveFolder(const String& path);  // must be empty (RemoveDirectoryW)
+bool RemoveFile(const String& path);    // DeleteFileW: read-only files fail with 5
+// CopyFileW: an existing target is replaced unless failIfExists; a read-only
+// target fails with 5.
+bool CopyFileTo(const String& source, const String& target, bool failIfExists);
+bool MoveFileTo(const String& source, const String& target);  // MoveFileW
+
+constexpr uint32_t kMoveFileReplaceExisting = 0x1;
+constexpr uint32_t kMoveFileCopyAllowed = 0x2;
+constexpr uint32_t kMoveFileDelayUntilReboot = 0x4;
+// MoveFileExW. With kMoveFileDelayUntilReboot the move (or, with an empty
+// target, the deletion) is recorded in the registry value
+// PendingFileRenameOperations and happens at the next restart.
+bool MoveFileWithOptions(const String& source, const String& target, uint32_t flags);
+
+// GetTempFileNameW: folder + prefix (first 3 characters) + hex number + ".tmp".
+// With unique 0 a free name is chosen and the file is created.
+bool MakeTempFileName(const String& folder, const String& prefix, uint32_t unique, String& path);
+
+struct TFolderEntry {
+  String name;
+  uint32_t attributes = 0;
+  uint64_t size = 0;
+};
+// The entries of a folder in the order the file system lists them ("." and
+// ".." left out). False when the folder cannot be listed.
+bool ListFolder(const String& folder, std::vector<TFolderEntry>& entries);
+
+constexpr uint32_t kGenericRead = 0x80000000;
+constexpr uint32_t kGenericWrite = 0x40000000;
+constexpr uint32_t kFileShareRead = 0x1;
+constexpr uint32_t kFileShareWrite = 0x2;
+constexpr uint32_t kFileShareDelete = 0x4;
+constexpr uint32_t kCreateNew = 1;
+constexpr uint32_t kCreateAlways = 2;
+constexpr uint32_t kOpenExisting = 3;
+constexpr uint32_t kOpenAlways = 4;
+constexpr uint32_t kTruncateExisting = 5;
+// CreateFileW with explicit access, sharing and disposition. Null on failure;
+// a file held open without the needed sharing fails with 32.
+std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uint32_t share,
+                                        uint32_t disposition);
+
+String CurrentFolder();  // without trailing backslash, except for a root
+bool SetCurrentFolder(const String& path);
+// GetFullPathNameW: absolute, "." and ".." resolved; does not touch the disk.
+String FullPathName(const String& path);
+// GetLongPathNameW: the path with every short (8.3) name expanded; false
+// when the path does not exist.
+bool LongPathName(const String& path, String& longPath);
+
+}  // namespace platform

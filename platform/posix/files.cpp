@@ -1,0 +1,440 @@
+// Files on the stand-in: Windows paths on mapped drives, the read-only
+// attribute as the owner's write permission, the other attributes and the
+// sharing of open files kept in this process.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "lib/exceptions.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/posix/internal.h"
+
+namespace platform {
+namespace {
+
+using namespace posix_internal;
+
+constexpr uint32_t kStoredAttributes =
+    kFileAttributeHidden | kFileAttributeSystem | kFileAttributeArchive;
+constexpr uint32_t kAttributesSet = 0x80000000;  // marks an entry set by SetAttributes
+
+struct TOpenFile {
+  uint64_t id;
+  uint32_t access;
+  uint32_t share;
+};
+
+struct TFileTables {
+  std::mutex mutex;
+  std::map<std::string, uint32_t> attributes;            // host path -> stored bits
+  std::map<std::string, std::vector<TOpenFile>> opened;  // host path -> open handles
+  uint64_t next_id = 1;
+  uint32_t temp_counter = 0;
+};
+
+TFileTables& Tables() {
+  static TFileTables* tables = new TFileTables();
+  return *tables;
+}
+
+bool Fail(uint32_t code) {
+  SetLastErrorCode(code);
+  return false;
+}
+
+bool FailErrno(const TResolved& r) {
+  return Fail(ErrnoToWin32(errno, r.parentExists));
+}
+
+// Windows' sharing rule between an open handle and a new request.
+bool Compatible(const TOpenFile& open, uint32_t access, uint32_t share) {
+  const bool newRead = access & kGenericRead, newWrite = access & kGenericWrite;
+  const bool oldRead = open.access & kGenericRead, oldWrite = open.access & kGenericWrite;
+  if (newRead && !(open.share & kFileShareRead)) return false;
+  if (newWrite && !(open.share & kFileShareWrite)) return false;
+  if (oldRead && !(share & kFileShareRead)) return false;
+  if (oldWrite && !(share & kFileShareWrite)) return false;
+  return true;
+}
+
+// False with 32 when a handle of this file does not share deletion.
+bool DeletionShared(const std::string& host) {
+  std::lock_guard lock(Tables().mutex);
+  auto it = Tables().opened.find(host);
+  if (it == Tables().opened.end()) return true;
+  for (const auto& o : it->second)
+    if (!(o.share & kFileShareDelete)) return Fail(kErrorSharingViolation);
+  return true;
+}
+
+uint32_t AttributesOf(const std::string& host, const struct stat& st) {
+  uint32_t a = 0;
+  if (S_ISDIR(st.st_mode)) a |= kFileAttributeDirectory;
+  if (!(st.st_mode & S_IWUSR)) a |= kFileAttributeReadOnly;
+  std::lock_guard lock(Tables().mutex);
+  auto it = Tables().attributes.find(host);
+  if (it != Tables().attributes.end())
+    a |= it->second & kStoredAttributes;
+  else if (!S_ISDIR(st.st_mode))
+    a |= kFileAttributeArchive;
+  return a ? a : kFileAttributeNormal;
+}
+
+void ForgetAttributes(const std::string& host) {
+  std::lock_guard lock(Tables().mutex);
+  Tables().attributes.erase(host);
+}
+
+void MoveAttributes(const std::string& from, const std::string& to) {
+  std::lock_guard lock(Tables().mutex);
+  auto& t = Tables().attributes;
+  t.erase(to);
+  auto it = t.find(from);
+  if (it == t.end()) return;
+  t[to] = it->second;
+  t.erase(it);
+}
+
+class TSharedFileStream : public TStream {
+ public:
+  TSharedFileStream(int fd, std::string host, uint64_t id, uint32_t access)
+      : fd_(fd), host_(std::move(host)), id_(id), access_(access) {}
+  ~TSharedFileStream() override {
+    close(fd_);
+    std::lock_guard lock(Tables().mutex);
+    auto it = Tables().opened.find(host_);
+    if (it == Tables().opened.end()) return;
+    auto& v = it->second;
+    for (size_t i = 0; i < v.size(); ++i)
+      if (v[i].id == id_) {
+        v.erase(v.begin() + static_cast<ptrdiff_t>(i));
+        break;
+      }
+    if (v.empty()) Tables().opened.erase(it);
+  }
+  int64_t Read(void* buffer, int64_t count) override {
+    if (count <= 0 || !(access_ & kGenericRead)) return 0;
+    int64_t done = 0;
+    while (done < count) {
+      const ssize_t n =
+          read(fd_, static_cast<char*>(buffer) + done, static_cast<size_t>(count - done));
+      if (n <= 0) break;
+      done += n;
+    }
+    return done;
+  }
+  int64_t Write(const void* buffer, int64_t count) override {
+    if (count <= 0 || !(access_ & kGenericWrite)) return 0;
+    int64_t done = 0;
+    while (done < count) {
+      const ssize_t n =
+          write(fd_, static_cast<const char*>(buffer) + done, static_cast<size_t>(count - done));
+      if (n <= 0) break;
+      done += n;
+    }
+    return done;
+  }
+  int64_t Seek(int64_t offset, SeekOrigin origin) override {
+    const int whence = origin == SeekOrigin::Begin     ? SEEK_SET
+                       : origin == SeekOrigin::Current ? SEEK_CUR
+                                                       : SEEK_END;
+    return lseek(fd_, offset, whence);
+  }
+  void SetSize(int64_t size) override {
+    if (ftruncate(fd_, size) != 0) throw EWriteError();
+  }
+
+ private:
+  int fd_;
+  std::string host_;
+  uint64_t id_;
+  uint32_t access_;
+};
+
+bool CopyHostFile(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+  return !ec;
+}
+
+}  // namespace
+
+uint32_t GetAttributes(const String& path) {
+  TResolved r;
+  if (!Resolve(path, r)) return kInvalidFileAttributes;
+  struct stat st;
+  if (stat(r.host.c_str(), &st) != 0) {
+    FailErrno(r);
+    return kInvalidFileAttributes;
+  }
+  return AttributesOf(r.host, st);
+}
+
+bool SetAttributes(const String& path, uint32_t attributes) {
+  TResolved r;
+  if (!Resolve(path, r)) return false;
+  struct stat st;
+  if (stat(r.host.c_str(), &st) != 0) return FailErrno(r);
+  const mode_t mode =
+      (attributes & kFileAttributeReadOnly) ? (st.st_mode & ~0222) : (st.st_mode | 0200);
+  if (chmod(r.host.c_str(), mode & 07777) != 0) return FailErrno(r);
+  std::lock_guard lock(Tables().mutex);
+  Tables().attributes[r.host] = (attributes & kStoredAttributes) | kAttributesSet;
+  return true;
+}
+
+bool FileExists(const String& path) {
+  const uint32_t a = GetAttributes(path);
+  return a != kInvalidFileAttributes && !(a & kFileAttributeDirectory);
+}
+
+bool DirectoryExists(const String& path) {
+  const uint32_t a = GetAttributes(path);
+  return a != kInvalidFileAttributes && (a & kFileAttributeDirectory);
+}
+
+bool CreateFolder(const String& path) {
+  TResolved r;
+  if (!Resolve(path, r)) return false;
+  if (mkdir(r.host.c_str(), 0777) != 0) return FailErrno(r);
+  return true;
+}
+
+bool RemoveFolder(const String& path) {
+  TResolved r;
+  if (!Resolve(path, r)) return false;
+  struct stat st;
+  if (stat(r.host.c_str(), &st) != 0) return FailErrno(r);
+  if (!S_ISDIR(st.st_mode)) return Fail(kErrorDirectory);
+  if (!(st.st_mode & S_IWUSR)) return Fail(kErrorAccessDenied);
+  if (rmdir(r.host.c_str()) != 0) return FailErrno(r);
+  ForgetAttributes(r.host);
+  return true;
+}
+
+bool RemoveFile(const String& path) {
+  TResolved r;
+  if (!Resolve(path, r)) return false;
+  struct stat st;
+  if (lstat(r.host.c_str(), &st) != 0) return FailErrno(r);
+  if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
+  if (!(st.st_mode & S_IWUSR)) return Fail(kErrorAccessDenied);
+  if (!DeletionShared(r.host)) return false;
+  if (unlink(r.host.c_str()) != 0) return FailErrno(r);
+  ForgetAttributes(r.host);
+  return true;
+}
+
+bool CopyFileTo(const String& source, const String& target, bool failIfExists) {
+  // The source is read with read sharing, the target written without sharing.
+  auto in = OpenFileShared(source, kGenericRead, kFileShareRead | kFileShareDelete, kOpenExisting);
+  if (!in) return false;
+  TResolved rs, rt;
+  if (!Resolve(source, rs) || !Resolve(target, rt)) return false;
+  struct stat st;
+  if (stat(rs.host.c_str(), &st) != 0) return FailErrno(rs);
+  const uint32_t sourceAttributes = AttributesOf(rs.host, st);
+  struct stat tst;
+  if (stat(rt.host.c_str(), &tst) == 0) {
+    if (failIfExists) return Fail(kErrorFileExists);
+    if (S_ISDIR(tst.st_mode) || !(tst.st_mode & S_IWUSR)) return Fail(kErrorAccessDenied);
+    if (AttributesOf(rt.host, tst) & (kFileAttributeHidden | kFileAttributeSystem))
+      return Fail(kErrorAccessDenied);
+  }
+  auto out = OpenFileShared(target, kGenericWrite, 0, kCreateAlways);
+  if (!out) return false;
+  try {
+    out->CopyFrom(*in, 0);
+  } catch (const std::exception&) {
+    return Fail(kErrorAccessDenied);
+  }
+  out.reset();
+  // The copy takes the source's attributes (read-only included), with "archive".
+  SetAttributes(target, sourceAttributes | kFileAttributeArchive);
+  SetLastErrorCode(kErrorSuccess);
+  return true;
+}
+
+bool MoveFileWithOptions(const String& source, const String& target, uint32_t flags) {
+  if (flags & kMoveFileDelayUntilReboot) {
+    uint32_t error = 0;
+    const String from = Normalize(source, error);
+    if (error) return Fail(error);
+    String to;
+    if (!target.empty()) {
+      to = Normalize(target, error);
+      if (error) return Fail(error);
+    }
+    RecordPendingRename(from, to, (flags & kMoveFileReplaceExisting) != 0);
+    return true;
+  }
+  TResolved rs, rt;
+  if (!Resolve(source, rs) || !Resolve(target, rt)) return false;
+  struct stat st;
+  if (lstat(rs.host.c_str(), &st) != 0) return FailErrno(rs);
+  if (!DeletionShared(rs.host)) return false;
+  struct stat tst;
+  const bool sameFile = SameName(rs.windows, rt.windows);
+  if (!sameFile && lstat(rt.host.c_str(), &tst) == 0) {
+    if (!(flags & kMoveFileReplaceExisting) || S_ISDIR(tst.st_mode))
+      return Fail(kErrorAlreadyExists);
+    if (!(tst.st_mode & S_IWUSR)) return Fail(kErrorAccessDenied);
+    if (!DeletionShared(rt.host)) return false;
+  }
+  if (rename(rs.host.c_str(), rt.host.c_str()) != 0) {
+    if (errno != EXDEV) return FailErrno(rt);
+    if (!(flags & kMoveFileCopyAllowed) || S_ISDIR(st.st_mode)) return Fail(kErrorNotSameDevice);
+    if (!CopyHostFile(rs.host, rt.host)) return Fail(kErrorAccessDenied);
+    unlink(rs.host.c_str());
+  }
+  MoveAttributes(rs.host, rt.host);
+  return true;
+}
+
+bool MoveFileTo(const String& source, const String& target) {
+  return MoveFileWithOptions(source, target, kMoveFileCopyAllowed);
+}
+
+bool MakeTempFileName(const String& folder, const String& prefix, uint32_t unique, String& path) {
+  const String base = IncludeTrailingBackslash(folder) + prefix.substr(0, 3);
+  auto name = [&](uint32_t n) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%X", n & 0xFFFF);
+    return base + Utf8ToUtf16(buf) + u".tmp";
+  };
+  if (unique != 0) {
+    path = name(unique);
+    return true;
+  }
+  uint32_t start;
+  {
+    std::lock_guard lock(Tables().mutex);
+    start = (TickCount() + ++Tables().temp_counter * 7919) & 0xFFFF;
+  }
+  for (uint32_t i = 0; i < 0x10000; ++i) {
+    const uint32_t n = ((start + i) & 0xFFFF) ? (start + i) & 0xFFFF : 1;
+    const String candidate = name(n);
+    if (OpenFileShared(candidate, kGenericWrite, 0, kCreateNew)) {
+      path = candidate;
+      return true;
+    }
+    if (LastError() != kErrorFileExists && LastError() != kErrorAlreadyExists) return false;
+  }
+  return Fail(kErrorFileExists);
+}
+
+bool ListFolder(const String& folder, std::vector<TFolderEntry>& entries) {
+  entries.clear();
+  TResolved r;
+  if (!Resolve(folder, r)) return false;
+  DIR* dir = opendir(r.host.c_str());
+  if (!dir) {
+    if (errno == ENOTDIR) return Fail(kErrorDirectory);
+    return FailErrno(r);
+  }
+  while (dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string host = r.host + "/" + name;
+    struct stat st;
+    if (stat(host.c_str(), &st) != 0) continue;
+    TFolderEntry entry;
+    entry.name = Utf8ToUtf16(name);
+    entry.attributes = AttributesOf(host, st);
+    entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    entries.push_back(std::move(entry));
+  }
+  closedir(dir);
+  return true;
+}
+
+std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uint32_t share,
+                                        uint32_t disposition) {
+  TResolved r;
+  if (!Resolve(path, r)) return nullptr;
+  if (disposition < kCreateNew || disposition > kTruncateExisting) {
+    Fail(kErrorInvalidParameter);
+    return nullptr;
+  }
+  struct stat st;
+  const bool exists = stat(r.host.c_str(), &st) == 0;
+  if (exists) {
+    if (S_ISDIR(st.st_mode)) {
+      Fail(kErrorAccessDenied);
+      return nullptr;
+    }
+    if (disposition == kCreateNew) {
+      Fail(kErrorFileExists);
+      return nullptr;
+    }
+    const bool writes = (access & kGenericWrite) || disposition == kCreateAlways ||
+                        disposition == kTruncateExisting;
+    if (writes && !(st.st_mode & S_IWUSR)) {
+      Fail(kErrorAccessDenied);
+      return nullptr;
+    }
+  } else {
+    if (!r.parentExists) {
+      Fail(kErrorPathNotFound);
+      return nullptr;
+    }
+    if (disposition == kOpenExisting || disposition == kTruncateExisting) {
+      Fail(kErrorFileNotFound);
+      return nullptr;
+    }
+  }
+  std::lock_guard lock(Tables().mutex);
+  auto& opened = Tables().opened[r.host];
+  for (const auto& o : opened)
+    if (!Compatible(o, access, share)) {
+      if (opened.empty()) Tables().opened.erase(r.host);
+      Fail(kErrorSharingViolation);
+      return nullptr;
+    }
+  int flags = O_CLOEXEC;
+  if ((access & kGenericRead) && (access & kGenericWrite))
+    flags |= O_RDWR;
+  else if (access & kGenericWrite)
+    flags |= O_WRONLY;
+  else
+    flags |= O_RDONLY;
+  if (disposition == kCreateNew) flags |= O_CREAT | O_EXCL;
+  if (disposition == kCreateAlways) flags |= O_CREAT | O_TRUNC;
+  if (disposition == kOpenAlways) flags |= O_CREAT;
+  if (disposition == kTruncateExisting) flags |= O_TRUNC;
+  if ((flags & O_TRUNC) && !(flags & (O_WRONLY | O_RDWR))) flags = (flags & ~O_RDONLY) | O_RDWR;
+  const int fd = open(r.host.c_str(), flags, 0666);
+  if (fd < 0) {
+    const int err = errno;
+    if (opened.empty()) Tables().opened.erase(r.host);
+    Fail(err == EEXIST ? kErrorFileExists : ErrnoToWin32(err, r.parentExists));
+    return nullptr;
+  }
+  if (!exists || disposition == kCreateAlways) Tables().attributes.erase(r.host);
+  const uint64_t id = Tables().next_id++;
+  opened.push_back({id, access, share});
+  SetLastErrorCode(exists && (disposition == kCreateAlways || disposition == kOpenAlways)
+                       ? kErrorAlreadyExists
+                       : kErrorSuccess);
+  return std::make_unique<TSharedFileStream>(fd, r.host, id, access);
+}
+
+namespace posix_internal {
+void ResetFiles() {
+  std::lock_guard lock(Tables().mutex);
+  Tables().attributes.clear();
+  // Handles of streams still alive stay registered until those streams close.
+}
+}  // namespace posix_internal
+
+}  // namespace platform

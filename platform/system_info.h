@@ -1,0 +1,54 @@
+// Facts about the running program, the user and the system.
+#pragma once
+
+#include <cstdint>
+
+#include "lib/strings.h"
+
+namespace platform {
+
+// Folder ids of SHGetSpecialFolderPathW (the CSIDL values).
+constexpr int kCsidlPrograms = 2;
+constexpr int kCsidlDesktopDirectory = 16;
+constexpr int kCsidlCommonPrograms = 23;
+constexpr int kCsidlCommonDesktopDirectory = 25;
+constexpr int kCsidlAppData = 26;
+constexpr int kCsidlLocalAppData = 28;
+constexpr int kCsidlCommonAppData = 35;
+constexpr int kCsidlWindows = 36;
+constexpr int kCsidlSystem = 37;
+constexpr int kCsidlProgramFiles = 38;
+constexpr int kCsidlProfile = 40;
+constexpr int kCsidlProgramFilesX86 = 42;
+
+struct TWindowsVersion {
+  uint32_t major = 0;
+  uint32_t minor = 0;
+  uint32_t build = 0;
+};
+
+// Full path of the running program (GetModuleFileNameW of the executable).
+String ModuleFileName();
+// The temporary folder with a trailing backslash (GetTempPathW); empty on failure.
+String TempFolder();
+// A special folder by CSIDL, without creating it and without a trailing
+// backslash. False when the system has no such folder.
+bool SpecialFolder(int csidl, String& path);
+// The user's default user-interface language (GetUserDefaultUILanguage).
+uint16_t UserDefaultUILanguage();
+// True when the process runs with administrator rights (IsUserAnAdmin).
+bool IsAdmin();
+// The version of the running Windows as the system reports it.
+TWindowsVersion WindowsVersion();
+// True under Wine (ntdll exports "wine_get_version").
+bool RunningUnderWine();
+// An environment variable of this process; false when it is not set.
+bool EnvironmentVariable(const String& name, String& value);
+// Replaces every %NAME% of a set variable (ExpandEnvironmentStringsW); names
+// that are not set stay as written.
+String ExpandEnvironment(const String& text);
+// The calling thread's error mode (SetThreadErrorMode); returns the previous.
+constexpr uint32_t kSemFailCriticalErrors = 1;
+uint32_t SetThreadErrorModeTo(uint32_t mode);
+
+}  // namespace platform

@@ -1,0 +1,181 @@
+// Files on the Win32 API; every path passes the long-path rule.
+#include <windows.h>
+
+#include "lib/exceptions.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/win32/win32_util.h"
+
+namespace platform {
+namespace {
+
+using win32::LongPath;
+using win32::W;
+
+class THandleStream : public TStream {
+ public:
+  explicit THandleStream(HANDLE h) : h_(h) {}
+  ~THandleStream() override { CloseHandle(h_); }
+  int64_t Read(void* buffer, int64_t count) override {
+    int64_t done = 0;
+    while (done < count) {
+      DWORD n = 0;
+      const DWORD chunk = count - done > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count - done);
+      if (!ReadFile(h_, static_cast<char*>(buffer) + done, chunk, &n, nullptr) || n == 0) break;
+      done += n;
+    }
+    return done;
+  }
+  int64_t Write(const void* buffer, int64_t count) override {
+    int64_t done = 0;
+    while (done < count) {
+      DWORD n = 0;
+      const DWORD chunk = count - done > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count - done);
+      if (!WriteFile(h_, static_cast<const char*>(buffer) + done, chunk, &n, nullptr) || n == 0)
+        break;
+      done += n;
+    }
+    return done;
+  }
+  int64_t Seek(int64_t offset, SeekOrigin origin) override {
+    LARGE_INTEGER dist, pos;
+    dist.QuadPart = offset;
+    const DWORD method = origin == SeekOrigin::Begin     ? FILE_BEGIN
+                         : origin == SeekOrigin::Current ? FILE_CURRENT
+                                                         : FILE_END;
+    if (!SetFilePointerEx(h_, dist, &pos, method)) return -1;
+    return pos.QuadPart;
+  }
+  void SetSize(int64_t size) override {
+    const int64_t pos = Position();
+    if (Seek(size, SeekOrigin::Begin) < 0 || !SetEndOfFile(h_)) throw EWriteError();
+    Seek(pos < size ? pos : size, SeekOrigin::Begin);
+  }
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace
+
+uint32_t GetAttributes(const String& path) {
+  return GetFileAttributesW(W(LongPath(path)));
+}
+
+bool SetAttributes(const String& path, uint32_t attributes) {
+  return SetFileAttributesW(W(LongPath(path)), attributes) != 0;
+}
+
+bool FileExists(const String& path) {
+  const DWORD a = GetFileAttributesW(W(LongPath(path)));
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const String& path) {
+  const DWORD a = GetFileAttributesW(W(LongPath(path)));
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateFolder(const String& path) {
+  return CreateDirectoryW(W(LongPath(path)), nullptr) != 0;
+}
+bool RemoveFolder(const String& path) {
+  return RemoveDirectoryW(W(LongPath(path))) != 0;
+}
+bool RemoveFile(const String& path) {
+  return DeleteFileW(W(LongPath(path))) != 0;
+}
+
+bool CopyFileTo(const String& source, const String& target, bool failIfExists) {
+  return CopyFileW(W(LongPath(source)), W(LongPath(target)), failIfExists) != 0;
+}
+
+bool MoveFileTo(const String& source, const String& target) {
+  return MoveFileW(W(LongPath(source)), W(LongPath(target))) != 0;
+}
+
+bool MoveFileWithOptions(const String& source, const String& target, uint32_t flags) {
+  // Moves at restart take the paths as given: the system records them itself.
+  const bool delayed = flags & MOVEFILE_DELAY_UNTIL_REBOOT;
+  const String from = delayed ? source : LongPath(source);
+  const String to = delayed ? target : LongPath(target);
+  return MoveFileExW(W(from), to.empty() ? nullptr : W(to), flags) != 0;
+}
+
+bool MakeTempFileName(const String& folder, const String& prefix, uint32_t unique, String& path) {
+  wchar_t buffer[MAX_PATH + 1];
+  if (!GetTempFileNameW(W(folder), W(prefix), unique, buffer)) return false;
+  path = win32::S(buffer);
+  return true;
+}
+
+bool ListFolder(const String& folder, std::vector<TFolderEntry>& entries) {
+  entries.clear();
+  const String pattern = LongPath(IncludeTrailingBackslash(folder) + u"*");
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW(W(pattern), &data);
+  if (h == INVALID_HANDLE_VALUE) {
+    // An empty folder still has "." and ".."; a missing one fails.
+    return false;
+  }
+  do {
+    const String name = win32::S(data.cFileName);
+    if (name == u"." || name == u"..") continue;
+    TFolderEntry e;
+    e.name = name;
+    e.attributes = data.dwFileAttributes;
+    e.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    entries.push_back(std::move(e));
+  } while (FindNextFileW(h, &data));
+  const DWORD error = ::GetLastError();
+  FindClose(h);
+  if (error != ERROR_NO_MORE_FILES) {
+    ::SetLastError(error);
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uint32_t share,
+                                        uint32_t disposition) {
+  HANDLE h = CreateFileW(W(LongPath(path)), access, share, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<THandleStream>(h);
+}
+
+String CurrentFolder() {
+  const DWORD n = GetCurrentDirectoryW(0, nullptr);
+  if (n == 0) return {};
+  String s(n, u'\0');
+  const DWORD m = GetCurrentDirectoryW(n, W(s));
+  s.resize(m < n ? m : 0);
+  return s;
+}
+
+bool SetCurrentFolder(const String& path) {
+  return SetCurrentDirectoryW(W(path)) != 0;
+}
+
+String FullPathName(const String& path) {
+  const DWORD n = GetFullPathNameW(W(path), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  String s(n, u'\0');
+  const DWORD m = GetFullPathNameW(W(path), n, W(s), nullptr);
+  if (m == 0 || m >= n) return path;
+  s.resize(m);
+  return s;
+}
+
+bool LongPathName(const String& path, String& longPath) {
+  const DWORD n = GetLongPathNameW(W(path), nullptr, 0);
+  if (n == 0) return false;
+  String s(n, u'\0');
+  const DWORD m = GetLongPathNameW(W(path), W(s), n);
+  if (m == 0 || m >= n) return false;
+  s.resize(m);
+  longPath = s;
+  return true;
+}
+
+}  // namespace platform
