@@ -1,6 +1,7 @@
 // MD5 through CryptoAPI.
-#include <wincrypt.h>
 #include <windows.h>
+
+#include <wincrypt.h>
 
 #include "lib/exceptions.h"
 #include "platform/crypto.h"

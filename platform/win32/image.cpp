@@ -1,8 +1,10 @@
 // PNG decoding through GDI+.
-#include <gdiplus.h>
+#include <windows.h>
+
 #include <objidl.h>
 #include <shlwapi.h>
-#include <windows.h>
+
+#include <gdiplus.h>
 
 #include <cstring>
 #include <mutex>

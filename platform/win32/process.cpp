@@ -1,9 +1,10 @@
 // Processes, the shell and libraries on the Win32 API.
+#include <windows.h>
+
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
-#include <windows.h>
 
 #include "platform/errors.h"
 #include "platform/process.h"

@@ -1,6 +1,7 @@
 // System facts, resources and error codes on the Win32 API.
-#include <shlobj.h>
 #include <windows.h>
+
+#include <shlobj.h>
 
 #include <vector>
 
