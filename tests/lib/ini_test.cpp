@@ -389,6 +389,39 @@ TEST_F(IniFiles, SaveToFileReplacesReadOnlyAndReportsFailure) {
   EXPECT_TRUE(ini.Modified());
 }
 
+// Stands in for a file system where a read-only file cannot be replaced
+// (the test may run as a user whom permissions do not stop).
+class TReadOnlyFileServices : public TVelSystemServices {
+ public:
+  bool ClearFileAttributes(const String& path) override {
+    readOnly_ = false;
+    return inner_.ClearFileAttributes(path);
+  }
+  std::unique_ptr<TStream> CreateFileWrite(const String& path, String& error) override {
+    if (readOnly_) {
+      error = u"Access is denied.";
+      return nullptr;
+    }
+    return inner_.CreateFileWrite(path, error);
+  }
+
+ private:
+  TVelSystemServices& inner_ = VelSystem();
+  bool readOnly_ = true;
+};
+
+TEST_F(IniFiles, SaveToFileClearsAttributesFirst) {
+  TVelSystemServices& previous = VelSystem();
+  TReadOnlyFileServices services;
+  SetVelSystem(&services);
+  TVelIniFile ini;
+  ini.WriteString(u"S", u"k", u"v");
+  const bool saved = ini.SaveToFile(PathOf("ro.ini"), TVelEncoding::Ansi);
+  SetVelSystem(&previous);
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(ReadFile("ro.ini"), Bytes("[S]\r\nk=v\r\n\r\n"));
+}
+
 TEST_F(IniFiles, LoadFromFileAndMergeFile) {
   WriteFile("en.lng", "\xEF\xBB\xBF[Common]\r\nA1=Hello\r\nA2=Bye\r\n");
   WriteFile("de.lng", "\xFF\xFE" + Wide("[COMMON]\r\nA1=Hallo\r\n"));
