@@ -1,0 +1,288 @@
+#include <algorithm>
+
+#include "platform/registry.h"
+#include "platform_fixture.h"
+
+namespace platform_test {
+namespace {
+
+using namespace platform;
+
+class FilesTest : public PlatformTest {};
+
+TEST_F(FilesTest, AttributesOfFilesAndFolders) {
+  const String file = dir_ + u"a.txt";
+  ASSERT_TRUE(WriteText(file, "abc"));
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_FALSE(DirectoryExists(file));
+  EXPECT_TRUE(DirectoryExists(dir_));
+  EXPECT_FALSE(FileExists(dir_));
+  EXPECT_TRUE(GetAttributes(dir_) & kFileAttributeDirectory);
+
+  ASSERT_TRUE(SetAttributes(file, kFileAttributeReadOnly | kFileAttributeHidden));
+  uint32_t a = GetAttributes(file);
+  EXPECT_TRUE(a & kFileAttributeReadOnly);
+  EXPECT_TRUE(a & kFileAttributeHidden);
+  EXPECT_FALSE(a & kFileAttributeDirectory);
+
+  ASSERT_TRUE(SetAttributes(file, 0));
+  a = GetAttributes(file);
+  EXPECT_FALSE(a & (kFileAttributeReadOnly | kFileAttributeHidden | kFileAttributeSystem));
+  EXPECT_NE(a, 0u);
+
+  EXPECT_EQ(GetAttributes(dir_ + u"missing.txt"), kInvalidFileAttributes);
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+  EXPECT_EQ(GetAttributes(dir_ + u"missing\\x.txt"), kInvalidFileAttributes);
+  EXPECT_EQ(LastError(), kErrorPathNotFound);
+  EXPECT_FALSE(SetAttributes(dir_ + u"missing.txt", 0));
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+}
+
+TEST_F(FilesTest, NamesAreCaseInsensitive) {
+  ASSERT_TRUE(CreateFolder(dir_ + u"Sub"));
+  ASSERT_TRUE(WriteText(dir_ + u"Sub\\File.TXT", "x"));
+  EXPECT_TRUE(FileExists(dir_ + u"SUB\\file.txt"));
+  EXPECT_EQ(ReadText(dir_ + u"sub\\FILE.txt"), "x");
+  // Forward slashes, "." and ".." like the system.
+  EXPECT_TRUE(FileExists(dir_ + u"sub/./other\\..\\File.txt"));
+  EXPECT_FALSE(CreateFolder(dir_ + u"SUB"));
+  EXPECT_EQ(LastError(), kErrorAlreadyExists);
+  EXPECT_FALSE(WriteText(dir_ + u"bad?name.txt", "x"));
+  EXPECT_EQ(LastError(), kErrorInvalidName);
+}
+
+TEST_F(FilesTest, CreateAndRemoveFolders) {
+  EXPECT_FALSE(CreateFolder(dir_ + u"a\\b"));
+  EXPECT_EQ(LastError(), kErrorPathNotFound);
+  ASSERT_TRUE(CreateFolder(dir_ + u"a"));
+  ASSERT_TRUE(CreateFolder(dir_ + u"a\\b"));
+  EXPECT_FALSE(RemoveFolder(dir_ + u"a"));
+  EXPECT_EQ(LastError(), kErrorDirNotEmpty);
+  EXPECT_TRUE(RemoveFolder(dir_ + u"a\\b"));
+  EXPECT_TRUE(RemoveFolder(dir_ + u"a"));
+  EXPECT_FALSE(RemoveFolder(dir_ + u"a"));
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+}
+
+TEST_F(FilesTest, DeleteFiles) {
+  const String file = dir_ + u"ro.txt";
+  ASSERT_TRUE(WriteText(file, "x"));
+  ASSERT_TRUE(SetAttributes(file, kFileAttributeReadOnly));
+  EXPECT_FALSE(RemoveFile(file));
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+  ASSERT_TRUE(SetAttributes(file, 0));
+  EXPECT_TRUE(RemoveFile(file));
+  EXPECT_FALSE(FileExists(file));
+  EXPECT_FALSE(RemoveFile(file));
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+}
+
+TEST_F(FilesTest, CopyFiles) {
+  const String source = dir_ + u"source.txt", target = dir_ + u"target.txt";
+  ASSERT_TRUE(WriteText(source, "new"));
+  ASSERT_TRUE(CopyFileTo(source, target, true));
+  EXPECT_EQ(ReadText(target), "new");
+
+  ASSERT_TRUE(WriteText(target, "old"));
+  EXPECT_FALSE(CopyFileTo(source, target, true));
+  EXPECT_EQ(LastError(), kErrorFileExists);
+  EXPECT_EQ(ReadText(target), "old");
+  ASSERT_TRUE(CopyFileTo(source, target, false));
+  EXPECT_EQ(ReadText(target), "new");
+
+  EXPECT_FALSE(CopyFileTo(dir_ + u"missing.txt", target, false));
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+  EXPECT_FALSE(CopyFileTo(source, dir_ + u"missing\\target.txt", false));
+  EXPECT_EQ(LastError(), kErrorPathNotFound);
+}
+
+TEST_F(FilesTest, MoveFiles) {
+  const String a = dir_ + u"a.txt", b = dir_ + u"b.txt";
+  ASSERT_TRUE(WriteText(a, "a"));
+  ASSERT_TRUE(WriteText(b, "b"));
+  EXPECT_FALSE(MoveFileTo(a, b));
+  EXPECT_EQ(LastError(), kErrorAlreadyExists);
+  ASSERT_TRUE(MoveFileWithOptions(a, b, kMoveFileReplaceExisting));
+  EXPECT_FALSE(FileExists(a));
+  EXPECT_EQ(ReadText(b), "a");
+  ASSERT_TRUE(CreateFolder(dir_ + u"sub"));
+  ASSERT_TRUE(MoveFileTo(b, dir_ + u"sub\\c.txt"));
+  EXPECT_EQ(ReadText(dir_ + u"sub\\c.txt"), "a");
+  ASSERT_TRUE(MoveFileTo(dir_ + u"sub", dir_ + u"moved"));
+  EXPECT_TRUE(FileExists(dir_ + u"moved\\c.txt"));
+  EXPECT_FALSE(MoveFileTo(dir_ + u"missing.txt", dir_ + u"x.txt"));
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+}
+
+TEST_F(FilesTest, SharingRules) {
+  const String file = dir_ + u"locked.txt";
+  ASSERT_TRUE(WriteText(file, "data"));
+  {
+    auto exclusive = OpenFileShared(file, kGenericRead, 0, kOpenExisting);
+    ASSERT_TRUE(exclusive);
+    EXPECT_FALSE(
+        OpenFileShared(file, kGenericRead, kFileShareRead | kFileShareWrite, kOpenExisting));
+    EXPECT_EQ(LastError(), kErrorSharingViolation);
+    EXPECT_FALSE(RemoveFile(file));
+    EXPECT_EQ(LastError(), kErrorSharingViolation);
+    EXPECT_FALSE(MoveFileTo(file, dir_ + u"other.txt"));
+    EXPECT_EQ(LastError(), kErrorSharingViolation);
+  }
+  {
+    auto reader = OpenFileShared(file, kGenericRead, kFileShareRead, kOpenExisting);
+    ASSERT_TRUE(reader);
+    // Readers that share reading coexist; a writer needs the readers to share writing.
+    EXPECT_TRUE(OpenFileShared(file, kGenericRead, kFileShareRead, kOpenExisting));
+    EXPECT_FALSE(OpenFileShared(file, kGenericWrite, kFileShareRead, kOpenExisting));
+    EXPECT_EQ(LastError(), kErrorSharingViolation);
+    // A new reader must share reading with the open one.
+    EXPECT_FALSE(OpenFileShared(file, kGenericRead, kFileShareWrite, kOpenExisting));
+    EXPECT_EQ(LastError(), kErrorSharingViolation);
+  }
+  {
+    auto deletable =
+        OpenFileShared(file, kGenericRead, kFileShareRead | kFileShareDelete, kOpenExisting);
+    ASSERT_TRUE(deletable);
+    EXPECT_TRUE(MoveFileTo(file, dir_ + u"renamed.txt"));
+  }
+  // Closed handles leave no trace.
+  EXPECT_TRUE(RemoveFile(dir_ + u"renamed.txt"));
+}
+
+TEST_F(FilesTest, OpenDispositions) {
+  const String file = dir_ + u"f.bin";
+  EXPECT_FALSE(OpenFileShared(file, kGenericRead, 0, kOpenExisting));
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+  {
+    auto s = OpenFileShared(file, kGenericRead | kGenericWrite, 0, kCreateNew);
+    ASSERT_TRUE(s);
+    s->WriteBuffer("12345", 5);
+    s->SetPosition(1);
+    char c[2];
+    s->ReadBuffer(c, 2);
+    EXPECT_EQ(std::string(c, 2), "23");
+    s->SetSize(3);
+    EXPECT_EQ(s->Size(), 3);
+  }
+  EXPECT_FALSE(OpenFileShared(file, kGenericWrite, 0, kCreateNew));
+  EXPECT_EQ(LastError(), kErrorFileExists);
+  EXPECT_TRUE(OpenFileShared(file, kGenericWrite, 0, kOpenAlways));
+  EXPECT_EQ(ReadText(file), "123");
+  EXPECT_TRUE(OpenFileShared(file, kGenericWrite, 0, kTruncateExisting));
+  EXPECT_EQ(ReadText(file), "");
+  EXPECT_FALSE(OpenFileShared(dir_, kGenericRead, kFileShareRead, kOpenExisting));
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+}
+
+TEST_F(FilesTest, ReadOnlyFilesRefuseWriting) {
+  const String source = dir_ + u"source.txt", target = dir_ + u"target.txt";
+  ASSERT_TRUE(WriteText(source, "new"));
+  ASSERT_TRUE(WriteText(target, "old"));
+  ASSERT_TRUE(SetAttributes(target, kFileAttributeReadOnly));
+  if (!ReadOnlyEnforced(target)) GTEST_SKIP() << "Wine running as root ignores read-only files";
+  EXPECT_FALSE(OpenFileShared(target, kGenericWrite, 0, kOpenExisting));
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+  EXPECT_TRUE(OpenFileShared(target, kGenericRead, kFileShareRead, kOpenExisting));
+  // A read-only target is not replaced by a copy.
+  EXPECT_FALSE(CopyFileTo(source, target, false));
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+  SetAttributes(target, 0);
+  EXPECT_EQ(ReadText(target), "old");
+}
+
+TEST_F(FilesTest, ListFolderSkipsDotEntries) {
+  ASSERT_TRUE(WriteText(dir_ + u"one.txt", "1"));
+  ASSERT_TRUE(WriteText(dir_ + u"two.txt", "22"));
+  ASSERT_TRUE(CreateFolder(dir_ + u"sub"));
+  std::vector<TFolderEntry> entries;
+  ASSERT_TRUE(ListFolder(dir_, entries));
+  std::sort(entries.begin(), entries.end(),
+            [](const TFolderEntry& a, const TFolderEntry& b) { return a.name < b.name; });
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].name, u"one.txt");
+  EXPECT_EQ(entries[1].name, u"sub");
+  EXPECT_TRUE(entries[1].attributes & kFileAttributeDirectory);
+  EXPECT_EQ(entries[2].name, u"two.txt");
+  EXPECT_EQ(entries[2].size, 2u);
+  EXPECT_FALSE(entries[2].attributes & kFileAttributeDirectory);
+
+  ASSERT_TRUE(ListFolder(dir_ + u"sub", entries));
+  EXPECT_TRUE(entries.empty());
+  EXPECT_FALSE(ListFolder(dir_ + u"missing", entries));
+}
+
+TEST_F(FilesTest, TempFileNames) {
+  String a, b;
+  ASSERT_TRUE(MakeTempFileName(dir_, u"delete", 0, a));
+  ASSERT_TRUE(MakeTempFileName(dir_, u"delete", 0, b));
+  EXPECT_NE(a, b);
+  EXPECT_TRUE(FileExists(a));  // created
+  EXPECT_TRUE(StartsWith(a, dir_ + u"del"));
+  EXPECT_TRUE(SameTextAscii(ExtractFileExt(a), u".tmp"));
+  String fixed;
+  ASSERT_TRUE(MakeTempFileName(dir_, u"abc", 0x1F, fixed));
+  EXPECT_TRUE(SameTextAscii(fixed, dir_ + u"abc1f.tmp"));
+  EXPECT_FALSE(FileExists(fixed));  // a given number only names the file
+  EXPECT_FALSE(MakeTempFileName(dir_ + u"missing\\", u"del", 0, a));
+}
+
+TEST_F(FilesTest, CurrentAndFullPaths) {
+  const String saved = CurrentFolder();
+  ASSERT_TRUE(CreateFolder(dir_ + u"cur"));
+  ASSERT_TRUE(SetCurrentFolder(dir_ + u"cur"));
+  EXPECT_TRUE(SameTextAscii(CurrentFolder(), dir_ + u"cur"));
+  EXPECT_TRUE(SameTextAscii(FullPathName(u"x\\..\\y.txt"), dir_ + u"cur\\y.txt"));
+  EXPECT_TRUE(SameTextAscii(FullPathName(u".\\z\\"), dir_ + u"cur\\z\\"));
+  ASSERT_TRUE(WriteText(u"rel.txt", "r"));
+  EXPECT_TRUE(FileExists(dir_ + u"cur\\rel.txt"));
+  EXPECT_FALSE(SetCurrentFolder(dir_ + u"missing"));
+  ASSERT_TRUE(SetCurrentFolder(saved));
+  EXPECT_TRUE(SameTextAscii(FullPathName(u"C:\\a\\.\\b\\..\\c"), u"C:\\a\\c"));
+}
+
+TEST_F(FilesTest, DeleteAtRestartIsRecordedLikeWindows) {
+  const String file = dir_ + u"busy.dll";
+  ASSERT_TRUE(WriteText(file, "x"));
+  const String key = u"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  const String name = u"PendingFileRenameOperations";
+  std::vector<String> before;
+  {
+    TRegKey k;
+    if (k.Open(RegRoot::LocalMachine, key, kKeyRead) == kErrorSuccess)
+      k.ReadMultiString(name, before);
+  }
+  ASSERT_TRUE(MoveFileWithOptions(file, u"", kMoveFileDelayUntilReboot));
+  ASSERT_TRUE(MoveFileWithOptions(file, dir_ + u"new.dll",
+                                  kMoveFileDelayUntilReboot | kMoveFileReplaceExisting));
+  EXPECT_TRUE(FileExists(file));  // nothing happens before the restart
+
+  TRegKey k;
+  ASSERT_EQ(k.Open(RegRoot::LocalMachine, key, kKeyRead), kErrorSuccess);
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+  ASSERT_EQ(k.QueryValue(name, type, data), kErrorSuccess);
+  EXPECT_EQ(type, kRegMultiSz);
+  std::vector<String> after;
+  ASSERT_TRUE(k.ReadMultiString(name, after));
+  ASSERT_EQ(after.size(), before.size() + 4);
+  EXPECT_EQ(after[before.size()], u"\\??\\" + file);
+  EXPECT_EQ(after[before.size() + 1], u"");
+  EXPECT_EQ(after[before.size() + 2], u"\\??\\" + file);
+  EXPECT_EQ(after[before.size() + 3], u"!\\??\\" + dir_ + u"new.dll");
+  // The data ends with the list's closing zero.
+  ASSERT_GE(data.size(), 4u);
+  EXPECT_EQ(
+      data[data.size() - 1] | data[data.size() - 2] | data[data.size() - 3] | data[data.size() - 4],
+      0);
+
+  // Leave the machine's list as it was.
+  TRegKey w;
+  ASSERT_EQ(w.Open(RegRoot::LocalMachine, key, kKeyAllAccess), kErrorSuccess);
+  if (before.empty())
+    w.DeleteValue(name);
+  else
+    w.WriteMultiString(name, before);
+}
+
+}  // namespace
+}  // namespace platform_test
