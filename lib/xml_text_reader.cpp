@@ -706,13 +706,14 @@ class TVelXMLTextReader::Impl {
   }
 
   void End(const XML_Char* name) {
+    if (ownError_) return;  // stopping: expat still ends an empty element
     if (fragment_ && open_.empty()) {
       if (!feedingSuffix_) Fail(u"Unexpected end tag.", 2);
       return;
     }
     FlushText();
     const bool empty = XML_GetCurrentByteCount(parser_) == 0;
-    open_.pop_back();
+    if (!open_.empty()) open_.pop_back();
     if (empty && !queue_.empty() && queue_.back().type == TVelXMLNodeType::Element) {
       queue_.back().empty = true;
       return;
