@@ -31,13 +31,13 @@ TEST_F(MessagesTest, SendFromWorkerRunsOnOwnerThreadInOrder) {
   const auto mainId = std::this_thread::get_id();
   std::vector<uintptr_t> received;  // touched only on the main thread
   bool allOnMain = true;
-  const WindowHandle w = Window(u"MivoTestNotify", [&](WindowHandle h, uint32_t msg, uintptr_t wp,
-                                                       intptr_t lp) -> intptr_t {
-    if (msg != kWmUser) return DefaultHandler(h, msg, wp, lp);
-    allOnMain = allOnMain && std::this_thread::get_id() == mainId;
-    received.push_back(wp);
-    return static_cast<intptr_t>(wp * 2 + lp);
-  });
+  const WindowHandle w = Window(
+      u"MivoTestNotify", [&](WindowHandle h, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
+        if (msg != kWmUser) return DefaultHandler(h, msg, wp, lp);
+        allOnMain = allOnMain && std::this_thread::get_id() == mainId;
+        received.push_back(wp);
+        return static_cast<intptr_t>(wp * 2 + lp);
+      });
   ASSERT_NE(w, 0u);
   std::atomic<bool> resultsOk{true};
   TWaitHandle worker = StartThread([&] {
@@ -62,22 +62,23 @@ TEST_F(MessagesTest, SenderBlockedInSendStillAnswersMessagesSentToIt) {
   TWaitHandle done = NewEvent(true, false);
   std::thread::id workerThread;
   std::thread::id answeredOn;
-  const WindowHandle mainWindow = Window(u"MivoTestMain", [&](WindowHandle h, uint32_t msg,
-                                                              uintptr_t wp, intptr_t lp) -> intptr_t {
-    if (msg != kWmUser) return DefaultHandler(h, msg, wp, lp);
-    // Call back into the worker while it waits for this very message.
-    return Send(workerWindow, kWmUser + 1, wp, 0) + 1;
-  });
+  const WindowHandle mainWindow = Window(
+      u"MivoTestMain", [&](WindowHandle h, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
+        if (msg != kWmUser) return DefaultHandler(h, msg, wp, lp);
+        // Call back into the worker while it waits for this very message.
+        return Send(workerWindow, kWmUser + 1, wp, 0) + 1;
+      });
   ASSERT_NE(mainWindow, 0u);
   intptr_t result = 0;
   TWaitHandle worker = StartThread([&] {
     workerThread = std::this_thread::get_id();
-    workerWindow = CreateMessageWindow(u"MivoTestWorker", [&](WindowHandle h, uint32_t msg,
-                                                              uintptr_t wp, intptr_t lp) -> intptr_t {
-      if (msg != kWmUser + 1) return DefaultHandler(h, msg, wp, lp);
-      answeredOn = std::this_thread::get_id();
-      return static_cast<intptr_t>(wp) * 10;
-    });
+    workerWindow = CreateMessageWindow(
+        u"MivoTestWorker",
+        [&](WindowHandle h, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
+          if (msg != kWmUser + 1) return DefaultHandler(h, msg, wp, lp);
+          answeredOn = std::this_thread::get_id();
+          return static_cast<intptr_t>(wp) * 10;
+        });
     SignalEvent(ready);
     result = Send(mainWindow, kWmUser, 4, 0);
     DestroyMessageWindow(workerWindow);
@@ -121,13 +122,13 @@ TEST_F(MessagesTest, WaitResults) {
 
 TEST_F(MessagesTest, PostedMessagesAndTheLoop) {
   std::vector<uintptr_t> seen;
-  const WindowHandle w = Window(u"MivoTestLoop", [&](WindowHandle h, uint32_t msg, uintptr_t wp,
-                                                     intptr_t lp) -> intptr_t {
-    if (msg != kWmApp) return DefaultHandler(h, msg, wp, lp);
-    seen.push_back(wp);
-    if (wp == 3) QuitMessageLoop(7);
-    return 0;
-  });
+  const WindowHandle w = Window(
+      u"MivoTestLoop", [&](WindowHandle h, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
+        if (msg != kWmApp) return DefaultHandler(h, msg, wp, lp);
+        seen.push_back(wp);
+        if (wp == 3) QuitMessageLoop(7);
+        return 0;
+      });
   ASSERT_NE(w, 0u);
   for (uintptr_t i = 1; i <= 3; ++i) ASSERT_TRUE(Post(w, kWmApp, i, 0));
   EXPECT_EQ(RunMessageLoop(), 7);
@@ -146,16 +147,16 @@ TEST_F(MessagesTest, RegisteredMessagesAndCopyData) {
 
   std::vector<uint8_t> payload;
   uintptr_t tag = 0, sender = 0;
-  const WindowHandle w = Window(u"MivoTestCopy", [&](WindowHandle h, uint32_t msg, uintptr_t wp,
-                                                     intptr_t lp) -> intptr_t {
-    if (msg != kWmCopyData || !lp) return DefaultHandler(h, msg, wp, lp);
-    const auto* cds = reinterpret_cast<const TCopyData*>(lp);
-    tag = cds->dwData;
-    sender = wp;
-    const auto* p = static_cast<const uint8_t*>(cds->lpData);
-    payload.assign(p, p + cds->cbData);
-    return 1;
-  });
+  const WindowHandle w = Window(
+      u"MivoTestCopy", [&](WindowHandle h, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
+        if (msg != kWmCopyData || !lp) return DefaultHandler(h, msg, wp, lp);
+        const auto* cds = reinterpret_cast<const TCopyData*>(lp);
+        tag = cds->dwData;
+        sender = wp;
+        const auto* p = static_cast<const uint8_t*>(cds->lpData);
+        payload.assign(p, p + cds->cbData);
+        return 1;
+      });
   ASSERT_NE(w, 0u);
   const String text = u"C:\\Program Files\\Mivo\\Mivo.exe";
   intptr_t result = 0;
