@@ -25,7 +25,8 @@ struct TProcessInfo {
 // handles inherited, STARTF_USESHOWWINDOW with the show value, the caller's
 // environment and current folder. False with LastError() on failure.
 bool StartProcess(const String& commandLine, int show, TProcessInfo& info);
-// WaitForInputIdle: 0 when idle (or no message queue), kWaitTimeout, kWaitFailed.
+// WaitForInputIdle: 0 when idle, kWaitTimeout, or kWaitFailed (also for a
+// program without a message queue, such as a console program).
 uint32_t WaitForProcessIdle(const TWaitHandle& process, uint32_t timeoutMs);
 // GetExitCodeProcess: kStillActive while running.
 bool ProcessExitCode(const TWaitHandle& process, uint32_t& exitCode);

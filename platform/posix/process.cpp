@@ -121,7 +121,10 @@ uint32_t WaitForProcessIdle(const TWaitHandle& process, uint32_t timeoutMs) {
     SetLastErrorCode(kErrorInvalidHandle);
     return kWaitFailed;
   }
-  return 0;  // fake programs have no message queue: idle at once
+  // Fake programs have no message queue: like console programs on Windows
+  // the wait fails at once.
+  SetLastErrorCode(kErrorInvalidFunction);
+  return kWaitFailed;
 }
 
 bool ProcessExitCode(const TWaitHandle& process, uint32_t& exitCode) {
