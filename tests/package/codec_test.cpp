@@ -96,6 +96,22 @@ TEST(PackageCrc, CheckValuesAndSlicing) {
     }
 }
 
+TEST(PackageCrc, LargeBuffersAndContinuation) {
+  // Large buffers take a different path: sizes around its threshold, odd
+  // remainders, and continuing from a non-zero register.
+  const Bytes data = Pattern(200000, 11);
+  for (size_t size : {4095, 4096, 4097, 4103, 12289, 100000, 199999}) {
+    const Bytes part(data.begin(), data.begin() + static_cast<ptrdiff_t>(size));
+    const uint32_t expected = BitwiseCrc(part);
+    EXPECT_EQ(PackageCrc32(part.data(), size), expected) << size;
+    for (size_t cut : {size_t{1}, size_t{13}, size / 2}) {
+      const uint32_t head = PackageCrc32(part.data(), cut);
+      EXPECT_EQ(UpdatePackageCrc(head, part.data() + cut, size - cut), expected)
+          << size << " " << cut;
+    }
+  }
+}
+
 TEST(PackageKey, KeyStreamRunsAcrossCalls) {
   Bytes data = Pattern(5000, 3);
   const Bytes original = data;
