@@ -13,3 +13,13 @@ EFOpenError::EFOpenError(const std::u16string& fileName, const std::u16string& s
 
 EFCreateError::EFCreateError(const std::u16string& fileName, const std::u16string& systemMessage)
     : EStreamError(u"Cannot create file \"" + fileName + u"\". " + systemMessage) {}
+
+EOSError::EOSError(uint32_t errorCode, const std::u16string& systemText,
+                   const std::u16string& additionalText)
+    : Exception(errorCode == 0 ? std::u16string(u"A call to an OS function failed")
+                               : u"System Error.  Code: " + IntToStr(errorCode) + u".\r\n" +
+                                     systemText + additionalText),
+      errorCode_(errorCode) {}
+
+EResNotFound::EResNotFound(const std::u16string& resourceName)
+    : Exception(u"Resource " + resourceName + u" not found") {}

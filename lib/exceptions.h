@@ -1,6 +1,7 @@
 // Base exception types shared by every layer.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 
@@ -52,4 +53,24 @@ class EInvalidOperation : public Exception {
 class EFormatError : public Exception {
  public:
   using Exception::Exception;
+};
+
+// A failed call of an operating-system function: "System Error.  Code: %d.\r\n%s%s"
+// (code, the system's text, an additional text), or "A call to an OS function
+// failed" when the code is 0. platform::RaiseLastOSError raises it with the
+// system's text.
+class EOSError : public Exception {
+ public:
+  EOSError(uint32_t errorCode, const std::u16string& systemText,
+           const std::u16string& additionalText = {});
+  uint32_t ErrorCode() const noexcept { return errorCode_; }
+
+ private:
+  uint32_t errorCode_;
+};
+
+// A module resource that is not there: "Resource %s not found".
+class EResNotFound : public Exception {
+ public:
+  explicit EResNotFound(const std::u16string& resourceName);
 };

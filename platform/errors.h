@@ -42,3 +42,16 @@ void SetLastErrorCode(uint32_t code);
 String SystemErrorText(uint32_t code);
 
 }  // namespace platform
+
+#include "lib/exceptions.h"
+
+namespace platform {
+
+// Raises EOSError for the calling thread's last error code, with the system's
+// text for it and the given additional text.
+[[noreturn]] inline void RaiseLastOSError(const String& additionalText = {}) {
+  const uint32_t code = LastError();
+  throw EOSError(code, code != 0 ? SystemErrorText(code) : String(), additionalText);
+}
+
+}  // namespace platform

@@ -1,0 +1,140 @@
+// The setup resources: the two packages the installer carries, the
+// installation script, the language document and the path variables.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "lib/format.h"
+#include "lib/ini_file.h"
+#include "lib/stream.h"
+#include "lib/string_list.h"
+#include "lib/strings.h"
+#include "package/setup_package.h"
+#include "resources/installer_errors.h"
+#include "resources/setup_script.h"
+
+// What the resources need of the controller and the product description,
+// which sit above them. Values are asked for only when a text uses them.
+class ISetupResourcesHost {
+ public:
+  virtual ~ISetupResourcesHost() = default;
+  // The destination folder as the controller holds it (trailing backslash).
+  virtual String DestPath() = 0;
+  virtual String ProductHomePage() = 0;
+  virtual String ProductName() = 0;
+  // The version, ", " and the build date.
+  virtual String ProductVersionText() = 0;
+  // True for automatic runs (no language dialog).
+  virtual bool IsAutoRun() = 0;
+};
+
+// A decoded picture, 4 bytes a pixel (B, G, R, A, not premultiplied), rows
+// top to bottom.
+struct TSetupImage {
+  uint32_t Width = 0;
+  uint32_t Height = 0;
+  std::vector<uint8_t> Pixels;
+  // Drawn with the pixel centres at half-pixel offsets.
+  bool HalfPixelOffset = true;
+};
+
+class TSetupResources {
+ public:
+  // Opens the packages ("SETUP" and "PRODUCT" resources of the running
+  // program; for a program named "Uninstall.exe" the file "Uninstall.dat"
+  // beside it instead of "PRODUCT"), loads "Install.xml", lists the languages
+  // and reads the folders. Raises on any failure.
+  explicit TSetupResources(ISetupResourcesHost& host);
+  TSetupResources(const TSetupResources&) = delete;
+  TSetupResources& operator=(const TSetupResources&) = delete;
+  virtual ~TSetupResources();
+
+  // A private copy of the named package file, positioned at 0: the product
+  // package first, then the setup package. EInstallerInstallError
+  // "Cannot locate \"%s\" file in setup archive" when neither has it.
+  std::unique_ptr<TMemoryStream> OpenFile(StringView name);
+  // The named PNG picture. EInstallerInstallError when it cannot be decoded.
+  std::unique_ptr<TSetupImage> LoadImage(StringView name);
+  // The lines of the named file (encoding by byte-order mark, else ANSI).
+  std::unique_ptr<TVelStringList> LoadStringList(StringView name);
+  // "Family" of the "File" section of the language document, default "EN".
+  String GetLanguageFamily() const;
+  // The language text (empty when absent), expanded.
+  String GetText(StringView section, StringView key);
+  // "\n" (backslash, n) becomes CR LF, then the path variables are replaced.
+  String ExpandText(StringView text);
+  // ExpandText, then SanitizeSetupPath.
+  String ExpandPath(StringView text);
+  // The license text for the language family (else for "EN"); null when the
+  // script names none.
+  std::unique_ptr<TMemoryStream> GetLicense();
+
+  // Loads "English.lng", lets the user choose a language (unless the run is
+  // automatic) and lays the chosen language over English.
+  void InitializeLanguages();
+  // The chosen language file's name; "English.lng" when there are none.
+  String ChooseLanguage();
+
+  TVelIniFile& Lang() { return *lang_; }
+  const TVelIniFile& Lang() const { return *lang_; }
+  const String& LangName() const { return langName_; }
+  const TVelStringList& Langs() const { return *langs_; }
+  TSetupPackageReader& ProductPackage() { return *productPackage_; }
+  TSetupPackageReader& SetupPackage() { return *setupPackage_; }
+  TSetupScript& Script() { return *script_; }
+  const String& DesktopDir() const { return desktopDir_; }
+  const String& ProgramFilesDir() const { return programFilesDir_; }
+  const String& ProgramFilesX86Dir() const { return programFilesX86Dir_; }
+  const String& StartMenuDir() const { return startMenuDir_; }
+  ISetupResourcesHost& Host() { return host_; }
+
+ private:
+  ISetupResourcesHost& host_;
+  std::unique_ptr<TVelIniFile> lang_;
+  String langName_;
+  std::unique_ptr<TVelStringList> langs_;
+  std::unique_ptr<TSetupPackageReader> productPackage_;
+  std::unique_ptr<TSetupPackageReader> setupPackage_;
+  String desktopDir_;
+  String programFilesDir_;
+  String programFilesX86Dir_;
+  String startMenuDir_;
+  std::unique_ptr<TSetupScript> script_;
+  std::mutex openLock_;
+};
+
+// Cleans a path for use as a file name: keeps the root ("C:" or
+// "\\server"), and in every other component turns a double quote into an
+// apostrophe, removes \ < > * : ? | / and control characters, leading
+// spaces, trailing spaces and dots (never the first character), and cuts it
+// to 260 characters. Empty components vanish; a trailing backslash stays.
+// A "\\?\" prefix is kept and the rest cleaned as a path.
+String SanitizeSetupPath(StringView path);
+
+// Copies script entries from the packages to disk.
+class TSetupExtractHelper {
+ public:
+  explicit TSetupExtractHelper(TSetupResources& resources) : resources_(resources) {}
+  virtual ~TSetupExtractHelper() = default;
+
+  // Copies the entry's package file (PackageName) to ExpandPath(Name). Any
+  // failure becomes EInstallerInstallError: the target, CR LF, the cause.
+  void ExtractFile(const TSetupScriptFile& entry);
+  // Creates the folder and its missing parents. EInstallerInstallError with
+  // the "Common" text "E3" (the folder in place of %s) on failure, and for an
+  // empty path.
+  void ForceFolder(StringView path);
+  // Opens the target for writing (created or truncated). True with target
+  // set; false when the target is to be left untouched.
+  virtual bool CreateTargetStream(const String& targetPath, TStream& source,
+                                  std::unique_ptr<TStream>& target);
+  // The "Common" text key, expanded and formatted with arguments.
+  String FormatText(StringView key, std::initializer_list<FormatArg> arguments);
+
+ protected:
+  TSetupResources& resources_;
+};
