@@ -58,8 +58,6 @@ TEST_F(MessagesTest, SendFromWorkerRunsOnOwnerThreadInOrder) {
 
 TEST_F(MessagesTest, SenderBlockedInSendStillAnswersMessagesSentToIt) {
   std::atomic<WindowHandle> workerWindow{0};
-  TWaitHandle ready = NewEvent(true, false);
-  TWaitHandle done = NewEvent(true, false);
   std::thread::id workerThread;
   std::thread::id answeredOn;
   const WindowHandle mainWindow = Window(
@@ -79,10 +77,8 @@ TEST_F(MessagesTest, SenderBlockedInSendStillAnswersMessagesSentToIt) {
           answeredOn = std::this_thread::get_id();
           return static_cast<intptr_t>(wp) * 10;
         });
-    SignalEvent(ready);
     result = Send(mainWindow, kWmUser, 4, 0);
     DestroyMessageWindow(workerWindow);
-    SignalEvent(done);
   });
   ASSERT_EQ(WaitWithMessages(worker, kInfinite), WaitResult::Signalled);
   EXPECT_EQ(result, 41);
