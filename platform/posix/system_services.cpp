@@ -1,7 +1,8 @@
 // Native stand-in: the library's portable text services (Unicode simple case
 // folding, Windows-1252 as the ANSI code page) with files reached through the
-// stand-in's mapped drives and sharing rules. Host paths (beginning with "/")
-// are used as they are, so that tests can read their data folders.
+// stand-in's mapped drives and sharing rules. Only paths with a drive letter or
+// a leading backslash are Windows paths; others (host paths such as the
+// tests' data folders, relative host paths of native tools) go to the C library.
 #include "lib/system.h"
 #include "platform/errors.h"
 #include "platform/files.h"
