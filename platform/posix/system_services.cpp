@@ -12,7 +12,9 @@
 namespace {
 
 bool IsHostPath(const String& path) {
-  return !path.empty() && path[0] == u'/';
+  const bool drive = path.size() >= 2 && path[1] == u':';
+  const bool rooted = !path.empty() && path[0] == u'\\';
+  return !drive && !rooted;
 }
 
 class TStandInSystemServices : public TVelSystemServices {
