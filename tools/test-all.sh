@@ -23,16 +23,17 @@ run_ctest() {  # run_ctest PRESET
   ctest --preset "$1" -j "$jobs" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
   set -e
-  local line
+  local line total=0 fails=0
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
   if [ -n "$line" ]; then
-    local total fails
     total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
     fails=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
-    passed=$((passed + total - fails))
-    failed=$((failed + fails))
   fi
-  [ "$rc" -eq 0 ] || failed=$((failed + 1))
+  # A failing run that reported no failed test (a crash of ctest itself, no
+  # tests found) still counts as one failure.
+  [ "$rc" -eq 0 ] || [ "$fails" -gt 0 ] || fails=1
+  passed=$((passed + total - fails))
+  failed=$((failed + fails))
 }
 
 for preset in native asan mingw; do
