@@ -22,8 +22,8 @@ command -v xz >/dev/null || { echo "xz is needed for the comparison" >&2; exit 1
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake --preset native -B "$build" >/dev/null
 fi
-cmake --build "$build" -j2 --target package_bench ipk >/dev/null
-
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+cmake --build "$build" -j2 --target package_bench ipk >"$work/build.log" 2>&1 ||
+  { cat "$work/build.log" >&2; exit 1; }
 "$build/bench/package_bench" --ipk "$build/tools/ipk/ipk" --workdir "$work" "$@"

@@ -46,8 +46,13 @@ struct TFailure {
   std::string message;
 };
 
+// Names come from packages: control characters are shown as '?' so that a
+// hostile name cannot steer the terminal.
 std::string U8(StringView s) {
-  return Utf16ToUtf8(s);
+  std::string text = Utf16ToUtf8(s);
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
 }
 std::string Quoted(StringView s) {
   return "\"" + U8(s) + "\"";
