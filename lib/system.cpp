@@ -125,6 +125,9 @@ std::unique_ptr<TStream> TVelSystemServices::CreateFileWrite(const String& path,
     error = ErrnoText();
     return nullptr;
   }
+  // Unbuffered, so that a failing write is reported by Write itself and not
+  // lost in a close that has no way to report it.
+  std::setvbuf(f, nullptr, _IONBF, 0);
   return std::make_unique<TStdFileStream>(f);
 }
 
