@@ -49,6 +49,11 @@ bool DestroyMessageWindow(WindowHandle window);
 
 // SendMessageW. 0 when the window does not exist (LastError() 1400).
 intptr_t Send(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+// ReplyMessage: answers the message that another thread sent and that the
+// calling thread is handling now, so that the sender goes on while the
+// handler still runs. False when the message came from this thread, there is
+// none, or it was answered already.
+bool ReplyToSentMessage(intptr_t result);
 // PostMessageW: queued for the owner thread's message loop.
 bool Post(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam);
 // RegisterWindowMessageW: the same name (without regard to case) gives the

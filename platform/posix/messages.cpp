@@ -7,6 +7,7 @@
 #include <chrono>
 #include <deque>
 #include <map>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/messages.h"
@@ -24,6 +25,7 @@ struct TSentItem {
   intptr_t lparam;
   bool done = false;  // guarded by the sender's queue mutex
   intptr_t result = 0;
+  bool replied = false;  // answered early (ReplyToSentMessage); receiver thread only
   std::shared_ptr<TThreadQueue> sender;
 };
 
@@ -75,6 +77,10 @@ TWindows& Windows() {
 }
 
 std::thread::id g_main_thread;
+
+// The sent messages this thread is handling, innermost last; null for a
+// message it sent to its own window.
+thread_local std::vector<std::shared_ptr<TSentItem>> t_handling;
 
 void CompleteSent(const std::shared_ptr<TSentItem>& item, intptr_t result);
 void DestroyThreadWindows(const TThreadQueue* queue);
@@ -144,8 +150,10 @@ void DeliverSentLocked(TThreadQueue& q, std::unique_lock<std::mutex>& lock) {
     auto item = q.sent.front();
     q.sent.pop_front();
     lock.unlock();
+    t_handling.push_back(item);
     const intptr_t result = Deliver(item->window, item->msg, item->wparam, item->lparam);
-    CompleteSent(item, result);
+    t_handling.pop_back();
+    if (!item->replied) CompleteSent(item, result);
     lock.lock();
   }
 }
@@ -315,7 +323,12 @@ intptr_t Send(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lPar
     return 0;
   }
   const auto& me = MyQueue();
-  if (owner == me) return (*handler)(window, msg, wParam, lParam);
+  if (owner == me) {
+    t_handling.push_back(nullptr);
+    const intptr_t result = (*handler)(window, msg, wParam, lParam);
+    t_handling.pop_back();
+    return result;
+  }
   auto item = std::make_shared<TSentItem>();
   item->window = window;
   item->msg = msg;
@@ -341,6 +354,14 @@ intptr_t Send(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lPar
     me->cv.wait(lock);
   }
   return item->result;
+}
+
+bool ReplyToSentMessage(intptr_t result) {
+  if (t_handling.empty() || !t_handling.back() || t_handling.back()->replied) return false;
+  const auto& item = t_handling.back();
+  item->replied = true;
+  CompleteSent(item, result);
+  return true;
 }
 
 bool Post(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {

@@ -159,6 +159,10 @@ intptr_t Send(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lPar
   return SendMessageW(H(window), msg, wParam, lParam);
 }
 
+bool ReplyToSentMessage(intptr_t result) {
+  return ReplyMessage(result) != 0;
+}
+
 bool Post(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   return PostMessageW(H(window), msg, wParam, lParam) != 0;
 }

@@ -56,6 +56,47 @@ TEST_F(MessagesTest, SendFromWorkerRunsOnOwnerThreadInOrder) {
   EXPECT_EQ(received.back(), 100u);
 }
 
+// A handler that must wait for its sender answers it first; the sender goes
+// on and its next message is delivered while the handler waits.
+TEST_F(MessagesTest, ReplyReleasesTheSenderWhileTheHandlerWaits) {
+  TWaitHandle worker;
+  std::vector<uintptr_t> received;
+  bool replied = false, repliedTwice = true;
+  const WindowHandle w = Window(
+      u"MivoTestReply", [&](WindowHandle h, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
+        if (msg != kWmUser) return DefaultHandler(h, msg, wp, lp);
+        received.push_back(wp);
+        if (wp == 1) {
+          replied = ReplyToSentMessage(7);
+          repliedTwice = ReplyToSentMessage(8);
+          EXPECT_EQ(WaitWithMessages(worker, kInfinite), WaitResult::Signalled);
+        }
+        return 9;
+      });
+  ASSERT_NE(w, 0u);
+  std::atomic<intptr_t> first{0}, second{0};
+  worker = StartThread([&] {
+    first = Send(w, kWmUser, 1, 0);
+    second = Send(w, kWmUser, 2, 0);
+  });
+  ASSERT_TRUE(worker);
+  EXPECT_EQ(WaitWithMessages(worker, kInfinite), WaitResult::Signalled);
+  EXPECT_TRUE(replied);
+  EXPECT_FALSE(repliedTwice);
+  EXPECT_EQ(first, 7);
+  EXPECT_EQ(second, 9);
+  EXPECT_EQ(received, (std::vector<uintptr_t>{1, 2}));
+  // Nothing to answer for a message of the thread itself.
+  bool own = true;
+  const WindowHandle self =
+      Window(u"MivoTestReplySelf", [&](WindowHandle, uint32_t, uintptr_t, intptr_t) -> intptr_t {
+        own = ReplyToSentMessage(1);
+        return 0;
+      });
+  Send(self, kWmUser, 0, 0);
+  EXPECT_FALSE(own);
+}
+
 TEST_F(MessagesTest, SenderBlockedInSendStillAnswersMessagesSentToIt) {
   std::atomic<WindowHandle> workerWindow{0};
   std::thread::id workerThread;
