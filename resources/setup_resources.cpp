@@ -53,12 +53,20 @@ String CleanComponent(StringView part) {
   }
   // Trailing spaces and dots go, but never the first character; then the
   // leading spaces.
-  size_t end = out.size();
-  while (end > 1 && (out[end - 1] == u' ' || out[end - 1] == u'.')) --end;
+  auto trimEnd = [&out] {
+    size_t end = out.size();
+    while (end > 1 && (out[end - 1] == u' ' || out[end - 1] == u'.')) --end;
+    out.resize(end);
+  };
+  trimEnd();
   size_t begin = 0;
-  while (begin < end && out[begin] == u' ') ++begin;
-  out = out.substr(begin, end - begin);
-  if (out.size() > kMaxComponentLength) out.resize(kMaxComponentLength);
+  while (begin < out.size() && out[begin] == u' ') ++begin;
+  out.erase(0, begin);
+  if (out.size() > kMaxComponentLength) {
+    // Windows drops trailing dots and spaces of a name: a cut must not leave any.
+    out.resize(kMaxComponentLength);
+    trimEnd();
+  }
   return out;
 }
 

@@ -208,6 +208,8 @@ TEST_F(ResourcesTest, ExpandPathSanitisesEveryComponent) {
   };
   for (const Case& c : cases) EXPECT_EQ(U8(res->ExpandPath(c.path)), c.expanded) << U8(c.path);
   EXPECT_EQ(SanitizeSetupPath(u"C:\\" + String(300, u'x')).size(), 3u + 260u);
+  // A cut never leaves a trailing dot, which Windows would drop from the name.
+  EXPECT_EQ(SanitizeSetupPath(u"C:\\" + String(259, u'x') + u". y"), u"C:\\" + String(259, u'x'));
 }
 
 TEST_F(ResourcesTest, SpecialFoldersFallBackToTemp) {
