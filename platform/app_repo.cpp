@@ -1,0 +1,115 @@
+#include "platform/app_repo.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+
+namespace {
+
+using platform::RegRoot;
+using platform::TRegKey;
+
+// Up to and including the last colon, backslash or slash.
+String FolderPart(const String& path) {
+  const size_t at = path.find_last_of(u":\\/");
+  return at == String::npos ? String() : path.substr(0, at + 1);
+}
+
+String ReadText(const TRegKey& key, const String& name) {
+  String value;
+  if (!key.ReadString(name, value)) value.clear();
+  return value;
+}
+
+bool FindInView(const String& key, uint32_t viewFlag, String& path) {
+  TRegKey k;
+  if (k.Open(RegRoot::LocalMachine, key, platform::kKeyRead | viewFlag) != platform::kErrorSuccess)
+    return false;
+  path = ReadText(k, u"InstallPath");
+  if (!path.empty()) path = IncludeTrailingBackslash(path);
+  if (!platform::DirectoryExists(path)) path = FolderPart(ReadText(k, u"UninstallString"));
+  if (!platform::DirectoryExists(path)) path = FolderPart(ReadText(k, u"DisplayIcon"));
+  return platform::DirectoryExists(path);
+}
+
+// A key name names one key directly below "Uninstall": a backslash would
+// reach other keys (a lone backslash would name the "Uninstall" key itself).
+bool IsUsableKeyName(const String& keyName) {
+  return !keyName.empty() && keyName.find(u'\\') == String::npos;
+}
+
+// The local date as "yyyyMMdd".
+String LocalDateText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday);
+  return Utf8ToUtf16(text);
+}
+
+}  // namespace
+
+String TSetupAppRepo::GetKeyPath(bool wow64) {
+  String path = u"Software\\";
+  if (wow64) path += u"Wow6432Node\\";
+  return path + u"Microsoft\\Windows\\CurrentVersion\\" + u"Uninstall\\";
+}
+
+String TSetupAppRepo::MakeKeyName(const String& displayName) {
+  String name;
+  for (char16_t c : displayName)
+    if (c != u' ') name.push_back(c);
+  return name;
+}
+
+bool TSetupAppRepo::Find(const String& name, String& path) {
+  const String keyName = MakeKeyName(name);
+  if (!IsUsableKeyName(keyName)) {
+    path.clear();
+    return false;
+  }
+  const String key = GetKeyPath(false) + keyName;
+  if (FindInView(key, 0, path)) return true;
+  path.clear();
+  return FindInView(key, platform::kKeyWow64_32Key, path);
+}
+
+void TSetupAppRepo::Write(const String& displayName, const String& uninstaller,
+                          const String& version, const String& publisher, const String& homePage) {
+  const String keyName = MakeKeyName(displayName);
+  if (!IsUsableKeyName(keyName)) return;
+  Delete(displayName);
+  const String key = GetKeyPath(false) + keyName;
+  TRegKey k;
+  if (k.Open(RegRoot::LocalMachine, key, platform::kKeyRead | platform::kKeyWrite) !=
+          platform::kErrorSuccess &&
+      k.Create(RegRoot::LocalMachine, key, platform::kKeyAllAccess) != platform::kErrorSuccess)
+    return;
+  // Each value on its own: one that cannot be set is skipped.
+  k.WriteDword(u"NoModify", 1);
+  k.WriteDword(u"NoRepair", 1);
+  k.WriteString(u"DisplayIcon", uninstaller);
+  k.WriteString(u"DisplayName", displayName);
+  k.WriteString(u"DisplayVersion", version);
+  k.WriteString(u"InstallDate", LocalDateText());
+  k.WriteString(u"InstallPath", ExtractFilePath(uninstaller));
+  k.WriteString(u"Publisher", publisher);
+  k.WriteString(u"UninstallString", uninstaller);
+  k.WriteString(u"URLInfoAbout", homePage);
+}
+
+void TSetupAppRepo::Delete(const String& displayName) {
+  const String keyName = MakeKeyName(displayName);
+  if (!IsUsableKeyName(keyName)) return;
+  platform::DeleteKeyTree(RegRoot::LocalMachine, GetKeyPath(false) + keyName);
+  platform::DeleteKeyTree(RegRoot::LocalMachine, GetKeyPath(true) + keyName);
+}
