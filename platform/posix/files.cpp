@@ -230,6 +230,7 @@ bool RemoveFile(const String& path) {
   if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
   if (!(st.st_mode & S_IWUSR)) return Fail(kErrorAccessDenied);
   if (!DeletionShared(r.host)) return false;
+  if (IsRunningImage(r.windows)) return Fail(kErrorAccessDenied);
   if (unlink(r.host.c_str()) != 0) return FailErrno(r);
   ForgetAttributes(r.host);
   return true;

@@ -32,6 +32,10 @@ bool Resolve(const String& path, TResolved& out);
 // PendingFileRenameOperations).
 void RecordPendingRename(const String& source, const String& target, bool replace);
 
+// True when a running fake program was started from this (normalised) path:
+// like a mapped executable on Windows it cannot be deleted, only moved.
+bool IsRunningImage(const String& windowsPath);
+
 // Forgets the per-world state of each unit (called by ResetWorld).
 void ResetFiles();
 void ResetRegistry();

@@ -138,6 +138,26 @@ bool ProcessExitCode(const TWaitHandle& process, uint32_t& exitCode) {
   return true;
 }
 
+namespace posix_internal {
+
+bool IsRunningImage(const String& windowsPath) {
+  const String folded = Fold(windowsPath);
+  std::lock_guard lock(Processes().mutex);
+  for (const auto& [pid, weak] : Processes().running) {
+    const std::shared_ptr<TProcessObject> p = weak.lock();
+    if (!p) continue;
+    bool running;
+    {
+      std::lock_guard state(p->state_mutex);
+      running = p->exit_code == kStillActive;
+    }
+    if (running && Fold(p->image_path) == folded) return true;
+  }
+  return false;
+}
+
+}  // namespace posix_internal
+
 bool ProcessImagePath(uint32_t processId, String& path) {
   if (processId == CurrentProcessId() && t_process_id == 0) {
     path = ModuleFileName();

@@ -44,7 +44,9 @@ void SetDataResource(const String& name, std::vector<uint8_t> bytes);
 // Fake programs: a command line whose program (first token, quoted or not)
 // names a registered path (without regard to case) runs the function on a
 // new thread with the whole command line; its result is the exit code.
-// Other programs fail to start with kErrorFileNotFound.
+// Other programs fail to start with kErrorFileNotFound. While a fake runs,
+// a file at its registered path cannot be deleted (kErrorAccessDenied) but can
+// be moved, like the image of a running program on Windows.
 using TFakeProgram = std::function<uint32_t(const String& commandLine)>;
 void RegisterProgram(const String& path, TFakeProgram program);
 

@@ -1,0 +1,164 @@
+// File and shell routines of the installation steps, on the platform interfaces.
+#include "platform/setup_helpers.h"
+
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "lib/system.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/messages.h"
+#include "platform/process.h"
+#include "platform/shell.h"
+#include "platform/system_info.h"
+
+namespace {
+
+// The main-thread call queue that WaitWithMessages serves.
+struct TCallQueue {
+  std::mutex mutex;
+  platform::TWaitHandle signal;
+  std::function<void()> run;
+};
+
+TCallQueue& CallQueue() {
+  static TCallQueue* queue = new TCallQueue();
+  return *queue;
+}
+
+// "Prefix" compared with the start of text without regard to case, in the
+// user's locale; a text shorter than the prefix never matches.
+bool StartsWithText(const String& text, const String& prefix) {
+  return text.size() >= prefix.size() &&
+         SameTextLocale(StringView(text).substr(0, prefix.size()), prefix);
+}
+
+// The first ":" followed by two equal characters, each "/" or "\".
+bool IsAddress(const String& file) {
+  const size_t colon = file.find(u':');
+  if (colon == String::npos || colon + 2 >= file.size()) return false;
+  const char16_t a = file[colon + 1], b = file[colon + 2];
+  return a == b && (a == u'/' || a == u'\\');
+}
+
+bool IsMailto(const String& file) {
+  static const String kMailto = u"mailto:";
+  return file.size() >= kMailto.size() &&
+         SameTextAscii(StringView(file).substr(0, kMailto.size()), kMailto);
+}
+
+class TFileSearch {
+ public:
+  TFileSearch(String excludedPrefix, TVelStringList& result)
+      : excluded_(std::move(excludedPrefix)), result_(result) {}
+
+  // folder ends with a backslash.
+  void Search(const String& folder) {
+    if (!Accepts(folder)) return;
+    std::vector<platform::TFolderEntry> entries;
+    if (!platform::ListFolder(folder, entries)) return;
+    TVelStringList subFolders;
+    for (const platform::TFolderEntry& e : entries) {
+      if (e.attributes & platform::kFileAttributeSystem) continue;
+      if (e.attributes & platform::kFileAttributeDirectory)
+        subFolders.Add(folder + e.name + u"\\");
+      else
+        result_.Add(folder + e.name);
+    }
+    subFolders.SortLogical();
+    for (int i = 0; i < subFolders.Count(); ++i) Search(subFolders.Strings(i));
+  }
+
+ private:
+  bool Accepts(const String& folder) const {
+    return excluded_.empty() || !StartsWithText(folder, excluded_);
+  }
+
+  String excluded_;
+  TVelStringList& result_;
+};
+
+}  // namespace
+
+void CopyFileOrRaise(const String& source, const String& target) {
+  if (!platform::CopyFileTo(source, target, false))
+    platform::RaiseLastOSError(source + u" -> " + target);
+}
+
+void DeleteFileOrDefer(const String& path) {
+  const uint32_t attributes = platform::GetAttributes(path);
+  if (attributes == platform::kInvalidFileAttributes ||
+      (attributes & platform::kFileAttributeDirectory))
+    return;
+  platform::SetAttributes(path, 0);
+  if (platform::RemoveFile(path)) return;
+  // In use: move it out of the way and let the system delete it at restart.
+  String placeholder;
+  if (!platform::MakeTempFileName(platform::TempFolder(), u"delete", 0, placeholder))
+    platform::RaiseLastOSError();
+  if (platform::FileExists(placeholder)) platform::RemoveFile(placeholder);
+  if (platform::MoveFileTo(path, placeholder)) DeleteOnReboot(placeholder);
+}
+
+void DeleteOnReboot(const String& path) {
+  platform::MoveFileWithOptions(path, String(), platform::kMoveFileDelayUntilReboot);
+}
+
+void RunAndWait(const String& commandLine) {
+  platform::TProcessInfo info;
+  if (!platform::StartProcess(commandLine, platform::kSwShow, info)) return;
+  // A program that is still busy after 5 seconds is left running unwaited;
+  // one without a message queue fails the idle wait at once and is waited for.
+  if (platform::WaitForProcessIdle(info.process, 5000) == platform::kWaitTimeout) return;
+  platform::Wait(info.process, platform::kInfinite);
+}
+
+void FindFiles(const String& root, const String& excludedPrefix, TVelStringList& result) {
+  TFileSearch(excludedPrefix, result).Search(IncludeTrailingBackslash(root));
+}
+
+void TSetupActiveX::Unregister(const String& dll) {
+  CallExport(dll, "DllUnregisterServer");
+}
+
+void TSetupActiveX::CallExport(const String& dll, const char* exportName) {
+  const uint32_t previousMode = platform::SetThreadErrorModeTo(platform::kSemFailCriticalErrors);
+  const String previousFolder = platform::CurrentFolder();
+  const String folder = ExtractFilePath(dll);
+  if (!folder.empty()) platform::SetCurrentFolder(folder);
+  platform::TLibrary library;
+  const bool loaded = library.Load(dll);
+  if (!previousFolder.empty()) platform::SetCurrentFolder(previousFolder);
+  platform::SetThreadErrorModeTo(previousMode);
+  if (loaded) library.CallExport(exportName);
+}
+
+bool ShellOpen(const String& file, const String& parameters) {
+  if (file.empty()) return false;
+  if (IsAddress(file) || IsMailto(file)) {
+    if (platform::RunningUnderWine())
+      return platform::ShellExecuteSimple(u"", u"winebrowser", file, u"", platform::kSwShow) > 32;
+    return platform::ShellExecuteSimple(u"", file, u"", u"", platform::kSwShow) > 32;
+  }
+  return platform::ShellExecuteSimple(u"", file, parameters, u"", platform::kSwShow) > 32;
+}
+
+int WaitWithMessages(const platform::TWaitHandle& handle, uint32_t timeoutMs) {
+  platform::TWaitHandle signal;
+  std::function<void()> run;
+  if (platform::IsMainThread()) {
+    std::lock_guard lock(CallQueue().mutex);
+    signal = CallQueue().signal;
+    run = CallQueue().run;
+  }
+  return static_cast<int>(
+      platform::WaitWithMessages(handle, timeoutMs, signal ? &signal : nullptr, run));
+}
+
+void SetMainThreadCallQueue(const platform::TWaitHandle& signal,
+                            std::function<void()> runQueuedCalls) {
+  std::lock_guard lock(CallQueue().mutex);
+  CallQueue().signal = signal;
+  CallQueue().run = signal ? std::move(runQueuedCalls) : std::function<void()>();
+}

@@ -1,0 +1,160 @@
+// Elevation, the spawn service and the relaunch from the temporary folder,
+// on the platform interfaces.
+#include "platform/spawn_service.h"
+
+#include <cstring>
+
+#include "lib/exceptions.h"
+#include "lib/system.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/process.h"
+#include "platform/setup_helpers.h"
+#include "platform/shell.h"
+#include "platform/system_info.h"
+
+namespace {
+
+// Written on the main thread by Initialize; read there by the window.
+platform::WindowHandle g_spawn_target = 0;
+bool g_spawn_owner = false;
+uint32_t g_spawn_message_id = 0;
+
+intptr_t SpawnWindowProc(platform::WindowHandle window, uint32_t msg, uintptr_t wParam,
+                         intptr_t lParam) {
+  if (msg == platform::kWmCopyData && lParam != 0) {
+    const auto* data = reinterpret_cast<const platform::TCopyData*>(lParam);
+    if (g_spawn_message_id != 0 && data->dwData == g_spawn_message_id) {
+      String path;
+      if (data->cbData >= 2 && data->lpData) {
+        path.resize(data->cbData / 2);
+        std::memcpy(path.data(), data->lpData, path.size() * sizeof(char16_t));
+      }
+      try {
+        TSetupSpawnService::OpenLocally(path);
+      } catch (...) {
+        // A program that cannot be started is simply not started.
+      }
+    }
+  }
+  return platform::DefaultHandler(window, msg, wParam, lParam);
+}
+
+// A copy of the file in the folder, replacing an earlier copy; the copy goes
+// at the next restart.
+String CopyIntoFolder(const String& source, const String& folder) {
+  const String target = folder + ExtractFileName(source);
+  platform::SetAttributes(target, 0);
+  CopyFileOrRaise(source, target);
+  DeleteOnReboot(target);
+  return target;
+}
+
+String ChangeFileExt(const String& path, const String& extension) {
+  return path.substr(0, path.size() - ExtractFileExt(path).size()) + extension;
+}
+
+}  // namespace
+
+void TSetupSpawnService::Initialize(uintptr_t token) {
+  if (g_spawn_target != 0) throw Exception(u"SpawnService is already initialized");
+  if (token != 0) {
+    g_spawn_message_id = platform::RegisterMessage(u"SpawnToken");
+    g_spawn_target = token;
+    g_spawn_owner = false;
+    return;
+  }
+  if (!platform::IsMainThread())
+    throw EInvalidOperation(u"Cannot create window in non-main thread");
+  // The id first: a start request can arrive as soon as the window exists.
+  g_spawn_message_id = platform::RegisterMessage(u"SpawnToken");
+  const platform::WindowHandle window =
+      platform::CreateMessageWindow(u"TSetupSpawnService", SpawnWindowProc);
+  if (window == 0) platform::RaiseLastOSError();
+  g_spawn_target = window;
+  g_spawn_owner = true;
+}
+
+void TSetupSpawnService::Spawn(const String& path) {
+  if (g_spawn_target != 0 && !g_spawn_owner) {
+    // Synchronous; a dead target makes this a silent no-op.
+    const size_t bytes = path.size() * sizeof(char16_t);
+    if (bytes > 0x7FFFFFFF) return;
+    platform::SendCopyData(g_spawn_target, 0, g_spawn_message_id, path.data(),
+                           static_cast<uint32_t>(bytes));
+    return;
+  }
+  if (platform::WindowsVersion().major >= 6) {
+    // The desktop shell is not elevated: what it starts runs as the user.
+    ShellOpen(platform::RunningUnderWine() ? u"Explorer" : u"Explorer.exe", path);
+    return;
+  }
+  ShellOpen(path, u"");
+}
+
+void TSetupSpawnService::OpenLocally(const String& path) {
+  ShellOpen(path, u"");
+}
+
+platform::WindowHandle TSetupSpawnService::SpawnTarget() {
+  return g_spawn_target;
+}
+
+bool TSetupSpawnService::SpawnOwner() {
+  return g_spawn_owner;
+}
+
+uint32_t TSetupSpawnService::SpawnMessageId() {
+  return g_spawn_message_id;
+}
+
+void TSetupSpawnService::ResetForTests() {
+  if (g_spawn_owner && g_spawn_target != 0) platform::DestroyMessageWindow(g_spawn_target);
+  g_spawn_target = 0;
+  g_spawn_owner = false;
+  g_spawn_message_id = 0;
+}
+
+bool RelaunchElevated(const String& arguments, uint32_t& exitCode) {
+  TSetupSpawnService::Initialize(0);
+  platform::TShellExecuteParams params;
+  params.mask = platform::kSeeMaskNoCloseProcess | platform::kSeeMaskNoAsync |
+                platform::kSeeMaskFlagNoUi | platform::kSeeMaskNoZoneChecks;
+  params.verb = u"runas";
+  params.file = platform::ModuleFileName();
+  params.parameters = u"/SKIPUAC=" +
+                      IntToStr(static_cast<int64_t>(TSetupSpawnService::SpawnTarget())) + u" " +
+                      arguments;
+  params.directory = IncludeTrailingBackslash(platform::CurrentFolder());
+  params.show = platform::kSwShowNormal;
+  platform::TWaitHandle process;
+  if (!platform::ShellExecuteWith(params, &process)) {
+    if (platform::LastError() == platform::kErrorCancelled) return false;
+    platform::RaiseLastOSError();
+  }
+  // An outcome that cannot be read is not reported as success.
+  exitCode = 1;
+  // Start requests of the elevated process are carried out meanwhile.
+  if (process && ::WaitWithMessages(process, platform::kInfinite) == 0) {
+    uint32_t code = 0;
+    if (platform::ProcessExitCode(process, code)) exitCode = code;
+  }
+  return true;
+}
+
+void RelaunchFromTemp(const String& arguments) {
+  const String temp = platform::TempFolder();
+  if (temp.empty()) platform::RaiseLastOSError();
+  const String folder = IncludeTrailingBackslash(temp);
+  const String self = platform::ModuleFileName();
+  const String tempSelf = CopyIntoFolder(self, folder);
+  CopyIntoFolder(ChangeFileExt(self, u".dat"), folder);
+  // No handle of this process may keep the installation folder busy.
+  platform::SetCurrentFolder(ExtractFilePath(tempSelf));
+  ShellOpen(tempSelf, u"/PATH=\"" + ExtractFilePath(self) + u"\" " + arguments);
+}
+
+bool IsUninstaller() {
+  return SameTextLocale(ExtractFileName(platform::ModuleFileName()), u"Uninstall.exe");
+}

@@ -1,0 +1,84 @@
+// File and shell routines shared by the installation steps and the relaunch
+// logic: copying with a precise error, deleting files that may be in use,
+// deletion at the next restart, running a program and waiting for it,
+// listing a folder tree with an excluded branch, calling a DLL's export,
+// opening files and addresses through the shell, and the main thread's wait
+// that keeps delivering sent messages.
+//
+// Written on the platform interfaces, so the same code runs on Windows and
+// on the native stand-in. Paths are Windows paths; the Win32 backend applies
+// the long-path rule to every file operation except delayed moves.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "lib/string_list.h"
+#include "lib/strings.h"
+#include "platform/handles.h"
+
+// Copies source onto target, replacing an existing target (a read-only target
+// is not replaced: callers that need that clear its attributes first). Raises
+// EOSError for the failure with the additional text "<source> -> <target>".
+void CopyFileOrRaise(const String& source, const String& target);
+
+// Deletes a file. Nothing happens when the path names no file. Read-only
+// files are deleted too. A file that cannot be deleted (a running program,
+// a loaded library) is moved to a fresh name in the temporary folder and
+// deleted at the next restart; when it cannot be moved either it stays where
+// it is. Raises EOSError only when no temporary file name can be made.
+void DeleteFileOrDefer(const String& path);
+
+// Schedules the deletion of the file at the next restart (MoveFileExW with
+// MOVEFILE_DELAY_UNTIL_REBOOT); failures are ignored.
+void DeleteOnReboot(const String& path);
+
+// Starts the command line (no quoting added) shown normally and waits for
+// the program to end, unless it did not become idle within 5 seconds.
+// Failures are ignored and the exit code is not read.
+void RunAndWait(const String& commandLine);
+
+// Appends every file below root (full paths) to result: the files of a folder
+// in the order the file system lists them, then its sub-folders in natural
+// order (CompareLogical: "9" before "10"). Entries with the system attribute
+// are skipped, folders with everything below them. A folder whose path with
+// trailing backslash begins with excludedPrefix (without regard to case; an
+// empty prefix excludes nothing) is skipped with everything below it.
+void FindFiles(const String& root, const String& excludedPrefix, TVelStringList& result);
+
+// Calling the registration exports of ActiveX libraries.
+class TSetupActiveX {
+ public:
+  TSetupActiveX() = delete;
+  // CallExport(dll, "DllUnregisterServer").
+  static void Unregister(const String& dll);
+  // Loads the library with critical-error boxes off and its folder as the
+  // current folder (both restored right after loading), calls the export
+  // without arguments and frees the library. A library that does not load or
+  // lacks the export is ignored.
+  static void CallExport(const String& dll, const char* exportName);
+};
+
+// Opens a file, program or address through the shell (ShellExecuteW, default
+// verb, SW_SHOW). Addresses (the first ":" followed by "//" or two
+// backslashes) and "mailto:" texts never get the parameters; under Wine they go to "winebrowser".
+// False for an empty file or when the shell fails.
+bool ShellOpen(const String& file, const String& parameters = {});
+
+// Waits for the handle. Off the main thread a plain wait; on the main thread
+// it keeps delivering messages sent to that thread and runs the queued
+// main-thread calls (see SetMainThreadCallQueue) while it waits. timeoutMs
+// platform::kInfinite never expires. Result: 0 signalled, 1 timed out,
+// 2 abandoned, 3 failed.
+//
+// Callers in the global namespace that pass a platform::TWaitHandle write
+// ::WaitWithMessages, since argument-dependent lookup also finds
+// platform::WaitWithMessages.
+int WaitWithMessages(const platform::TWaitHandle& handle, uint32_t timeoutMs);
+
+// Installs the main-thread call queue of the layers above: whenever `signal`
+// is signalled during a WaitWithMessages on the main thread, runQueuedCalls
+// runs there. An empty signal removes it. Call on the main thread before any
+// wait.
+void SetMainThreadCallQueue(const platform::TWaitHandle& signal,
+                            std::function<void()> runQueuedCalls);

@@ -1,0 +1,58 @@
+// Elevation, the spawn service and the relaunch from the temporary folder.
+//
+// The installer works elevated, while the programs it starts afterwards run
+// as the interactive user: the first, unelevated process keeps a hidden
+// message-only window of class "TSetupSpawnService" while it waits for its
+// elevated copy, and the elevated process sends it the paths to start
+// (WM_COPYDATA, dwData = the registered message "SpawnToken", the path as
+// UTF-16 without terminating zero). Without such a partner the desktop
+// shell, which is not elevated, is asked to start them.
+#pragma once
+
+#include <cstdint>
+
+#include "lib/strings.h"
+#include "platform/messages.h"
+
+class TSetupSpawnService {
+ public:
+  TSetupSpawnService() = delete;
+
+  // Called at most once per process, on the main thread. A token that is
+  // not 0 (the window named by SKIPUAC) becomes the target of start requests;
+  // 0 creates this process's own spawn window. Raises Exception "SpawnService
+  // is already initialized" on a second call, EInvalidOperation "Cannot create
+  // window in non-main thread" off the main thread.
+  static void Initialize(uintptr_t token);
+  // Starts a program or document as the interactive user: through the
+  // partner's spawn window when there is one, else through the desktop shell
+  // program ("Explorer.exe"; "Explorer" under Wine) on Windows 6.0 or later,
+  // else through the shell directly. No failure is reported.
+  static void Spawn(const String& path);
+  // The spawn window's action: ShellOpen(path) in this process.
+  static void OpenLocally(const String& path);
+
+  static platform::WindowHandle SpawnTarget();
+  static bool SpawnOwner();
+  static uint32_t SpawnMessageId();
+  // Tests only: destroys this process's spawn window and forgets the state.
+  static void ResetForTests();
+};
+
+// Restarts this executable elevated ("runas") with "/SKIPUAC=<spawn window>
+// <arguments>" in the current folder and waits for it, delivering start
+// requests meanwhile. True when the elevated process ran (exitCode is then
+// its exit code, or 1 when it cannot be read); false when the user declined
+// the prompt. Other failures raise EOSError.
+bool RelaunchElevated(const String& arguments, uint32_t& exitCode);
+
+// Copies this executable and its ".dat" file into the temporary folder
+// (attributes of earlier copies cleared, both deleted at the next restart),
+// makes that folder the current folder and starts the copy with
+// "/PATH=\"<this executable's folder>\" <arguments>". A failed copy raises
+// EOSError ("<source> -> <target>"); a failed start is not reported.
+void RelaunchFromTemp(const String& arguments);
+
+// True when this executable's file name is "Uninstall.exe" (without regard
+// to case).
+bool IsUninstaller();

@@ -1,0 +1,342 @@
+// The spawn service, the elevated relaunch and the relaunch from the
+// temporary folder, natively against the stand-in and under Wine with real
+// processes (the test program is its own child, see setup_child_modes.cpp).
+#include "platform/spawn_service.h"
+
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "lib/command_line.h"
+#include "lib/exceptions.h"
+#include "lib/string_list.h"
+#include "platform/messages.h"
+#include "platform/process.h"
+#include "platform/setup_helpers.h"
+#include "platform/shell.h"
+#include "platform_fixture.h"
+#include "setup_test_util.h"
+
+namespace platform_test {
+namespace {
+
+using namespace platform;
+
+class SpawnServiceTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    TSetupSpawnService::ResetForTests();
+    previous_folder_ = CurrentFolder();
+  }
+  void TearDown() override {
+    TSetupSpawnService::ResetForTests();
+    SetCurrentFolder(previous_folder_);
+    PlatformTest::TearDown();
+  }
+
+  // "key=value" lines of a probe file.
+  static std::map<std::string, std::string> ReadProbe(const String& path) {
+    std::map<std::string, std::string> values;
+    const std::string text = ReadText(path);
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(start, end - start);
+      const size_t eq = line.find('=');
+      if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+      start = end + 1;
+    }
+    return values;
+  }
+
+  String previous_folder_;
+};
+
+std::u16string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return u"<no error>";
+}
+
+TEST_F(SpawnServiceTest, InitializeCreatesTheWindowOnce) {
+  EXPECT_EQ(TSetupSpawnService::SpawnTarget(), 0u);
+  TSetupSpawnService::Initialize(0);
+  const WindowHandle window = TSetupSpawnService::SpawnTarget();
+  ASSERT_NE(window, 0u);
+  EXPECT_TRUE(TSetupSpawnService::SpawnOwner());
+  EXPECT_EQ(FindWindowByClass(u"TSetupSpawnService"), window);
+  EXPECT_EQ(WindowProcessId(window), CurrentProcessId());
+  EXPECT_EQ(TSetupSpawnService::SpawnMessageId(), RegisterMessage(u"spawntoken"));
+  EXPECT_GE(TSetupSpawnService::SpawnMessageId(), 0xC000u);
+
+  EXPECT_EQ(ErrorOf([] { TSetupSpawnService::Initialize(0); }),
+            u"SpawnService is already initialized");
+  EXPECT_EQ(ErrorOf([] { TSetupSpawnService::Initialize(1234); }),
+            u"SpawnService is already initialized");
+  EXPECT_EQ(TSetupSpawnService::SpawnTarget(), window);
+
+  // Only the main thread can own the window.
+  TSetupSpawnService::ResetForTests();
+  std::u16string offMain;
+  Wait(StartThread([&] { offMain = ErrorOf([] { TSetupSpawnService::Initialize(0); }); }),
+       kInfinite);
+  EXPECT_EQ(offMain, u"Cannot create window in non-main thread");
+  EXPECT_EQ(TSetupSpawnService::SpawnTarget(), 0u);
+}
+
+// The elevated side: the path travels to the window named by the token.
+TEST_F(SpawnServiceTest, SpawnSendsTheStartRequestToThePartner) {
+  std::vector<std::pair<uintptr_t, String>> requests;
+  const WindowHandle partner = CreateMessageWindow(
+      u"TSpawnPartnerTest", [&](WindowHandle w, uint32_t m, uintptr_t wp, intptr_t lp) {
+        if (m == kWmCopyData && lp) {
+          const auto* data = reinterpret_cast<const TCopyData*>(lp);
+          EXPECT_EQ(wp, 0u);
+          EXPECT_EQ(data->cbData % 2, 0u);
+          String path(data->cbData / 2, u'\0');
+          if (data->cbData) std::memcpy(path.data(), data->lpData, data->cbData);
+          requests.emplace_back(data->dwData, path);
+        }
+        return DefaultHandler(w, m, wp, lp);
+      });
+  ASSERT_NE(partner, 0u);
+  TSetupSpawnService::Initialize(partner);
+  EXPECT_FALSE(TSetupSpawnService::SpawnOwner());
+  EXPECT_EQ(TSetupSpawnService::SpawnTarget(), partner);
+  const String path = u"C:\\Program Files\\Mivo\\Mivo.exe";
+  TSetupSpawnService::Spawn(path);
+  TSetupSpawnService::Spawn(u"");
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].first, RegisterMessage(u"SpawnToken"));
+  EXPECT_EQ(requests[0].second, path);
+  EXPECT_EQ(requests[1].second, u"");
+  DestroyMessageWindow(partner);
+  TSetupSpawnService::Spawn(path);  // a dead target: nothing happens
+  EXPECT_EQ(requests.size(), 2u);
+}
+
+#ifndef _WIN32
+class SpawnServiceShellTest : public SpawnServiceTest {
+ protected:
+  void SetUp() override {
+    SpawnServiceTest::SetUp();
+    standin::SetShellHook([](const TShellExecuteParams&) { return kErrorSuccess; });
+  }
+  static std::vector<TShellExecuteParams> Calls() { return standin::ShellCalls(); }
+};
+
+TEST_F(SpawnServiceShellTest, WithoutPartnerTheDesktopShellStartsThePath) {
+  const String path = u"C:\\Program Files\\Mivo\\Mivo.exe";
+  TSetupSpawnService::Spawn(path);  // started already elevated: no Initialize
+  // The first process never sends to its own window either.
+  TSetupSpawnService::Initialize(0);
+  TSetupSpawnService::Spawn(path);
+  standin::SetWindowsVersion({5, 1, 2600});
+  TSetupSpawnService::Spawn(path);
+  const auto calls = Calls();
+  ASSERT_EQ(calls.size(), 3u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(calls[i].file, u"Explorer.exe");
+    EXPECT_EQ(calls[i].parameters, path);
+    EXPECT_EQ(calls[i].verb, u"");
+    EXPECT_EQ(calls[i].show, kSwShow);
+  }
+  EXPECT_EQ(calls[2].file, path);
+  EXPECT_EQ(calls[2].parameters, u"");
+}
+
+TEST_F(SpawnServiceShellTest, StartRequestsOpenThePathOnTheMainThread) {
+  TSetupSpawnService::Initialize(0);
+  const WindowHandle window = TSetupSpawnService::SpawnTarget();
+  const uint32_t id = TSetupSpawnService::SpawnMessageId();
+  const String path = u"C:\\Program Files\\Mivo\\Mivo.exe";
+  // Sent from another thread, as from the elevated process, while the main
+  // thread waits for it.
+  const TWaitHandle sender = StartThread([&] {
+    SendCopyData(window, 0, id, path.data(), static_cast<uint32_t>(path.size() * 2));
+    SendCopyData(window, 0, id + 1, path.data(), static_cast<uint32_t>(path.size() * 2));
+    SendCopyData(window, 0, id, path.data(), 0);
+    SendCopyData(window, 0, id, path.data(), 1);
+    SendCopyData(window, 0, id, path.data(), 3);  // an odd byte is dropped
+    Send(window, kWmCopyData, 0, 0);              // no data at all
+  });
+  EXPECT_EQ(::WaitWithMessages(sender, kInfinite), 0);
+  const auto calls = Calls();
+  // A foreign marker and an empty path start nothing.
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].file, path);
+  EXPECT_EQ(calls[0].parameters, u"");
+  EXPECT_EQ(calls[0].show, kSwShow);
+  EXPECT_EQ(calls[1].file, u"C");
+}
+
+TEST_F(SpawnServiceShellTest, RelaunchElevatedAsksForExactlyThisAndWaits) {
+  const String self = ModuleFileName();
+  const String player = u"C:\\Program Files\\Mivo\\Mivo.exe";
+  String childLine;
+  // The elevated copy: asks the first process to start the player, then ends.
+  standin::RegisterProgram(self, [&](const String& commandLine) -> uint32_t {
+    childLine = commandLine;
+    String token;
+    TVelCommandLineProcessor::GetSwitchValue(
+        TVelCommandLineProcessor::GetCommandLineArguments(commandLine), u"SKIPUAC", token);
+    const WindowHandle target = static_cast<WindowHandle>(StrToIntDef(token, 0));
+    SendCopyData(target, 0, RegisterMessage(u"SpawnToken"), player.data(),
+                 static_cast<uint32_t>(player.size() * 2));
+    return 7;
+  });
+  ASSERT_TRUE(SetCurrentFolder(dir_));
+  uint32_t exitCode = 0;
+  ASSERT_TRUE(RelaunchElevated(u"/AUTO /PATH=\"C:\\My Folder\\\"", exitCode));
+  EXPECT_EQ(exitCode, 7u);
+  const String target = IntToStr(static_cast<int64_t>(TSetupSpawnService::SpawnTarget()));
+  EXPECT_TRUE(TSetupSpawnService::SpawnOwner());
+  const auto calls = Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].mask, 0x00800540u);
+  EXPECT_EQ(calls[0].verb, u"runas");
+  EXPECT_EQ(calls[0].file, self);
+  EXPECT_EQ(calls[0].parameters, u"/SKIPUAC=" + target + u" /AUTO /PATH=\"C:\\My Folder\\\"");
+  EXPECT_EQ(calls[0].directory, dir_);
+  EXPECT_EQ(calls[0].show, kSwShowNormal);
+  EXPECT_EQ(childLine, u"\"" + self + u"\" " + calls[0].parameters);
+  // The start request was carried out during the wait.
+  EXPECT_EQ(calls[1].file, player);
+  EXPECT_EQ(calls[1].parameters, u"");
+}
+
+TEST_F(SpawnServiceShellTest, DeclinedPromptIsNoErrorOtherFailuresAre) {
+  uint32_t refusal = kErrorCancelled;
+  standin::SetShellHook([&](const TShellExecuteParams&) { return refusal; });
+  uint32_t exitCode = 99;
+  EXPECT_FALSE(RelaunchElevated(u"", exitCode));
+  EXPECT_EQ(
+      Calls().at(0).parameters,
+      u"/SKIPUAC=" + IntToStr(static_cast<int64_t>(TSetupSpawnService::SpawnTarget())) + u" ");
+
+  TSetupSpawnService::ResetForTests();
+  refusal = kErrorAccessDenied;
+  try {
+    RelaunchElevated(u"/AUTO", exitCode);
+    ADD_FAILURE() << "no error";
+  } catch (const EOSError& e) {
+    EXPECT_EQ(e.ErrorCode(), kErrorAccessDenied);
+  }
+}
+
+TEST_F(SpawnServiceShellTest, RelaunchFromTempCopiesAndRestartsWithThePath) {
+  TPendingRenames pending;
+  const String folder = u"C:\\Program Files\\Mivo\\";
+  const String temp = TempFolder();
+  ASSERT_TRUE(CreateFolder(folder));
+  ASSERT_TRUE(WriteText(folder + u"Uninstall.exe", "exe"));
+  ASSERT_TRUE(WriteText(folder + u"Uninstall.dat", "dat"));
+  // A copy of an earlier run, read-only, is replaced.
+  ASSERT_TRUE(WriteText(temp + u"Uninstall.dat", "old"));
+  ASSERT_TRUE(SetAttributes(temp + u"Uninstall.dat", kFileAttributeReadOnly));
+  standin::SetModuleFileName(folder + u"Uninstall.exe");
+  EXPECT_TRUE(IsUninstaller());
+
+  RelaunchFromTemp(u"/SILENT");
+  EXPECT_EQ(ReadText(temp + u"Uninstall.exe"), "exe");
+  EXPECT_EQ(ReadText(temp + u"Uninstall.dat"), "dat");
+  EXPECT_EQ(IncludeTrailingBackslash(CurrentFolder()), temp);
+  const auto calls = Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].file, temp + u"Uninstall.exe");
+  EXPECT_EQ(calls[0].parameters, u"/PATH=\"" + folder + u"\" /SILENT");
+  String path;
+  ASSERT_TRUE(TVelCommandLineProcessor::GetSwitchValue(calls[0].parameters, u"PATH", path));
+  EXPECT_EQ(path, folder);
+  EXPECT_TRUE(TVelCommandLineProcessor::HasSwitch(calls[0].parameters, u"SILENT"));
+  EXPECT_EQ(pending.Added(), (std::vector<String>{u"\\??\\" + temp + u"Uninstall.exe", u"",
+                                                  u"\\??\\" + temp + u"Uninstall.dat", u""}));
+
+  // Without its data package the relaunch fails with both paths.
+  ASSERT_TRUE(RemoveFile(folder + u"Uninstall.dat"));
+  EXPECT_EQ(ErrorOf([] { RelaunchFromTemp(u""); }),
+            u"System Error.  Code: 2.\r\n" + SystemErrorText(2) + folder + u"Uninstall.dat -> " +
+                temp + u"Uninstall.dat");
+}
+
+TEST_F(SpawnServiceShellTest, UninstallerIsKnownByItsFileName) {
+  const struct {
+    const char16_t* path;
+    bool uninstaller;
+  } cases[] = {
+      {u"C:\\Program Files\\Mivo\\Uninstall.exe", true},
+      {u"C:\\Users\\User\\AppData\\Local\\Temp\\UNINSTALL.EXE", true},
+      {u"C:\\Uninstall.exe\\Setup.exe", false},
+      {u"C:\\Setup\\Uninstall.exe.bak", false},
+      {u"C:\\Setup\\MyUninstall.exe", false},
+  };
+  for (const auto& c : cases) {
+    standin::SetModuleFileName(c.path);
+    EXPECT_EQ(IsUninstaller(), c.uninstaller) << U8(c.path);
+  }
+}
+#else
+
+// Two real processes: the elevated copy (this program, started with the
+// "runas" verb, which Wine grants without a prompt) sends a start request to
+// this process's spawn window, and this process starts the program while it
+// waits; the copy's exit code comes back.
+TEST_F(SpawnServiceTest, ElevatedCopyStartsProgramsThroughTheFirstProcess) {
+  const String probe = dir_ + u"elevated.txt";
+  const String spawnProbe = dir_ + kSpawnProbeName;
+  ASSERT_TRUE(CopyFileTo(ModuleFileName(), spawnProbe, false));
+  ASSERT_TRUE(SetCurrentFolder(dir_));
+  const String arguments = String(kElevatedSwitch) + u" \"" + probe + u"\" \"" + spawnProbe + u"\"";
+  uint32_t exitCode = 0;
+  ASSERT_TRUE(RelaunchElevated(arguments, exitCode));
+  EXPECT_EQ(exitCode, kElevatedExitCode);
+  auto report = ReadProbe(probe);
+  const String target = IntToStr(static_cast<int64_t>(TSetupSpawnService::SpawnTarget()));
+  EXPECT_EQ(report["arguments"], U8(u"/SKIPUAC=" + target + u" " + arguments));
+  EXPECT_EQ(report["current"], U8(ExcludeTrailingBackslash(dir_)));
+  EXPECT_TRUE(WaitForFile(dir_ + u"SpawnProbe.txt"));
+  EXPECT_EQ(ReadText(dir_ + u"SpawnProbe.txt"), "spawned");
+  SetCurrentFolder(previous_folder_);
+  EXPECT_TRUE(RemoveWhenFree(spawnProbe));
+}
+
+// A program outside the temporary folder copies itself and its ".dat" there
+// and restarts from there with its folder as PATH.
+TEST_F(SpawnServiceTest, RelaunchFromTempRestartsTheCopy) {
+  TPendingRenames pending;
+  const String exe = dir_ + u"SvcRelaunch.exe", probe = dir_ + u"relaunch.txt";
+  const String temp = TempFolder();
+  ASSERT_TRUE(CopyFileTo(ModuleFileName(), exe, false));
+  ASSERT_TRUE(WriteText(dir_ + u"SvcRelaunch.dat", "dat"));
+  TProcessInfo info;
+  ASSERT_TRUE(StartProcess(u"\"" + exe + u"\" " + kRelaunchSwitch + u" \"" + probe + u"\" /SILENT",
+                           kSwHide, info));
+  EXPECT_EQ(Wait(info.process, kInfinite), WaitResult::Signalled);
+  ASSERT_TRUE(WaitForFile(probe));
+  // The probe is written by the copy: let it finish writing and end.
+  ASSERT_TRUE(RemoveWhenFree(temp + u"SvcRelaunch.exe"));
+  auto report = ReadProbe(probe);
+  EXPECT_EQ(report["error"], "");
+  EXPECT_TRUE(SameTextAscii(Utf8ToUtf16(report["module"]), temp + u"SvcRelaunch.exe"))
+      << report["module"];
+  EXPECT_TRUE(SameTextAscii(Utf8ToUtf16(report["current"]), ExcludeTrailingBackslash(temp)))
+      << report["current"];
+  const String arguments = Utf8ToUtf16(report["arguments"]);
+  String path;
+  ASSERT_TRUE(TVelCommandLineProcessor::GetSwitchValue(arguments, u"PATH", path));
+  EXPECT_EQ(path, dir_);
+  EXPECT_TRUE(TVelCommandLineProcessor::HasSwitch(arguments, u"SILENT"));
+  EXPECT_EQ(ReadText(temp + u"SvcRelaunch.dat"), "dat");
+  const std::vector<String> added = pending.Added();
+  EXPECT_EQ(added.size(), 4u);
+  EXPECT_TRUE(RemoveWhenFree(temp + u"SvcRelaunch.dat"));
+}
+#endif
+
+}  // namespace
+}  // namespace platform_test
