@@ -1,0 +1,175 @@
+// The controller of one installer run: the user's choices, the destination,
+// the options, the collected errors, the product description, the resources
+// and the worker thread, and the hub through which notifications reach the
+// listeners on the main thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/setup_product_info.h"
+#include "lib/ini_file.h"
+#include "lib/string_list.h"
+#include "lib/strings.h"
+#include "platform/messages.h"
+#include "resources/setup_resources.h"
+
+class TSetupThread;
+
+// Notification codes (code 3 is never sent).
+constexpr uint32_t NotifyFinished = 1;      // param: 1 when the run was cancelled, else 0
+constexpr uint32_t NotifyProgress = 2;      // param: total percent << 16 | action's percent
+constexpr uint32_t NotifyStatus = 4;        // param: address of the status text (String)
+constexpr uint32_t NotifyPageState = 5;     // param: 0
+constexpr uint32_t NotifyProgressTick = 6;  // param: 0
+
+// {713CEF87-75EE-4626-A068-80B97ECA2DC8}
+class IInstallerNotify {
+ public:
+  virtual ~IInstallerNotify() = default;
+  // Called on the main thread.
+  virtual void Notify(uint32_t code, uintptr_t param) = 0;
+};
+
+enum class TSetupRunKind : uint8_t { Install = 0, Uninstall = 1 };
+enum class TSetupState : uint8_t { Idle = 0, Running = 1, Done = 2 };
+
+// Option indexes; an option's bit is 1 << index.
+enum class TSetupOption : int {
+  Auto = 0,
+  Portable = 1,
+  Update = 2,
+  Silent = 3,
+  Run = 4,
+  NoBackup = 5
+};
+using TSetupOptions = uint8_t;
+constexpr TSetupOptions OptionBit(TSetupOption option) {
+  return static_cast<TSetupOptions>(1u << static_cast<int>(option));
+}
+
+// Sections and keys of the settings store.
+inline constexpr char16_t kSettingsActions[] = u"Actions";
+inline constexpr char16_t kSettingsCommon[] = u"Common";
+inline constexpr char16_t kSettingsIntegration[] = u"Integration";
+
+// The switches the program reads and produces.
+inline constexpr char16_t kSwitchAuto[] = u"AUTO";
+inline constexpr char16_t kSwitchSilent[] = u"SILENT";
+inline constexpr char16_t kSwitchNoBackup[] = u"NOBACKUP";
+inline constexpr char16_t kSwitchRun[] = u"RUN";
+inline constexpr char16_t kSwitchUpdate[] = u"UPDATE";
+inline constexpr char16_t kSwitchPortable[] = u"PORTABLE";
+inline constexpr char16_t kSwitchPath[] = u"PATH";
+inline constexpr char16_t kSwitchSkipUac[] = u"SKIPUAC";
+
+class TSetup : public ISetupResourcesHost {
+ public:
+  // Creates the product description, opens the resources, creates the
+  // notification window on the calling thread (the main thread) and parses
+  // the arguments. Raises what any of these raise.
+  explicit TSetup(const String& arguments);
+  TSetup(const TSetup&) = delete;
+  TSetup& operator=(const TSetup&) = delete;
+  ~TSetup() override;
+
+  void ParseCommandLine(const String& arguments);
+
+  // Normalises the path (absolute when it holds ".\", short names expanded
+  // when it holds "~", trailing backslash) and recomputes the options from
+  // what is installed there. The identical string as now does nothing.
+  void SetDestPath(const String& path);
+
+  bool IsOptionSet(int index) const;
+  bool IsOptionSet(TSetupOption option) const { return IsOptionSet(static_cast<int>(option)); }
+  // An index above 7 changes nothing.
+  void SetOption(int index, bool enabled);
+  void SetOption(TSetupOption option, bool enabled) {
+    SetOption(static_cast<int>(option), enabled);
+  }
+  // EInstallerMysteryError "Invalid Arguments" when Auto or Silent would change.
+  void SetOptions(TSetupOptions options);
+  // Drops Update when the destination cannot be updated and Portable when
+  // the destination is in a program-files folder.
+  void ValidateOptions();
+  bool IsDestInProgramFiles();
+
+  void AddListener(IInstallerNotify* listener);
+  void RemoveListener(IInstallerNotify* listener);
+
+  // Synchronous from any thread: returns when the main thread has delivered
+  // the notification to every listener.
+  void SendCode(uint32_t code, uintptr_t param);
+  void SendText(uint32_t code, StringView text);
+  // Main thread only.
+  void Broadcast(uint32_t code, uintptr_t param);
+
+  // Starts the worker thread once; with wait, returns when it has ended
+  // (delivering notifications meanwhile). EInstallerInstallError "DestPath
+  // is empty" without a destination.
+  void StartInstall(bool wait);
+  // Destroys the worker thread, cancelling the run; returns when the thread
+  // has ended. May be called from inside a notification of the worker.
+  void FreeThread();
+  // Starts the programs chosen in the settings section "Actions" (only after
+  // an installation without errors).
+  void Finish();
+  bool HasErrors() const { return Errors.Count() > 0; }
+
+  // A boolean of the settings store, with the store's default for the key
+  // when it is absent.
+  bool ReadSetting(StringView section, StringView key) const;
+  bool SettingDefault(StringView section, StringView key) const;
+
+  // ISetupResourcesHost
+  String DestPath() override { return destPath_; }
+  String ProductHomePage() override;
+  String ProductName() override;
+  String ProductVersionText() override;
+  bool IsAutoRun() override { return IsOptionSet(TSetupOption::Auto); }
+
+  const String& GetDestPath() const { return destPath_; }
+  TSetupRunKind RunKind() const { return runKind_; }
+  TSetupOptions Options() const { return options_; }
+  TSetupState State() const { return state_; }
+  // True once the worker reported the end of a cancelled run.
+  bool Cancelled() const { return cancelled_; }
+  TSetupProductInfo& ProductInfo() { return *productInfo_; }
+  TSetupResources& Resources() { return *resources_; }
+  TSetupExtractHelper& ExtractHelper() { return *extractHelper_; }
+  TSetupThread* Thread() { return thread_.get(); }
+  platform::WindowHandle NotifyWindow() const { return notifyWindow_; }
+
+  // The user's choices: booleans in "Actions", "Common" and "Integration".
+  TVelIniFile Settings;
+  // Messages of the errors of the run, in order of arrival.
+  TVelStringList Errors;
+
+ private:
+  intptr_t WindowProc(platform::WindowHandle window, uint32_t msg, uintptr_t wParam,
+                      intptr_t lParam);
+  void Release();
+
+  String destPath_;
+  platform::WindowHandle notifyWindow_ = 0;
+  std::vector<IInstallerNotify*> listeners_;
+  std::recursive_mutex lock_;
+  TSetupRunKind runKind_ = TSetupRunKind::Install;
+  TSetupOptions options_ = 0;
+  std::unique_ptr<TSetupProductInfo> productInfo_;
+  std::unique_ptr<TSetupResources> resources_;
+  std::unique_ptr<TSetupExtractHelper> extractHelper_;
+  std::atomic<TSetupState> state_{TSetupState::Idle};
+  bool cancelled_ = false;
+  int handling_ = 0;  // depth of notifications being delivered
+  std::unique_ptr<TSetupThread> thread_;
+};
+
+// The one controller; set while it exists.
+extern TSetup* Setup;
+
+// Appends the text to the controller's error list.
+void AddSetupError(StringView text);
