@@ -261,23 +261,31 @@ TEST_F(SetupHelpersTest, ShellOpenNeverPassesParametersToAddresses) {
     EXPECT_EQ(calls.back().show, kSwShow);
   }
 }
+#endif
 
 TEST_F(SetupHelpersTest, ActiveXExportIsCalledAndTheFolderRestored) {
-  ASSERT_TRUE(CreateFolder(dir_ + u"Plugins"));
-  const String dll = dir_ + u"Plugins\\Plugin.dll";
-  int unregistered = 0, other = 0;
-  standin::RegisterLibrary(dll, {{"DllUnregisterServer", [&] { ++unregistered; }},
-                                 {"DllRegisterServer", [&] { ++other; }}});
-  const String before = CurrentFolder();
-  TSetupActiveX::Unregister(dll);
-  EXPECT_EQ(unregistered, 1);
-  EXPECT_EQ(other, 0);
-  TSetupActiveX::CallExport(dll, "NoSuchExport");
-  TSetupActiveX::Unregister(dir_ + u"Plugins\\Missing.dll");
-  EXPECT_EQ(unregistered, 1);
-  EXPECT_EQ(CurrentFolder(), before);
-}
+  String system;
+  ASSERT_TRUE(SpecialFolder(kCsidlSystem, system));
+  const String dll = IncludeTrailingBackslash(system) + u"kernel32.dll";
+#ifndef _WIN32
+  int unregistered = 0, ticks = 0;
+  standin::RegisterLibrary(
+      dll, {{"DllUnregisterServer", [&] { ++unregistered; }}, {"GetTickCount", [&] { ++ticks; }}});
 #endif
+  const String previous = CurrentFolder();
+  ASSERT_TRUE(SetCurrentFolder(dir_));
+  const String before = CurrentFolder();
+  TSetupActiveX::CallExport(dll, "GetTickCount");
+  TSetupActiveX::CallExport(dll, "MivoNoSuchExport");
+  TSetupActiveX::Unregister(dir_ + u"Missing.dll");
+#ifndef _WIN32
+  TSetupActiveX::Unregister(dll);
+  EXPECT_EQ(ticks, 1);
+  EXPECT_EQ(unregistered, 1);
+#endif
+  EXPECT_EQ(CurrentFolder(), before);
+  SetCurrentFolder(previous);
+}
 
 TEST_F(SetupHelpersTest, WaitKeepsDeliveringSentMessagesAndQueuedCalls) {
   ASSERT_TRUE(IsMainThread());
