@@ -181,7 +181,13 @@ TLibrary::~TLibrary() {
 
 bool TLibrary::Load(const String& path) {
   Free();
-  HMODULE module = LoadLibraryW(win32::W(path));
+  // The process restricts the DLL search to the system folder; a DLL loaded
+  // by full path must still find its own dependencies beside it.
+  HMODULE module = nullptr;
+  if (path.find(u'\\') != String::npos)
+    module = LoadLibraryExW(win32::W(path), nullptr,
+                            LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  if (!module) module = LoadLibraryW(win32::W(path));
   if (!module) return false;
   impl_ = std::make_unique<Impl>();
   impl_->module = module;
