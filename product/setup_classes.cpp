@@ -1,0 +1,50 @@
+#include "product/setup_classes.h"
+
+#include <map>
+#include <mutex>
+
+namespace {
+
+struct TRegistry {
+  std::mutex lock;
+  std::map<String, TSetupActionClass, std::less<>> actions;
+  std::map<String, TSetupPageClass, std::less<>> pages;
+};
+
+// Built on first use: registrars run while the program initialises, in any order.
+TRegistry& Registry() {
+  static TRegistry registry;
+  return registry;
+}
+
+}  // namespace
+
+void RegisterSetupActionClass(StringView name, TSetupActionClass actionClass) {
+  std::lock_guard lock(Registry().lock);
+  Registry().actions[String(name)] = std::move(actionClass);
+}
+
+void RegisterSetupPageClass(StringView name, TSetupPageClass pageClass) {
+  std::lock_guard lock(Registry().lock);
+  Registry().pages[String(name)] = pageClass;
+}
+
+const TSetupActionClass* FindSetupActionClass(StringView name) {
+  std::lock_guard lock(Registry().lock);
+  const auto it = Registry().actions.find(name);
+  return it == Registry().actions.end() ? nullptr : &it->second;
+}
+
+TSetupPageClass FindSetupPageClass(StringView name) {
+  std::lock_guard lock(Registry().lock);
+  const auto it = Registry().pages.find(name);
+  return it == Registry().pages.end() ? nullptr : it->second;
+}
+
+void UnregisterSetupClass(StringView name) {
+  std::lock_guard lock(Registry().lock);
+  if (const auto it = Registry().actions.find(name); it != Registry().actions.end())
+    Registry().actions.erase(it);
+  if (const auto it = Registry().pages.find(name); it != Registry().pages.end())
+    Registry().pages.erase(it);
+}

@@ -1,0 +1,42 @@
+#include "product/setup_profiles.h"
+
+#include "core/setup.h"
+#include "lib/system.h"
+#include "platform/files.h"
+#include "platform/users.h"
+
+String TSetupProfileHelper::GetProfilePath(const String& appData, int32_t version) {
+  if (appData.empty()) return Setup->GetDestPath() + u"Profile\\";
+  // The profile list's "AppData" folders come without a trailing backslash.
+  return IncludeTrailingBackslash(appData) +
+         (version >= 4000 ? Setup->ProductInfo().GetProductName() : u"Mivo3") + u"\\";
+}
+
+String TSetupProfileHelper::GetDataFolder(const String& appData) {
+  return GetProfilePath(appData, Setup->ProductInfo().GetProductVersionId());
+}
+
+String TSetupProfileHelper::GetOldDataFolder(const String& appData) {
+  return GetProfilePath(appData, Setup->ProductInfo().GetInstalledVersion());
+}
+
+void TSetupProfileInfoList::Populate() {
+  if (Setup->IsOptionSet(TSetupOption::Portable)) {
+    Report(u"SingleUser", u"");
+    return;
+  }
+  TSetupUsers::Populate(
+      [this](const String& userName, const String& appData) { Report(userName, appData); });
+}
+
+void TSetupProfileInfoList::Report(const String& userName, const String& appData) {
+  auto info = std::make_unique<TSetupProfileInfo>();
+  info->UserName = userName;
+  info->DataFolder = TSetupProfileHelper::GetDataFolder(appData);
+  info->OldDataFolder = TSetupProfileHelper::GetOldDataFolder(appData);
+  if (!platform::DirectoryExists(info->OldDataFolder)) return;
+  // The running user is reported again from the profile list: one entry a folder.
+  for (const auto& item : items_)
+    if (SameTextLocale(item->OldDataFolder, info->OldDataFolder)) return;
+  items_.push_back(std::move(info));
+}

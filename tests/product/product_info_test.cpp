@@ -1,0 +1,242 @@
+#include "core/setup_action.h"
+#include "lib/exceptions.h"
+#include "platform/app_repo.h"
+#include "platform/handles.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "product/setup_classes.h"
+#include "product_test_util.h"
+
+namespace product_test {
+namespace {
+
+using Names = std::vector<String>;
+
+std::string Joined(const Names& names) {
+  std::string text;
+  for (const auto& n : names) text += (text.empty() ? "" : ", ") + U8(n);
+  return text;
+}
+
+TEST_F(ProductTest, RegistersItselfBeforeTheProgramRuns) {
+  ASSERT_NE(ProductInfoClass(), nullptr);
+  auto product = ProductInfoClass()();
+  EXPECT_NE(dynamic_cast<TProductInfoMivo*>(product.get()), nullptr);
+}
+
+TEST_F(ProductTest, ScriptSettingsOfTheDemo) {
+  CreateAuto(work_);
+  TSetupProductInfo& info = Product();
+  EXPECT_EQ(info.GetProductName(), u"Mivo");
+  EXPECT_EQ(info.GetProductVersion(), u"5.50");
+  EXPECT_EQ(info.GetProductVersionId(), 5500);
+  EXPECT_EQ(info.GetProductVersionNo(), u"5.50.0.5500");
+  EXPECT_EQ(info.GetProductVersionInfo(), u"5.50, 2025-03-03");
+  EXPECT_EQ(info.GetPublisher(), u"Mivo Team");
+  EXPECT_EQ(info.GetHomePage(), u"https://mivo.example/");
+
+  // The last line of a name wins.
+  setup_->Resources().Script().Settings.Add(u"productversionid=abc");
+  EXPECT_EQ(info.GetProductVersionId(), 0);
+  setup_->Resources().Script().Settings.Add(u"ProductName=");
+  EXPECT_THROW(info.GetProductName(), EInstallerGeneralError);
+  try {
+    info.GetDefaultPortablePath();
+    ADD_FAILURE() << "no error";
+  } catch (const EInstallerGeneralError& e) {
+    EXPECT_EQ(U8(e.Message()), "Setup has wrong config");
+  }
+}
+
+TEST_F(ProductTest, InstalledVersionDecidesUpdates) {
+  CreateAuto(work_);
+  struct Case {
+    int32_t version;
+    bool canUpdate;
+    const char* text;
+  };
+  const Case cases[] = {{0, false, "0.00"},   {3499, false, "3.49"}, {3500, true, "3.50"},
+                        {5402, true, "5.40"}, {5499, true, "5.49"},  {5500, false, "5.50"},
+                        {4009, true, "4.00"}, {4090, true, "4.09"},  {-1, false, "-0.00"}};
+  for (const auto& c : cases) {
+    WriteConfig(work_, c.version, u"1");
+    Product().LoadConfig();
+    EXPECT_EQ(Product().GetInstalledVersion(), c.version);
+    EXPECT_EQ(Product().CanUpdate(), c.canUpdate) << c.version;
+    EXPECT_EQ(U8(Product().GetInstalledVersionText()), c.text) << c.version;
+  }
+}
+
+TEST_F(ProductTest, ConfigurationFileOfTheDestination) {
+  const String gen3 = work_ + u"Gen3\\", both = work_ + u"Both\\", none = work_ + u"None\\";
+  WriteConfig(work_, 5400, u"0");
+  WriteConfig(gen3, 3600, nullptr, u"Mivo3.ini");
+  WriteConfig(both, 5300, u"0");
+  WriteConfig(both, 3600, u"1", u"Mivo3.ini");
+  ASSERT_TRUE(platform::CreateFolder(none));
+  CreateAuto(none);
+
+  struct Case {
+    String dest;
+    int32_t version;
+    bool canUpdate, portable;
+  };
+  const Case cases[] = {{work_, 5400, true, true},
+                        {gen3, 3600, true, false},
+                        {both, 5300, true, true},
+                        {none, 0, false, false}};
+  for (const auto& c : cases) {
+    setup_->SetDestPath(c.dest);
+    EXPECT_EQ(Product().GetInstalledVersion(), c.version) << U8(c.dest);
+    EXPECT_EQ(Product().CanUpdate(), c.canUpdate) << U8(c.dest);
+    EXPECT_EQ(Product().IsPortable(), c.portable) << U8(c.dest);
+  }
+}
+
+TEST_F(ProductTest, IntegrationChoicesFollowTheDestination) {
+  const String other = work_ + u"Other\\";
+  ASSERT_TRUE(platform::CreateFolder(other));
+  WriteConfig(work_, 5400, u"1", u"Mivo.ini", u"AssociateWithFiles=0\r\nShortcutDesktop=1\r\n");
+  TSetup& setup = CreateAuto(work_);
+  setup.Settings.WriteBool(u"Common", u"RemoveBackups", true);
+  EXPECT_FALSE(setup.Settings.ReadBool(u"Integration", u"AssociateWithFiles", true));
+  EXPECT_TRUE(setup.Settings.ReadBool(u"Integration", u"ShortcutDesktop", false));
+
+  setup.SetDestPath(other);
+  EXPECT_EQ(Product().GetInstalledVersion(), 0);
+  EXPECT_EQ(setup.Settings.GetSectionText(u"Integration"), u"");
+  EXPECT_TRUE(setup.Settings.ReadBool(u"Integration", u"AssociateWithFiles", true));
+  EXPECT_TRUE(setup.Settings.ReadBool(u"Common", u"RemoveBackups", false));
+}
+
+#ifndef _WIN32
+
+TEST_F(ProductTest, ActionsAndPagesOfAnInteractiveRussianInstallation) {
+  platform::standin::SetUserDefaultUILanguage(1049);
+  Create(u"");
+  EXPECT_EQ(setup_->Resources().LangName(), u"Russian");
+  EXPECT_EQ(Joined(ActionNames()),
+            "TSetupActionCloseApplications, TSetupActionPrepare, TSetupActionAddonsInstall, "
+            "TSetupActionExtract, TSetupActionConfig, TSetupActionIntegrate, "
+            "TSetupActionShortcuts, TSetupActionUpdateShellCache");
+  EXPECT_EQ(Joined(PageNames()),
+            "TSetupPageWelcome, TSetupPageLicense, TSetupPageSetup, TSetupPageAddons, "
+            "TSetupPageIntegration, TSetupPageReadyToInstall");
+
+  // Portable: no registration with Windows; shortcuts stay.
+  setup_->SetDestPath(u"D:\\Portable\\");
+  setup_->SetOption(TSetupOption::Portable, true);
+  EXPECT_EQ(Joined(ActionNames()),
+            "TSetupActionCloseApplications, TSetupActionPrepare, TSetupActionAddonsInstall, "
+            "TSetupActionExtract, TSetupActionConfig, TSetupActionShortcuts, "
+            "TSetupActionUpdateShellCache");
+}
+
+TEST_F(ProductTest, NoAddonsInOtherLanguagesOrAutomaticRuns) {
+  Create(u"");  // English
+  EXPECT_FALSE(TProductInfoMivo::AddonsAvailable());
+  EXPECT_EQ(Joined(PageNames()),
+            "TSetupPageWelcome, TSetupPageLicense, TSetupPageSetup, TSetupPageIntegration, "
+            "TSetupPageReadyToInstall");
+  setup_.reset();
+  platform::standin::SetUserDefaultUILanguage(1049);
+  Create(u"/AUTO");
+  EXPECT_EQ(setup_->Resources().LangName(), u"Russian");
+  EXPECT_FALSE(TProductInfoMivo::AddonsAvailable());
+}
+
+TEST_F(ProductTest, AutomaticUpdateOnWindows81) {
+  platform::standin::SetWindowsVersion({6, 3, 9600});
+  WriteConfig(work_, 5400, u"1");
+  Create(u"/AUTO=\"" + work_ + u"\" /UPDATE");
+  ASSERT_TRUE(setup_->IsOptionSet(TSetupOption::Update));
+  EXPECT_EQ(Joined(ActionNames()),
+            "TSetupActionCloseApplications, TSetupActionPrepare, TSetupActionExtract, "
+            "TSetupActionConfig");
+}
+
+TEST_F(ProductTest, UninstallRun) {
+  UsePackages(true);
+  Create(u"");
+  ASSERT_EQ(setup_->RunKind(), TSetupRunKind::Uninstall);
+  EXPECT_EQ(Joined(ActionNames()),
+            "TSetupActionCloseApplications, TSetupActionUninstallIntegration, "
+            "TSetupActionUninstallFiles");
+  EXPECT_EQ(Joined(PageNames()), "TSetupPageUninstallParams");
+}
+
+// The registered classes of the listed names are handed out, in order.
+class TNamedAction : public TSetupAction {
+ public:
+  explicit TNamedAction(const char* name) : name_(name) {}
+  void Execute() override {}
+  const char* name_;
+};
+
+TEST_F(ProductTest, EnumActionsHandsOutTheRegisteredClasses) {
+  CreateAuto(work_);
+  const char* names[] = {"TSetupActionConfig", "TSetupActionCloseApplications",
+                         "TSetupActionUninstallFiles"};
+  for (const char* name : names)
+    RegisterSetupActionClass(Utf8ToUtf16(name), [name] {
+      return std::unique_ptr<TSetupAction>(new TNamedAction(name));
+    });
+  std::vector<std::string> created;
+  Product().EnumActions([&](const TSetupActionClass& actionClass) {
+    created.push_back(dynamic_cast<TNamedAction&>(*actionClass()).name_);
+  });
+  for (const char* name : names) UnregisterSetupClass(Utf8ToUtf16(name));
+  EXPECT_EQ(created,
+            (std::vector<std::string>{"TSetupActionCloseApplications", "TSetupActionConfig"}));
+}
+
+TEST_F(ProductTest, FindInstalledPathOrder) {
+  const String player = u"C:\\Player\\", gen3 = u"C:\\Mivo3\\",
+               current = u"C:\\Program Files\\Mivo\\";
+  for (const auto& folder : {player, gen3, current}) ASSERT_TRUE(platform::CreateFolder(folder));
+  String path = u"x";
+  EXPECT_FALSE(TProductInfoMivo::FindInstalledPath(path));
+  EXPECT_EQ(path, u"");
+
+  // The running player: a window of class "TMivoMainForm" of a process.
+  platform::TWaitHandle started = platform::NewEvent(true, false);
+  platform::standin::RegisterProgram(player + u"Mivo.exe", [&](const String&) -> uint32_t {
+    platform::CreateMessageWindow(
+        u"TMivoMainForm",
+        [](platform::WindowHandle w, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
+          if (msg == 0x0010) platform::QuitMessageLoop(0);  // WM_CLOSE
+          return platform::DefaultHandler(w, msg, wp, lp);
+        });
+    platform::SignalEvent(started);
+    return static_cast<uint32_t>(platform::RunMessageLoop());
+  });
+  platform::TProcessInfo process;
+  ASSERT_TRUE(
+      platform::StartProcess(u"\"" + player + u"Mivo.exe\"", platform::kSwShowNormal, process));
+  ASSERT_EQ(platform::Wait(started, 5000), platform::WaitResult::Signalled);
+  EXPECT_TRUE(TProductInfoMivo::FindInstalledPath(path));
+  EXPECT_EQ(path, player);
+
+  TSetupAppRepo::Write(u"Mivo3", gen3 + u"Uninstall.exe", u"3.60", u"P", u"H");
+  EXPECT_TRUE(TProductInfoMivo::FindInstalledPath(path));
+  EXPECT_EQ(path, gen3);
+  TSetupAppRepo::Write(u"Mivo", current + u"Uninstall.exe", u"5.40", u"P", u"H");
+  EXPECT_TRUE(TProductInfoMivo::FindInstalledPath(path));
+  EXPECT_EQ(path, current);
+
+  // An interactive run proposes the installed copy's folder.
+  Create(u"");
+  EXPECT_EQ(setup_->GetDestPath(), current);
+  TSetupAppRepo::Delete(u"Mivo");
+  TSetupAppRepo::Delete(u"Mivo3");
+  EXPECT_EQ(Product().GetDefaultPath(), player);
+
+  platform::Post(platform::FindWindowByClass(u"TMivoMainForm"), 0x0010, 0, 0);
+  EXPECT_EQ(platform::Wait(process.process, 5000), platform::WaitResult::Signalled);
+  EXPECT_EQ(Product().GetDefaultPath(), setup_->Resources().ProgramFilesDir() + u"Mivo\\");
+}
+
+#endif  // _WIN32
+
+}  // namespace
+}  // namespace product_test

@@ -1,0 +1,160 @@
+// The product tests' fixture: a controller over the demo product's packages
+// (natively packed from demo/ for each test program; on Windows the test
+// program carries the built demo packages) and a fresh work folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/setup.h"
+#include "lib/ini_file.h"
+#include "lib/stream.h"
+#include "lib/strings.h"
+#include "package/setup_package.h"
+#include "platform/files.h"
+#include "platform/messages.h"
+#include "platform/spawn_service.h"
+#include "platform/system_info.h"
+#include "product/product_info_mivo.h"
+
+#ifndef _WIN32
+#include "platform/posix/standin.h"
+#endif
+
+namespace product_test {
+
+inline std::string U8(StringView s) {
+  return Utf16ToUtf8(s);
+}
+
+inline std::string DemoFolder() {
+  return std::string(MIVO_TEST_DATA) + "/../../demo/";
+}
+
+// A package of every file below a host folder, named by relative path.
+inline std::vector<uint8_t> PackFolder(
+    const std::string& folder, const std::vector<std::pair<String, std::string>>& extra = {}) {
+  namespace fs = std::filesystem;
+  TSetupPackageBuilder builder;
+  std::vector<fs::path> files;
+  if (!folder.empty())
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+      if (entry.is_regular_file()) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  for (const auto& path : files) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
+    TMemoryStream data(std::move(bytes));
+    String name = Utf8ToUtf16(fs::relative(path, folder).generic_string());
+    for (auto& c : name)
+      if (c == u'/') c = u'\\';
+    builder.Add(data, name);
+  }
+  for (const auto& [name, text] : extra) {
+    TMemoryStream data(std::vector<uint8_t>(text.begin(), text.end()));
+    builder.Add(data, name);
+  }
+  TMemoryStream out;
+  builder.Commit(out, 0);
+  return out.Bytes();
+}
+
+inline void RemoveTree(const String& folder) {
+  std::vector<platform::TFolderEntry> entries;
+  platform::ListFolder(folder, entries);
+  for (const auto& e : entries) {
+    if (e.attributes & platform::kFileAttributeDirectory)
+      RemoveTree(folder + e.name + u"\\");
+    else
+      platform::RemoveFile(folder + e.name);
+  }
+  platform::RemoveFolder(folder);
+}
+
+// Writes "Mivo.ini" (or another name) into a folder.
+inline void WriteConfig(const String& folder, int32_t version, const char16_t* userMode,
+                        const String& name = u"Mivo.ini", const String& integration = u"") {
+  platform::CreateFolder(folder);
+  TVelIniFile config;
+  config.WriteInteger(u"System", u"Version", version);
+  if (userMode) config.WriteString(u"System", u"UserMode", userMode);
+  if (!integration.empty()) config.SetSectionText(u"Integration", integration);
+  ASSERT_TRUE(config.SaveToFile(folder + name));
+}
+
+class ProductTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+#ifndef _WIN32
+    platform::standin::ResetWorld();
+    ASSERT_TRUE(platform::CreateFolder(u"C:\\Setup"));
+    UsePackages(false);
+    work_ = u"C:\\Work" + IntToStr(++counter) + u"\\";
+#else
+    work_ = platform::TempFolder() + u"mivo-product-" + IntToStr(platform::CurrentProcessId()) +
+            u"-" + IntToStr(++counter) + u"\\";
+#endif
+    ASSERT_TRUE(platform::CreateFolder(work_));
+  }
+  void TearDown() override {
+    setup_.reset();
+    TSetupSpawnService::ResetForTests();
+    RemoveTree(work_);
+#ifndef _WIN32
+    platform::standin::ResetWorld();
+#endif
+  }
+
+#ifndef _WIN32
+  // The demo's packages as the program's resources; for an uninstaller the
+  // product package holds only an uninstall record.
+  static void UsePackages(bool uninstall) {
+    static const std::vector<uint8_t> setup = PackFolder(DemoFolder() + "setup");
+    static const std::vector<uint8_t> product = PackFolder(DemoFolder() + "product");
+    platform::standin::SetDataResource(u"SETUP", setup);
+    platform::standin::SetDataResource(u"PRODUCT",
+                                       uninstall ? PackFolder("",
+                                                              {{ u"Uninstall.ini",
+                                                                 "[Uninstall]\r\nCount=0\r\n" }})
+                                                 : product);
+  }
+#endif
+
+  // A controller with its language texts, as start-up makes it.
+  TSetup& Create(const String& arguments) {
+    setup_ = std::make_unique<TSetup>(arguments);
+    setup_->Resources().InitializeLanguages();
+    return *setup_;
+  }
+  TSetup& CreateAuto(const String& dest) {
+    return Create(u"/AUTO=\"" + dest + u"\" /SILENT");
+  }
+  TProductInfoMivo& Product() {
+    return dynamic_cast<TProductInfoMivo&>(setup_->ProductInfo());
+  }
+
+  std::vector<String> ActionNames() {
+    std::vector<String> names;
+    Product().EnumActionNames([&](const String& name) { names.push_back(name); });
+    return names;
+  }
+  std::vector<String> PageNames() {
+    std::vector<String> names;
+    Product().EnumPageNames([&](const String& name) { names.push_back(name); });
+    return names;
+  }
+
+  String work_;
+  std::unique_ptr<TSetup> setup_;
+};
+
+}  // namespace product_test
