@@ -25,3 +25,33 @@ PRODUCT RCDATA \"${ARG_PRODUCT_PACKAGE}\"
   set_source_files_properties(${rc} PROPERTIES
     OBJECT_DEPENDS "${ARG_SETUP_PACKAGE};${ARG_PRODUCT_PACKAGE}")
 endfunction()
+
+# mivo_add_installer(TARGET name SETUP_PACKAGE file PRODUCT_PACKAGE file
+#                    PRODUCT_LIBRARY library)
+#
+# Makes an installer executable: the Windows entry point and start-up, the
+# product library (linked whole, so that its product class registers itself),
+# the two packages as resources, and the manifest (runs as invoker, Common
+# Controls 6, per-monitor DPI awareness). Only on Windows; elsewhere the
+# start-up is tested through the app_startup library.
+function(mivo_add_installer)
+  cmake_parse_arguments(ARG "" "TARGET;SETUP_PACKAGE;PRODUCT_PACKAGE;PRODUCT_LIBRARY" "" ${ARGN})
+  if(NOT ARG_TARGET OR NOT ARG_PRODUCT_LIBRARY)
+    message(FATAL_ERROR "mivo_add_installer: TARGET and PRODUCT_LIBRARY are required")
+  endif()
+  if(NOT WIN32)
+    return()
+  endif()
+  set(app ${PROJECT_SOURCE_DIR}/app/win32)
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${ARG_TARGET}_app.rc)
+  file(GENERATE OUTPUT ${rc} CONTENT "1 24 \"${app}/setup.manifest\"\n")
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${app}/setup.manifest")
+  add_executable(${ARG_TARGET} WIN32 ${app}/main.cpp ${rc})
+  target_link_libraries(${ARG_TARGET} PRIVATE
+    "$<LINK_LIBRARY:WHOLE_ARCHIVE,${ARG_PRODUCT_LIBRARY}>" app_startup ui_win32 comctl32 user32)
+  if(MINGW)
+    target_link_options(${ARG_TARGET} PRIVATE -municode)
+  endif()
+  mivo_add_installer_resources(${ARG_TARGET}
+    SETUP_PACKAGE ${ARG_SETUP_PACKAGE} PRODUCT_PACKAGE ${ARG_PRODUCT_PACKAGE})
+endfunction()

@@ -1,0 +1,35 @@
+// The installer's entry point on Windows.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "app/startup.h"
+#include "lib/command_line.h"
+#include "platform/platform.h"
+#include "platform/shell.h"
+#include "ui/win32/language_dialog_win32.h"
+
+namespace {
+
+std::wstring W(const String& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Installers run from download folders: no library may come from there.
+  platform::RestrictLibrarySearchToSystem();
+  platform::Initialize();
+  InstallWin32LanguageDialog();
+
+  TSetupStartupHooks hooks;
+  hooks.ShowError = [](const String& message) {
+    MessageBoxW(nullptr, W(message).c_str(), L"Setup", MB_ICONERROR);
+  };
+  hooks.InitializeToolkit = [] {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+  };
+  return RunSetupStartup(TVelCommandLineProcessor::GetCommandLineArguments(), hooks);
+}

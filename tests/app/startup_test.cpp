@@ -1,0 +1,224 @@
+// The start-up sequence on the stand-in: checks, elevation, the uninstaller's
+// routing, silent and wizard runs, the error box and the exit codes.
+#ifndef _WIN32
+
+#include "app/startup.h"
+
+#include "../core/core_test_util.h"
+#include "platform/errors.h"
+#include "platform/shell.h"
+#include "product/test_product.h"
+
+namespace core_test {
+namespace {
+
+class StartupTest : public CoreTest {
+ protected:
+  void SetUp() override {
+    CoreTest::SetUp();
+    SetProductInfoClass(&CreateAppTestProduct);
+    hooks_.ShowError = [this](const String& message) { boxes_.push_back(U8(message)); };
+    hooks_.InitializeToolkit = [this] { ++toolkit_; };
+  }
+  int Run(const String& arguments) { return RunSetupStartup(arguments, hooks_); }
+  static std::string ReadText(const String& path) {
+    TVelStringList lines;
+    std::unique_ptr<TStream> in = platform::OpenFileShared(
+        path, platform::kGenericRead, platform::kFileShareRead, platform::kOpenExisting);
+    if (!in) return "<missing>";
+    lines.LoadFromStream(*in);
+    return U8(lines.Text());
+  }
+  // The uninstaller C:\App\Uninstall.exe with its data package.
+  void MakeUninstaller(const String& folder) {
+    platform::CreateFolder(folder);
+    const auto dat = ReadHostFile(std::string(MIVO_TEST_DATA) + "/core/uninstall.ipk");
+    std::unique_ptr<TStream> out = platform::OpenFileShared(
+        folder + u"Uninstall.dat", platform::kGenericWrite, 0, platform::kCreateAlways);
+    out->WriteBuffer(dat.data(), static_cast<int64_t>(dat.size()));
+    out.reset();
+    std::unique_ptr<TStream> exe = platform::OpenFileShared(
+        folder + u"Uninstall.exe", platform::kGenericWrite, 0, platform::kCreateAlways);
+    exe.reset();
+    platform::standin::SetModuleFileName(folder + u"Uninstall.exe");
+  }
+
+  TSetupStartupHooks hooks_;
+  std::vector<std::string> boxes_;
+  int toolkit_ = 0;
+};
+
+TEST_F(StartupTest, SilentRunSucceeds) {
+  EXPECT_EQ(Run(u"/AUTO=\"" + work_ + u"\" /SILENT"), kExitSuccess);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(toolkit_, 1);
+  EXPECT_EQ(ReadText(work_ + u"worker.txt"), "main=0\r\n");
+  EXPECT_EQ(ReadText(work_ + u"Payload.txt"), "payload\r\n");
+  EXPECT_EQ(::Setup, nullptr);
+}
+
+TEST_F(StartupTest, SilentRunWithErrorsShowsOneBoxWithAllOfThem) {
+  ASSERT_TRUE(platform::CreateFolder(work_ + u"Dest"));
+  platform::OpenFileShared(work_ + u"Dest\\fail2.txt", platform::kGenericWrite, 0,
+                           platform::kCreateAlways);
+  EXPECT_EQ(Run(u"/AUTO=\"" + work_ + u"Dest\" /SILENT"), kExitRunFailed);
+  EXPECT_EQ(boxes_, std::vector<std::string>{"First problem\r\nAction failed in " + U8(work_) +
+                                             "Dest\\\r\n"});
+  EXPECT_FALSE(platform::FileExists(work_ + u"Dest\\Payload.txt"));
+}
+
+// Errors before the run: the box, exit code 1, and nothing else happens.
+TEST_F(StartupTest, StartFailures) {
+  platform::standin::SetAdmin(false);
+  SetProductInfoClass(nullptr);
+  EXPECT_EQ(Run(u"/AUTO /SILENT"), kExitCannotStart);
+  EXPECT_EQ(boxes_, std::vector<std::string>{"Setup is malformed"});
+  EXPECT_TRUE(platform::standin::ShellCalls().empty());  // before elevation
+
+  SetProductInfoClass(&CreateAppTestProduct);
+  boxes_.clear();
+  // Elevated relaunch that is still not elevated; SKIPUAC that is no number
+  // counts as 0: this process makes its own spawn window.
+  EXPECT_EQ(Run(u"/SKIPUAC=abc /AUTO /SILENT"), kExitCannotStart);
+  EXPECT_EQ(boxes_, std::vector<std::string>{
+                        "Administrator rights are required to process this operation."});
+  EXPECT_TRUE(TSetupSpawnService::SpawnOwner());
+  EXPECT_TRUE(platform::standin::ShellCalls().empty());
+  TSetupSpawnService::ResetForTests();
+
+  // Before Windows 6.0 there is no elevation.
+  boxes_.clear();
+  platform::standin::SetWindowsVersion({5, 1, 2600});
+  EXPECT_EQ(Run(u"/AUTO /SILENT"), kExitCannotStart);
+  EXPECT_EQ(boxes_.size(), 1u);
+  EXPECT_TRUE(platform::standin::ShellCalls().empty());
+
+  // An update that the destination does not accept.
+  platform::standin::SetAdmin(true);
+  boxes_.clear();
+  EXPECT_EQ(Run(u"/AUTO=\"" + work_ + u"\" /UPDATE"), kExitCannotStart);
+  EXPECT_EQ(boxes_, std::vector<std::string>{"Cannot install update on v0.00"});
+}
+
+TEST_F(StartupTest, ElevatedSkipUacWithAdminRightsRuns) {
+  EXPECT_EQ(Run(u"/SKIPUAC=0 /AUTO=\"" + work_ + u"\" /SILENT"), kExitSuccess);
+  EXPECT_TRUE(TSetupSpawnService::SpawnOwner());
+  EXPECT_EQ(ReadText(work_ + u"worker.txt"), "main=0\r\n");
+}
+
+// The unelevated process starts itself elevated and ends with the elevated
+// process's exit code; a declined prompt ends it without a message.
+TEST_F(StartupTest, Elevation) {
+  platform::standin::SetAdmin(false);
+  std::vector<platform::TShellExecuteParams> calls;
+  uint32_t answer = platform::kErrorCancelled;
+  platform::standin::SetShellHook([&](const platform::TShellExecuteParams& p) {
+    calls.push_back(p);
+    return answer;
+  });
+  EXPECT_EQ(Run(u"/AUTO /SILENT"), kExitCancelledBeforeRun);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(toolkit_, 0);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(U8(calls[0].verb), "runas");
+  EXPECT_EQ(U8(calls[0].file), "C:\\Setup\\Setup.exe");
+  EXPECT_EQ(U8(calls[0].parameters),
+            "/SKIPUAC=" + std::to_string(TSetupSpawnService::SpawnTarget()) + " /AUTO /SILENT");
+  EXPECT_EQ(calls[0].mask, platform::kSeeMaskNoCloseProcess | platform::kSeeMaskNoAsync |
+                               platform::kSeeMaskFlagNoUi | platform::kSeeMaskNoZoneChecks);
+  EXPECT_EQ(calls[0].show, 1);
+
+  // Accepted: the elevated copy's exit code is this process's.
+  TSetupSpawnService::ResetForTests();
+  answer = 0;
+  String elevatedArguments;
+  platform::standin::RegisterProgram(u"C:\\Setup\\Setup.exe", [&](const String& commandLine) {
+    elevatedArguments = commandLine;
+    return 4u;
+  });
+  EXPECT_EQ(Run(u"/AUTO /SILENT"), kExitRunFailed);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_NE(U8(elevatedArguments).find("/SKIPUAC="), std::string::npos);
+}
+
+TEST_F(StartupTest, UninstallerOutsideTheTempFolderRelaunchesFromThere) {
+  MakeUninstaller(u"C:\\App\\");
+  for (const char16_t* arguments : {u"/AUTO /SILENT", u"/PATH=C:\\Missing /AUTO /SILENT"}) {
+    platform::standin::SetShellHook([](const platform::TShellExecuteParams&) { return 0u; });
+    EXPECT_EQ(Run(arguments), kExitSuccess);
+    EXPECT_TRUE(boxes_.empty());
+    const String temp = platform::TempFolder();
+    EXPECT_TRUE(platform::FileExists(temp + u"Uninstall.exe"));
+    EXPECT_TRUE(platform::FileExists(temp + u"Uninstall.dat"));
+    const auto calls = platform::standin::ShellCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(U8(calls.back().file), U8(temp) + "Uninstall.exe");
+    EXPECT_EQ(U8(calls.back().parameters), "/PATH=\"C:\\App\\\" " + U8(arguments));
+    EXPECT_FALSE(platform::FileExists(u"C:\\App\\uninstalled.txt"));
+  }
+}
+
+TEST_F(StartupTest, UninstallerWithPathRunsInPlace) {
+  MakeUninstaller(u"C:\\App\\");
+  EXPECT_EQ(Run(u"/PATH=\"C:\\App\\\" /AUTO /SILENT"), kExitSuccess);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(ReadText(u"C:\\App\\uninstalled.txt"),
+            "program=C:\\App\\Uninstall.exe\r\ndest=C:\\App\\\r\n");
+}
+
+TEST_F(StartupTest, UninstallerInTheTempFolderWithoutPathRefuses) {
+  const String temp = platform::TempFolder();
+  MakeUninstaller(temp);
+  EXPECT_EQ(Run(u"/PATH=C:\\Missing /AUTO /SILENT"), kExitCannotStart);
+  EXPECT_EQ(boxes_, std::vector<std::string>{"Cannot start the Uninstaller"});
+  EXPECT_TRUE(platform::standin::ShellCalls().empty());
+}
+
+// Runs with a window: the wizard hook decides; without one the run goes on
+// like a silent one. SILENT without AUTO shows the wizard.
+TEST_F(StartupTest, WizardRunsAndTheirExitCodes) {
+  struct TCase {
+    const char* name;
+    std::function<void(TSetup&)> wizard;
+    int exitCode;
+  } cases[] = {
+      {"closed at once", [](TSetup&) {}, kExitCancelledBeforeRun},
+      {"installed", [](TSetup& s) { s.StartInstall(true); }, kExitSuccess},
+      {"failed",
+       [](TSetup& s) {
+         AddSetupError(u"oops");
+         s.StartInstall(true);
+       },
+       kExitRunFailed},
+      {"cancelled",
+       [](TSetup& s) {
+         s.StartInstall(false);
+         s.FreeThread();
+       },
+       kExitCancelledDuringRun},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int wizards = 0;
+    hooks_.RunWizard = [&](TSetup& s) {
+      ++wizards;
+      EXPECT_FALSE(s.IsOptionSet(TSetupOption::Silent));
+      c.wizard(s);
+    };
+    EXPECT_EQ(Run(u"/AUTO=\"" + work_ + u"\""), c.exitCode);
+    EXPECT_EQ(wizards, 1);
+    EXPECT_TRUE(boxes_.empty());  // a wizard shows its errors itself
+  }
+  int wizards = 0;
+  hooks_.RunWizard = [&](TSetup&) { ++wizards; };
+  EXPECT_EQ(Run(u"/SILENT"), kExitCancelledBeforeRun);
+  EXPECT_EQ(wizards, 1);
+  hooks_.RunWizard = nullptr;
+  EXPECT_EQ(Run(u"/AUTO=\"" + work_ + u"\""), kExitSuccess);
+  EXPECT_EQ(ReadText(work_ + u"worker.txt"), "main=0\r\n");
+}
+
+}  // namespace
+}  // namespace core_test
+
+#endif  // _WIN32

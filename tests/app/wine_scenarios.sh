@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Runs a real installer executable (the test product with the core tests'
+# packages) under Wine through its start-up scenarios:
+#   1. /AUTO /SILENT runs the actions on the worker thread and exits with 0;
+#   2. a failing run shows the one "Setup" box with the joined messages, which
+#      is answered with the keyboard like a user would, and exits with 4;
+#   3. Uninstall.exe outside the temporary folder copies itself and its .dat
+#      there and restarts from there with /PATH="<folder>\" and its
+#      arguments; the copy does the uninstallation.
+# Needs an X display (run under xvfb-run) and xdotool.
+#
+# usage: wine_scenarios.sh INSTALLER READ_BOX UNINSTALL_DAT WINE_RUN PREFIX
+set -uo pipefail
+
+installer=$1 read_box=$2 uninstall_dat=$3 wine_run=$4 prefix=$5
+export WINEPREFIX=$prefix
+work=$(mktemp -d /tmp/mivo-app-wine.XXXXXX)
+failures=0
+pids=()
+
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  timeout 60 wineserver -w 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+run() { timeout 180 "$wine_run" --prefix "$prefix" "$@"; }
+# A text file the test product wrote (UTF-8 with a byte-order mark, CR LF).
+text_of() { sed '1s/^\xEF\xBB\xBF//' "$1" 2>/dev/null | tr -d '\r'; }
+
+# The first run may create the prefix; do it before anything is timed.
+run "$read_box" >/dev/null 2>&1
+
+# 1. A silent installation.
+cp "$installer" "$work/Setup.exe"
+mkdir -p "$work/dest"
+run "$work/Setup.exe" /AUTO="$(winpath "$work/dest")\\" /SILENT
+code=$?
+[ "$code" = 0 ] || fail "silent run exited with $code"
+[ "$(text_of "$work/dest/worker.txt")" = main=0 ] || fail "the action did not run on the worker thread"
+[ -f "$work/dest/Payload.txt" ] || fail "the component was not extracted"
+
+# 2. A failing silent installation: the box, answered with Enter.
+mkdir -p "$work/fail"
+touch "$work/fail/fail2.txt"
+"$wine_run" --prefix "$prefix" --display "$work/Setup.exe" /AUTO="$(winpath "$work/fail")\\" /SILENT &
+pid=$!
+pids+=("$pid")
+window=
+for _ in $(seq 1 120); do
+  window=$(xdotool search --name '^Setup$' 2>/dev/null | head -n 1)
+  [ -n "$window" ] && break
+  sleep 1
+done
+if [ -z "$window" ]; then
+  fail "no \"Setup\" box appeared"
+else
+  text=$(run "$read_box" | tr -d '\r')
+  expected=$(printf 'First problem\nAction failed in %s\\' "$(winpath "$work/fail")")
+  [ "$text" = "$expected" ] || fail "box text: '$text', expected '$expected'"
+  xdotool windowfocus --sync "$window" 2>/dev/null
+  xdotool key --window "$window" Return
+  sleep 1
+  # Still there (focus did not reach it): press again through the focus.
+  xdotool search --name '^Setup$' >/dev/null 2>&1 && xdotool key Return
+fi
+for _ in $(seq 1 60); do kill -0 "$pid" 2>/dev/null || break; sleep 1; done
+if kill -0 "$pid" 2>/dev/null; then
+  fail "the failed run did not end after the box"
+else
+  wait "$pid"
+  code=$?
+  [ "$code" = 4 ] || fail "failed run exited with $code, expected 4"
+fi
+[ -f "$work/fail/Payload.txt" ] && fail "actions after the failure ran"
+
+# 3. The uninstaller relaunches from the temporary folder.
+mkdir -p "$work/app"
+cp "$installer" "$work/app/Uninstall.exe"
+cp "$uninstall_dat" "$work/app/Uninstall.dat"
+run "$work/app/Uninstall.exe" /AUTO /SILENT
+code=$?
+[ "$code" = 0 ] || fail "uninstaller exited with $code"
+for _ in $(seq 1 120); do [ -f "$work/app/uninstalled.txt" ] && break; sleep 1; done
+timeout 120 wineserver -w
+if [ ! -f "$work/app/uninstalled.txt" ]; then
+  fail "the copy did not uninstall"
+else
+  record=$(text_of "$work/app/uninstalled.txt")
+  program=$(sed -n 's/^program=//p' <<<"$record")
+  dest=$(sed -n 's/^dest=//p' <<<"$record")
+  [ "$dest" = "$(winpath "$work/app")\\" ] || fail "uninstalled '$dest'"
+  shopt -s nocasematch
+  [[ "$program" == *'\Temp\Uninstall.exe' ]] || fail "the uninstallation ran from '$program'"
+  shopt -u nocasematch
+  # The copies in the temporary folder.
+  temp_dir=$(WINEPREFIX=$prefix winepath -u "${program%\\*}" 2>/dev/null)
+  [ -n "$temp_dir" ] && rm -f "$temp_dir/Uninstall.exe" "$temp_dir/Uninstall.dat" "$temp_dir/dump.xml"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures scenario check(s) failed" >&2
+  exit 1
+fi
+echo "all installer scenarios passed"
