@@ -1,5 +1,6 @@
 #include "core/setup_action.h"
 #include "lib/exceptions.h"
+#include "lib/system.h"
 #include "platform/app_repo.h"
 #include "platform/handles.h"
 #include "platform/process.h"
@@ -237,6 +238,50 @@ TEST_F(ProductTest, FindInstalledPathOrder) {
 }
 
 #endif  // _WIN32
+
+#if defined(_WIN32) && defined(MIVO_DEMO_PLAYER)
+
+// The demo player built with this program (a host path, seen by Wine on Z:).
+String DemoPlayer() {
+  String path = Utf8ToUtf16(MIVO_DEMO_PLAYER);
+  if (!path.empty() && path[0] == u'/') path = u"Z:" + path;
+  for (auto& c : path)
+    if (c == u'/') c = u'\\';
+  return path;
+}
+
+platform::WindowHandle WaitForPlayerWindow() {
+  for (int i = 0; i < 200; ++i) {
+    if (platform::WindowHandle window = platform::FindWindowByClass(u"TMivoMainForm"))
+      return window;
+    platform::Wait(platform::NewEvent(true, false), 50);
+  }
+  return 0;
+}
+
+TEST_F(ProductTest, FindInstalledPathFindsTheRunningPlayer) {
+  String path;
+  if (TSetupAppRepo::Find(u"Mivo", path) || TSetupAppRepo::Find(u"Mivo3", path))
+    GTEST_SKIP() << "an uninstall entry of the product comes first: " << U8(path);
+  ASSERT_EQ(platform::FindWindowByClass(u"TMivoMainForm"), 0) << "a player is running already";
+  const String player = DemoPlayer();
+  ASSERT_TRUE(platform::FileExists(player)) << U8(player);
+  platform::TProcessInfo process;
+  ASSERT_TRUE(platform::StartProcess(u"\"" + player + u"\" /HIDDEN", platform::kSwHide, process));
+  const platform::WindowHandle window = WaitForPlayerWindow();
+  ASSERT_NE(window, 0);
+  EXPECT_EQ(platform::WindowProcessId(window), process.processId);
+
+  EXPECT_TRUE(TProductInfoMivo::FindInstalledPath(path));
+  EXPECT_TRUE(SameTextLocale(path, ExtractFilePath(player))) << U8(path);
+
+  platform::Post(window, 0x0010, 0, 0);  // WM_CLOSE
+  EXPECT_EQ(platform::Wait(process.process, 10000), platform::WaitResult::Signalled);
+  EXPECT_FALSE(TProductInfoMivo::FindInstalledPath(path));
+  EXPECT_EQ(path, u"");
+}
+
+#endif
 
 }  // namespace
 }  // namespace product_test
