@@ -51,8 +51,8 @@ bool DestroyMessageWindow(WindowHandle window);
 intptr_t Send(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam);
 // ReplyMessage: answers the message that another thread sent and that the
 // calling thread is handling now, so that the sender goes on while the
-// handler still runs. False when the message came from this thread, there is
-// none, or it was answered already.
+// handler still runs. False when the message came from this thread or there
+// is none; a second reply is true again but changes nothing.
 bool ReplyToSentMessage(intptr_t result);
 // PostMessageW: queued for the owner thread's message loop.
 bool Post(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam);

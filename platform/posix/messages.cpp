@@ -357,10 +357,12 @@ intptr_t Send(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lPar
 }
 
 bool ReplyToSentMessage(intptr_t result) {
-  if (t_handling.empty() || !t_handling.back() || t_handling.back()->replied) return false;
+  if (t_handling.empty() || !t_handling.back()) return false;
   const auto& item = t_handling.back();
-  item->replied = true;
-  CompleteSent(item, result);
+  if (!item->replied) {  // a second reply changes nothing, as on Windows
+    item->replied = true;
+    CompleteSent(item, result);
+  }
   return true;
 }
 

@@ -61,7 +61,7 @@ TEST_F(MessagesTest, SendFromWorkerRunsOnOwnerThreadInOrder) {
 TEST_F(MessagesTest, ReplyReleasesTheSenderWhileTheHandlerWaits) {
   TWaitHandle worker;
   std::vector<uintptr_t> received;
-  bool replied = false, repliedTwice = true;
+  bool replied = false, repliedTwice = false;
   const WindowHandle w = Window(
       u"MivoTestReply", [&](WindowHandle h, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
         if (msg != kWmUser) return DefaultHandler(h, msg, wp, lp);
@@ -82,7 +82,7 @@ TEST_F(MessagesTest, ReplyReleasesTheSenderWhileTheHandlerWaits) {
   ASSERT_TRUE(worker);
   EXPECT_EQ(WaitWithMessages(worker, kInfinite), WaitResult::Signalled);
   EXPECT_TRUE(replied);
-  EXPECT_FALSE(repliedTwice);
+  EXPECT_TRUE(repliedTwice);  // but the first answer stands
   EXPECT_EQ(first, 7);
   EXPECT_EQ(second, 9);
   EXPECT_EQ(received, (std::vector<uintptr_t>{1, 2}));
