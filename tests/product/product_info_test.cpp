@@ -202,14 +202,16 @@ TEST_F(ProductTest, FindInstalledPathOrder) {
   // The running player: a window of class "TMivoMainForm" of a process.
   platform::TWaitHandle started = platform::NewEvent(true, false);
   platform::standin::RegisterProgram(player + u"Mivo.exe", [&](const String&) -> uint32_t {
-    platform::CreateMessageWindow(
+    const platform::WindowHandle window = platform::CreateMessageWindow(
         u"TMivoMainForm",
         [](platform::WindowHandle w, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
           if (msg == 0x0010) platform::QuitMessageLoop(0);  // WM_CLOSE
           return platform::DefaultHandler(w, msg, wp, lp);
         });
     platform::SignalEvent(started);
-    return static_cast<uint32_t>(platform::RunMessageLoop());
+    const int result = platform::RunMessageLoop();
+    platform::DestroyMessageWindow(window);  // closed before the process ends
+    return static_cast<uint32_t>(result);
   });
   platform::TProcessInfo process;
   ASSERT_TRUE(
