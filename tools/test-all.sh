@@ -4,7 +4,7 @@
 #      dependencies from Debian's source packages;
 #   2. native build (gcc): unit and integration tests;
 #   3. sanitizer build (clang, ASan + UBSan): the same tests, then each fuzz
-#      target for a bounded time;
+#      target for a bounded time; ThreadSanitizer for the threaded suites;
 #   4. Windows build (MinGW-w64): the same tests as Windows programs under Wine.
 # Set MIVO_FUZZ_SECONDS to change the fuzzing time per target (default 20).
 set -euo pipefail
@@ -17,10 +17,10 @@ passed=0 failed=0
 "$root/tools/setup.sh"
 "$root/tools/build-mingw-deps.sh"
 
-run_ctest() {  # run_ctest PRESET
+run_ctest() {  # run_ctest PRESET [CTEST ARGS...]
   local log=$root/build/ctest-$1.log
   set +e
-  ctest --preset "$1" -j "$jobs" 2>&1 | tee "$log"
+  ctest --preset "$@" -j "$jobs" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
   set -e
   local line total=0 fails=0
@@ -36,10 +36,18 @@ run_ctest() {  # run_ctest PRESET
   failed=$((failed + fails))
 }
 
-for preset in native asan mingw; do
+for preset in native asan tsan mingw; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >"$root/build/configure-$preset.log" 2>&1 ||
     { cat "$root/build/configure-$preset.log"; exit 1; }
+  if [ "$preset" = tsan ]; then
+    # ThreadSanitizer for the suites that run threads: the controller, the
+    # worker thread and the platform's messages and waits.
+    cmake --build --preset tsan -j "$jobs" --target core_tests platform_tests
+    echo "=== tsan: tests"
+    run_ctest tsan -R '^(core_tests|platform_tests)$'
+    continue
+  fi
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: tests"
   run_ctest "$preset"
