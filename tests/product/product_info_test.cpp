@@ -2,6 +2,7 @@
 #include "lib/exceptions.h"
 #include "lib/system.h"
 #include "platform/app_repo.h"
+#include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -12,12 +13,6 @@ namespace product_test {
 namespace {
 
 using Names = std::vector<String>;
-
-std::string Joined(const Names& names) {
-  std::string text;
-  for (const auto& n : names) text += (text.empty() ? "" : ", ") + U8(n);
-  return text;
-}
 
 TEST_F(ProductTest, RegistersItselfBeforeTheProgramRuns) {
   ASSERT_NE(ProductInfoClass(), nullptr);
@@ -111,6 +106,12 @@ TEST_F(ProductTest, IntegrationChoicesFollowTheDestination) {
 }
 
 #ifndef _WIN32
+
+std::string Joined(const Names& names) {
+  std::string text;
+  for (const auto& n : names) text += (text.empty() ? "" : ", ") + U8(n);
+  return text;
+}
 
 TEST_F(ProductTest, ActionsAndPagesOfAnInteractiveRussianInstallation) {
   platform::standin::SetUserDefaultUILanguage(1049);
@@ -252,6 +253,13 @@ String DemoPlayer() {
   return path;
 }
 
+String Quoted(const String& path) {
+  String text(1, u'"');
+  text += path;
+  text += u'"';
+  return text;
+}
+
 platform::WindowHandle WaitForPlayerWindow() {
   for (int i = 0; i < 200; ++i) {
     if (platform::WindowHandle window = platform::FindWindowByClass(u"TMivoMainForm"))
@@ -269,7 +277,7 @@ TEST_F(ProductTest, FindInstalledPathFindsTheRunningPlayer) {
   const String player = DemoPlayer();
   ASSERT_TRUE(platform::FileExists(player)) << U8(player);
   platform::TProcessInfo process;
-  ASSERT_TRUE(platform::StartProcess(u"\"" + player + u"\" /HIDDEN", platform::kSwHide, process));
+  ASSERT_TRUE(platform::StartProcess(Quoted(player) + u" /HIDDEN", platform::kSwHide, process));
   const platform::WindowHandle window = WaitForPlayerWindow();
   ASSERT_NE(window, 0);
   EXPECT_EQ(platform::WindowProcessId(window), process.processId);
@@ -281,6 +289,62 @@ TEST_F(ProductTest, FindInstalledPathFindsTheRunningPlayer) {
   EXPECT_EQ(platform::Wait(process.process, 10000), platform::WaitResult::Signalled);
   EXPECT_FALSE(TProductInfoMivo::FindInstalledPath(path));
   EXPECT_EQ(path, u"");
+}
+
+TEST_F(ProductTest, DemoPlayerCanRefuseToClose) {
+  ASSERT_EQ(platform::FindWindowByClass(u"TMivoMainForm"), 0) << "a player is running already";
+  platform::TProcessInfo process;
+  ASSERT_TRUE(platform::StartProcess(Quoted(DemoPlayer()) + u" /HIDDEN /REFUSECLOSE",
+                                     platform::kSwHide, process));
+  const platform::WindowHandle window = WaitForPlayerWindow();
+  ASSERT_NE(window, 0);
+  platform::Send(window, 0x0010, 0, 0);  // WM_CLOSE, handled when Send returns
+  EXPECT_EQ(platform::FindWindowByClass(u"TMivoMainForm"), window);
+  platform::Post(window, 0x0012, 0, 0);  // WM_QUIT ends its message loop
+  EXPECT_EQ(platform::Wait(process.process, 10000), platform::WaitResult::Signalled);
+}
+
+// The demo's registration program registers and removes what its switches say.
+TEST_F(ProductTest, DemoRegistrationProgram) {
+  const String rivadavi = ExtractFilePath(DemoPlayer()) + u"Rivadavi.exe";
+  auto run = [&](const String& switches) {
+    platform::TProcessInfo process;
+    ASSERT_TRUE(platform::StartProcess(rivadavi + switches, platform::kSwHide, process));
+    ASSERT_EQ(platform::Wait(process.process, 30000), platform::WaitResult::Signalled);
+  };
+  auto exists = [](const String& key) {
+    platform::TRegKey k;
+    return k.Open(platform::RegRoot::LocalMachine, key, platform::kKeyRead) == 0;
+  };
+  const String keys[] = {u"Software\\Classes\\Applications\\Mivo.exe",
+                         u"Software\\Mivo\\Capabilities", u"Software\\Classes\\Mivo.AudioFile",
+                         u"Software\\Classes\\Directory\\shell\\Mivo.Play"};
+  run(u" /REG=L1 /REG=D1 /REG=R1 /REG=M1 /REG=R2 /REG_UI");
+  for (const auto& key : keys) EXPECT_TRUE(exists(key)) << U8(key);
+  platform::TRegKey progIds;
+  ASSERT_EQ(progIds.Open(platform::RegRoot::LocalMachine,
+                         u"Software\\Classes\\.flac\\OpenWithProgids", platform::kKeyRead),
+            0u);
+  String value;
+  EXPECT_TRUE(progIds.ReadString(u"Mivo.AudioFile", value));
+  progIds.Close();
+
+  run(u" /REG=U");
+  for (const auto& key : keys) EXPECT_FALSE(exists(key)) << U8(key);
+
+  const std::string log = [&] {
+    auto stream = platform::OpenFileShared(
+        ExtractFilePath(rivadavi) + u"Rivadavi.log", platform::kGenericRead,
+        platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting);
+    if (!stream) return std::string();
+    const auto bytes = ReadAll(*stream);
+    return std::string(bytes.begin(), bytes.end());
+  }();
+  const std::string expected = U8(rivadavi) +
+                               " /REG=L1 /REG=D1 /REG=R1 /REG=M1 /REG=R2 /REG_UI\r\n" +
+                               U8(rivadavi) + " /REG=U\r\n";
+  ASSERT_GE(log.size(), expected.size());
+  EXPECT_EQ(log.substr(log.size() - expected.size()), expected);
 }
 
 #endif
