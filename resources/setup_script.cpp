@@ -1,5 +1,7 @@
 #include "resources/setup_script.h"
 
+#include <algorithm>
+
 #include "lib/system.h"
 #include "platform/system_info.h"
 
@@ -11,8 +13,16 @@ void TSetupScriptFile::Load(const TVelXMLNode& node) {
 
 String TSetupScriptFile::PackageName() const {
   if (!Text.empty()) return Text;
-  const size_t pos = Name.find_last_of(u"\\/:");
-  return pos == String::npos ? Name : Name.substr(pos + 1);
+  // The file-name part: after the last backslash, slash or colon. The folder
+  // variables end with a backslash once expanded, so "$DESTMivo.exe" (the
+  // way scripts are written) names the package file "Mivo.exe" as well.
+  const size_t sep = Name.find_last_of(u"\\/:");
+  size_t cut = sep == String::npos ? 0 : sep + 1;
+  for (const StringView folder : {u"$DEST", u"$TEMP", u"$DESKTOP", u"$STARTMENU", u"$PROGRAMS"}) {
+    const size_t at = Name.rfind(folder);
+    if (at != String::npos) cut = std::max(cut, at + folder.size());
+  }
+  return Name.substr(cut);
 }
 
 bool TSetupScriptFile::MatchesFamily(StringView family) const {

@@ -105,7 +105,9 @@ TEST(SetupScript, PackageNameAndFamilyOfAnEntry) {
     const char* package;
   } cases[] = {
       {u"$DEST\\Sub\\Mivo.exe", u"", "Mivo.exe"},
-      {u"$DESTMivo.exe", u"", "$DESTMivo.exe"},
+      {u"$DESTMivo.exe", u"", "Mivo.exe"},
+      {u"$DESTSub\\B.dll", u"", "B.dll"},
+      {u"$DESKTOP$NAME.lnk", u"", "$NAME.lnk"},
       {u"a/b/c.txt", u"", "c.txt"},
       {u"C:Mivo.exe", u"", "Mivo.exe"},
       {u"$DEST\\Sub\\", u"", ""},
