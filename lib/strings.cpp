@@ -2,16 +2,6 @@
 
 namespace {
 
-void AppendUtf16(String& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
 // Decodes one UTF-8 sequence at text[i]; returns false on malformed input.
 bool DecodeUtf8(std::string_view text, size_t& i, char32_t& cp) {
   const auto b0 = static_cast<unsigned char>(text[i]);
@@ -60,7 +50,9 @@ String Utf8Decode(std::string_view text, bool strict, bool& ok) {
   return out;
 }
 
-bool IsBlank(char16_t c) { return c <= 32; }
+bool IsBlank(char16_t c) {
+  return c <= 32;
+}
 
 }  // namespace
 
@@ -87,27 +79,71 @@ std::string Utf16ToUtf8(StringView text) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    AppendUtf8(out, cp);
   }
   return out;
 }
 
-char16_t AsciiUpper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - 32 : c; }
-char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + 32 : c; }
+void AppendUtf16(String& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+namespace {
+// Windows-1252 bytes 0x80..0x9F; the rest of the code page equals Latin-1.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+}  // namespace
+
+char16_t Windows1252ToUnicode(unsigned char byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : static_cast<char16_t>(byte);
+}
+
+bool UnicodeToWindows1252(char16_t c, char& byte) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+    byte = static_cast<char>(c);
+    return true;
+  }
+  for (int i = 0; i < 32; ++i) {
+    if (kCp1252High[i] == c) {
+      byte = static_cast<char>(0x80 + i);
+      return true;
+    }
+  }
+  return false;
+}
+
+char16_t AsciiUpper(char16_t c) {
+  return (c >= u'a' && c <= u'z') ? c - 32 : c;
+}
+char16_t AsciiLower(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? c + 32 : c;
+}
 
 bool SameTextAscii(StringView a, StringView b) {
   if (a.size() != b.size()) return false;
@@ -128,7 +164,9 @@ String LowerAscii(StringView text) {
   return s;
 }
 
-String Trim(StringView text) { return TrimRight(TrimLeft(text)); }
+String Trim(StringView text) {
+  return TrimRight(TrimLeft(text));
+}
 
 String TrimLeft(StringView text) {
   size_t b = 0;
@@ -154,7 +192,8 @@ bool TryStrToInt(StringView text, int32_t& value) {
   int base = 10;
   if (i < text.size() && text[i] == u'$') {
     base = 16, ++i;
-  } else if (i + 1 < text.size() && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+  } else if (i + 1 < text.size() && text[i] == u'0' &&
+             (text[i + 1] == u'x' || text[i + 1] == u'X')) {
     base = 16, i += 2;
   }
   if (i >= text.size()) return false;
@@ -219,8 +258,12 @@ size_t LastDelimiter(StringView path) {
 }
 }  // namespace
 
-String ExtractFilePath(StringView path) { return String(path.substr(0, LastDelimiter(path))); }
-String ExtractFileName(StringView path) { return String(path.substr(LastDelimiter(path))); }
+String ExtractFilePath(StringView path) {
+  return String(path.substr(0, LastDelimiter(path)));
+}
+String ExtractFileName(StringView path) {
+  return String(path.substr(LastDelimiter(path)));
+}
 
 String ExtractFileExt(StringView path) {
   for (size_t i = path.size(); i > 0; --i) {

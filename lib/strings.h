@@ -15,6 +15,16 @@ std::string Utf16ToUtf8(StringView text);
 // Strict variant: false when the bytes are not well-formed UTF-8.
 bool TryUtf8ToUtf16(std::string_view text, String& out);
 
+// Appends one code point (at most U+10FFFF) in UTF-16 or UTF-8.
+void AppendUtf16(String& out, char32_t codePoint);
+void AppendUtf8(std::string& out, char32_t codePoint);
+
+// Windows-1252. Bytes 0x80..0x9F that the code page leaves undefined map to
+// the C1 control of the same value, as Windows does.
+char16_t Windows1252ToUnicode(unsigned char byte);
+// False when the character has no byte in the code page.
+bool UnicodeToWindows1252(char16_t c, char& byte);
+
 // ASCII-only helpers (XML names, script keywords).
 char16_t AsciiUpper(char16_t c);
 char16_t AsciiLower(char16_t c);
@@ -40,6 +50,6 @@ String IncludeTrailingBackslash(StringView path);
 String ExcludeTrailingBackslash(StringView path);
 String ExtractFilePath(StringView path);  // up to and including the last '\' or ':'
 String ExtractFileName(StringView path);
-String ExtractFileExt(StringView path);   // including the dot, or empty
+String ExtractFileExt(StringView path);  // including the dot, or empty
 // The drive part: "C:" or "\\server\share"; empty when there is none.
 String ExtractFileDrive(StringView path);

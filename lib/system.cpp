@@ -9,13 +9,6 @@
 
 namespace {
 
-// Windows-1252 bytes 0x80..0x9F; the rest of the code page equals Latin-1.
-// Undefined positions map to the C1 control of the same value, as Windows does.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 class TStdFileStream : public TStream {
  public:
   explicit TStdFileStream(std::FILE* f) : f_(f) {}
@@ -29,7 +22,7 @@ class TStdFileStream : public TStream {
     return static_cast<int64_t>(std::fwrite(buffer, 1, static_cast<size_t>(count), f_));
   }
   int64_t Seek(int64_t offset, SeekOrigin origin) override {
-    const int whence = origin == SeekOrigin::Begin   ? SEEK_SET
+    const int whence = origin == SeekOrigin::Begin     ? SEEK_SET
                        : origin == SeekOrigin::Current ? SEEK_CUR
                                                        : SEEK_END;
 #ifdef _WIN32
@@ -40,7 +33,9 @@ class TStdFileStream : public TStream {
     return ftello(f_);
 #endif
   }
-  void SetSize(int64_t) override { throw EStreamError(u"SetSize is not supported"); }
+  void SetSize(int64_t) override {
+    throw EStreamError(u"SetSize is not supported");
+  }
 
  private:
   std::FILE* f_;
@@ -55,7 +50,9 @@ std::FILE* OpenStd(const String& path, bool write) {
 #endif
 }
 
-String ErrnoText() { return Utf8ToUtf16(std::strerror(errno)); }
+String ErrnoText() {
+  return Utf8ToUtf16(std::strerror(errno));
+}
 
 TVelSystemServices g_default;
 TVelSystemServices* g_current = &g_default;
@@ -87,10 +84,7 @@ String TVelSystemServices::UpperCase(StringView text) {
 String TVelSystemServices::AnsiToUnicode(std::string_view bytes) {
   String out;
   out.reserve(bytes.size());
-  for (const char ch : bytes) {
-    const auto b = static_cast<unsigned char>(ch);
-    out.push_back(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : static_cast<char16_t>(b));
-  }
+  for (const char ch : bytes) out.push_back(Windows1252ToUnicode(static_cast<unsigned char>(ch)));
   return out;
 }
 
@@ -98,14 +92,8 @@ std::string TVelSystemServices::UnicodeToAnsi(StringView text) {
   std::string out;
   out.reserve(text.size());
   for (const char16_t c : text) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-      out.push_back(static_cast<char>(c));
-      continue;
-    }
-    char mapped = '?';
-    for (int i = 0; i < 32; ++i)
-      if (kCp1252High[i] == c) mapped = static_cast<char>(0x80 + i);
-    out.push_back(mapped);
+    char byte;
+    out.push_back(UnicodeToWindows1252(c, byte) ? byte : '?');
   }
   return out;
 }
@@ -136,10 +124,16 @@ bool TVelSystemServices::ClearFileAttributes(const String& path) {
   return OpenFileRead(path, error) != nullptr;
 }
 
-String TVelSystemServices::CommandLine() { return {}; }
+String TVelSystemServices::CommandLine() {
+  return {};
+}
 
-TVelSystemServices& VelSystem() { return *g_current; }
-void SetVelSystem(TVelSystemServices* services) { g_current = services ? services : &g_default; }
+TVelSystemServices& VelSystem() {
+  return *g_current;
+}
+void SetVelSystem(TVelSystemServices* services) {
+  g_current = services ? services : &g_default;
+}
 
 bool SameTextLocale(StringView a, StringView b) {
   return a.size() == b.size() && VelSystem().CompareText(a, b) == 0;

@@ -25,41 +25,7 @@ constexpr uint32_t kStandInBase = 0x10FF00;
 constexpr uint32_t kEscapeLow = 0x10FE00;
 constexpr char kBadByte = '\xFF';
 
-// Windows-1252 bytes 0x80..0x9F; the rest of the code page equals Latin-1.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 enum class Encoding { Utf8, Utf16LE, Utf16BE, Latin1, Ascii, Cp1252 };
-
-void PutUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-void PutUtf16(String& out, uint32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
 
 // Decodes one UTF-8 sequence at p (n bytes available). Returns its length,
 // 0 when the sequence is incomplete, or -1 when it is malformed.
@@ -124,20 +90,20 @@ class Decoder {
     if (!Count()) return;
     if (!checkCharacters) {
       if (cp != 0 && cp < 0x20 && cp != 0x9 && cp != 0xA && cp != 0xD) {
-        PutUtf8(out, kStandInBase + cp);
+        AppendUtf8(out, kStandInBase + cp);
         return;
       }
       if (cp == 0xFFFE || cp == 0xFFFF) {
-        PutUtf8(out, kStandInBase + (cp & 0xFF));
+        AppendUtf8(out, kStandInBase + (cp & 0xFF));
         return;
       }
       if (cp >= kStandInBase && cp <= 0x10FFFF) {
-        PutUtf8(out, kStandInBase);
-        PutUtf8(out, kEscapeLow + (cp & 0xFF));
+        AppendUtf8(out, kStandInBase);
+        AppendUtf8(out, kEscapeLow + (cp & 0xFF));
         return;
       }
     }
-    PutUtf8(out, cp);
+    AppendUtf8(out, cp);
   }
   void EmitBad(std::string& out) {
     if (Count()) out.push_back(kBadByte);
@@ -237,7 +203,7 @@ class Decoder {
         }
         break;
       case Encoding::Cp1252:
-        for (; i < n; ++i) Emit(out, p[i] >= 0x80 && p[i] < 0xA0 ? kCp1252High[p[i] - 0x80] : p[i]);
+        for (; i < n; ++i) Emit(out, Windows1252ToUnicode(p[i]));
         break;
     }
   }
@@ -302,7 +268,7 @@ std::optional<Encoding> EncodingByName(std::string name) {
 String CharText(uint32_t c) {
   if (c == 0) return u".";
   String s;
-  PutUtf16(s, c);
+  AppendUtf16(s, c);
   return s;
 }
 
@@ -795,7 +761,7 @@ class TVelXMLTextReader::Impl {
         cp &= 0xFF;
         if (cp >= 0xFE) cp |= 0xFF00;
       }
-      PutUtf16(out, cp);
+      AppendUtf16(out, cp);
     }
     return out;
   }

@@ -50,7 +50,7 @@ String LocalDateText() {
 #else
   localtime_r(&now, &local);
 #endif
-  char text[16];
+  char text[40];  // room for any int, so the output is never cut
   std::snprintf(text, sizeof text, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
                 local.tm_mday);
   return Utf8ToUtf16(text);

@@ -2,46 +2,11 @@
 #include <windows.h>
 
 #include "lib/system.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_util.h"
 
 namespace {
-
-class TFileHandleStream : public TStream {
- public:
-  explicit TFileHandleStream(HANDLE h) : h_(h) {}
-  ~TFileHandleStream() override { CloseHandle(h_); }
-  int64_t Read(void* buffer, int64_t count) override {
-    DWORD done = 0;
-    if (count <= 0) return 0;
-    if (count > 0x40000000) count = 0x40000000;
-    if (!ReadFile(h_, buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
-    return done;
-  }
-  int64_t Write(const void* buffer, int64_t count) override {
-    DWORD done = 0;
-    if (count <= 0) return 0;
-    if (count > 0x40000000) count = 0x40000000;
-    if (!WriteFile(h_, buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
-    return done;
-  }
-  int64_t Seek(int64_t offset, SeekOrigin origin) override {
-    LARGE_INTEGER dist, pos;
-    dist.QuadPart = offset;
-    const DWORD method = origin == SeekOrigin::Begin     ? FILE_BEGIN
-                         : origin == SeekOrigin::Current ? FILE_CURRENT
-                                                         : FILE_END;
-    if (!SetFilePointerEx(h_, dist, &pos, method)) return -1;
-    return pos.QuadPart;
-  }
-  void SetSize(int64_t size) override {
-    Seek(size, SeekOrigin::Begin);
-    SetEndOfFile(h_);
-  }
-
- private:
-  HANDLE h_;
-};
 
 class TWin32SystemServices : public TVelSystemServices {
  public:
@@ -80,23 +45,17 @@ class TWin32SystemServices : public TVelSystemServices {
     return out;
   }
   std::unique_ptr<TStream> OpenFileRead(const String& path, String& error) override {
-    HANDLE h = CreateFileW(win32::W(win32::LongPath(path)), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-      error = win32::SystemErrorText(GetLastError());
-      return nullptr;
-    }
-    return std::make_unique<TFileHandleStream>(h);
+    auto stream = platform::OpenFileShared(path, platform::kGenericRead,
+                                           platform::kFileShareRead | platform::kFileShareWrite,
+                                           platform::kOpenExisting);
+    if (!stream) error = win32::SystemErrorText(GetLastError());
+    return stream;
   }
   std::unique_ptr<TStream> CreateFileWrite(const String& path, String& error) override {
-    HANDLE h = CreateFileW(win32::W(win32::LongPath(path)), GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-      error = win32::SystemErrorText(GetLastError());
-      return nullptr;
-    }
-    return std::make_unique<TFileHandleStream>(h);
+    auto stream = platform::OpenFileShared(path, platform::kGenericRead | platform::kGenericWrite,
+                                           platform::kFileShareRead, platform::kCreateAlways);
+    if (!stream) error = win32::SystemErrorText(GetLastError());
+    return stream;
   }
   bool ClearFileAttributes(const String& path) override {
     return SetFileAttributesW(win32::W(win32::LongPath(path)), FILE_ATTRIBUTE_NORMAL) != 0;
