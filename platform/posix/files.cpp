@@ -97,6 +97,14 @@ void ForgetAttributes(const std::string& host) {
 
 void MoveAttributes(const std::string& from, const std::string& to) {
   std::lock_guard lock(Tables().mutex);
+  // Open handles follow the file to its new name, like on Windows.
+  auto open = Tables().opened.find(from);
+  if (open != Tables().opened.end()) {
+    std::vector<TOpenFile> handles = std::move(open->second);
+    Tables().opened.erase(open);
+    auto& moved = Tables().opened[to];
+    moved.insert(moved.end(), handles.begin(), handles.end());
+  }
   auto& t = Tables().attributes;
   t.erase(to);
   auto it = t.find(from);
@@ -112,15 +120,16 @@ class TSharedFileStream : public TStream {
   ~TSharedFileStream() override {
     close(fd_);
     std::lock_guard lock(Tables().mutex);
-    auto it = Tables().opened.find(host_);
-    if (it == Tables().opened.end()) return;
-    auto& v = it->second;
-    for (size_t i = 0; i < v.size(); ++i)
-      if (v[i].id == id_) {
-        v.erase(v.begin() + static_cast<ptrdiff_t>(i));
-        break;
-      }
-    if (v.empty()) Tables().opened.erase(it);
+    // The file may have been renamed while open: the handle went with it.
+    for (auto it = Tables().opened.begin(); it != Tables().opened.end(); ++it) {
+      auto& v = it->second;
+      for (size_t i = 0; i < v.size(); ++i)
+        if (v[i].id == id_) {
+          v.erase(v.begin() + static_cast<ptrdiff_t>(i));
+          if (v.empty()) Tables().opened.erase(it);
+          return;
+        }
+    }
   }
   int64_t Read(void* buffer, int64_t count) override {
     if (count <= 0 || !(access_ & kGenericRead)) return 0;
