@@ -19,6 +19,9 @@ class TStream {
   virtual int64_t Seek(int64_t offset, SeekOrigin origin) = 0;
   virtual int64_t Size();
   virtual void SetSize(int64_t size) = 0;
+  // Writes out what a buffering stream still holds; raises EWriteError when
+  // that fails. Streams without a buffer have nothing to do.
+  virtual void Flush() {}
 
   int64_t Position() { return Seek(0, SeekOrigin::Current); }
   void SetPosition(int64_t pos) { Seek(pos, SeekOrigin::Begin); }

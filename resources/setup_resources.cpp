@@ -243,6 +243,7 @@ void TSetupExtractHelper::ExtractFile(const TSetupScriptFile& entry) {
     if (CreateTargetStream(target, *source, output)) {
       source->SetPosition(0);
       output->CopyFrom(*source, 0);
+      output->Flush();
       output.reset();
     }
   } catch (const Exception& e) {
@@ -271,12 +272,6 @@ void TSetupExtractHelper::ForceFolder(StringView path) {
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     if (!platform::CreateFolder(*it) && !platform::DirectoryExists(*it)) fail();
   }
-}
-
-bool TSetupExtractHelper::CreateTargetStream(const String& targetPath, TStream& source,
-                                             std::unique_ptr<TStream>& target) {
-  target = CreateFileStream(targetPath);
-  return true;
 }
 
 String TSetupExtractHelper::FormatText(StringView key, std::initializer_list<FormatArg> arguments) {

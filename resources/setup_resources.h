@@ -15,6 +15,7 @@
 #include "lib/strings.h"
 #include "package/setup_package.h"
 #include "resources/installer_errors.h"
+#include "resources/setup_message_box.h"
 #include "resources/setup_script.h"
 
 // What the resources need of the controller and the product description,
@@ -128,13 +129,27 @@ class TSetupExtractHelper {
   // the "Common" text "E3" (the folder in place of %s) on failure, and for an
   // empty path.
   void ForceFolder(StringView path);
-  // Opens the target for writing (created or truncated). True with target
-  // set; false when the target is to be left untouched.
+  // Opens the target for writing (created or truncated, shared for reading
+  // and writing, written through a 256 KiB buffer): true with target set.
+  // When it cannot be created: false when it already holds the source's
+  // bytes (from the source's position on); else it is renamed to target +
+  // ".bak" (failure ignored) and created again; while that fails the user
+  // is asked ("Common" text "QM2": Abort, Retry, Ignore). Abort raises
+  // EInstallerInstallError with "E1"; Ignore gives false. A target that
+  // cannot even be read for the comparison raises its open error.
   virtual bool CreateTargetStream(const String& targetPath, TStream& source,
                                   std::unique_ptr<TStream>& target);
   // The "Common" text key, expanded and formatted with arguments.
   String FormatText(StringView key, std::initializer_list<FormatArg> arguments);
 
+  // How questions reach the user; the controller sets one that runs on the
+  // main thread. Without one, a question is answered with Abort.
+  void SetMessageBox(TSetupMessageBox messageBox) { messageBox_ = std::move(messageBox); }
+  int AskUser(const String& text, uint32_t flags);
+
  protected:
   TSetupResources& resources_;
+
+ private:
+  TSetupMessageBox messageBox_;
 };

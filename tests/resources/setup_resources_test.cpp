@@ -343,10 +343,11 @@ TEST_F(ExtractTest, FailuresNameTheTargetAndTheCause) {
             "Cannot create \"C:\\Program Files\\Mivo\\Bin\\\"");
   EXPECT_EQ(MessageOf([&] { helper.ExtractFile(Entry(u"Mivo.exe")); }),
             "Mivo.exe\r\nCannot create \"\"");
-  // The target is a folder.
+  // The target is a folder: it can be neither created nor read for the
+  // comparison of contents.
   ASSERT_TRUE(platform::CreateFolder(u"C:\\Program Files\\Mivo\\Dir.exe"));
   EXPECT_EQ(MessageOf([&] { helper.ExtractFile(Entry(u"$DESTDir.exe", u"Mivo.exe")); }),
-            "C:\\Program Files\\Mivo\\Dir.exe\r\nCannot create file \"C:\\Program "
+            "C:\\Program Files\\Mivo\\Dir.exe\r\nCannot open file \"C:\\Program "
             "Files\\Mivo\\Dir.exe\". " +
                 U8(platform::SystemErrorText(platform::kErrorAccessDenied)));
 }
