@@ -62,6 +62,7 @@ int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {
     if (!platform::IsAdmin()) throw EInstallerNoAdminRightsError();
 
     setup = std::make_unique<TSetup>(arguments);
+    setup->SetMessageBoxPresenter(hooks.ShowMessageBox);
 
     if (setup->RunKind() == TSetupRunKind::Uninstall) {
       String path;

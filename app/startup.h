@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "lib/strings.h"
+#include "resources/setup_message_box.h"
 
 class TSetup;
 
@@ -21,6 +22,10 @@ struct TSetupStartupHooks {
   // Shows the one error box: the message, caption "Setup", the error icon and
   // a single OK button; returns when the user closed it.
   std::function<void(const String& message)> ShowError;
+  // Shows a message box on the main thread (questions of the run, such as
+  // a file that cannot be written), owned by the main window when there is
+  // one.
+  TSetupMessageBox ShowMessageBox;
   // Initialises the user-interface toolkit (the main window on the taskbar).
   std::function<void()> InitializeToolkit;
   // Shows the wizard and runs its message loop until it closes; the wizard

@@ -1,5 +1,7 @@
 #include "core/setup.h"
 
+#include <exception>
+
 #include "core/setup_action.h"
 #include "lib/command_line.h"
 #include "lib/system.h"
@@ -11,6 +13,15 @@
 TSetup* Setup = nullptr;
 
 namespace {
+
+// The message of a call to run on the main thread: lParam is the address of
+// a TSynchronizedCall.
+constexpr uint32_t kWmSynchronize = platform::kWmUser + 1;
+
+struct TSynchronizedCall {
+  const std::function<void()>* call;
+  std::exception_ptr error;
+};
 
 constexpr TSetupOptions kAutoAndSilent =
     OptionBit(TSetupOption::Auto) | OptionBit(TSetupOption::Silent);
@@ -43,6 +54,10 @@ TSetup::TSetup(const String& arguments) {
     productInfo_ = productClass();
     resources_ = std::make_unique<TSetupResources>(*this);
     extractHelper_ = std::make_unique<TSetupExtractHelper>(*resources_);
+    extractHelper_->SetMessageBox(
+        [this](const String& text, const String& caption, uint32_t flags) {
+          return ShowMessageBox(text, caption, flags);
+        });
     notifyWindow_ = platform::CreateMessageWindow(
         u"TSetup", [this](platform::WindowHandle window, uint32_t msg, uintptr_t wParam,
                           intptr_t lParam) { return WindowProc(window, msg, wParam, lParam); });
@@ -187,6 +202,15 @@ intptr_t TSetup::WindowProc(platform::WindowHandle window, uint32_t msg, uintptr
     --handling_;
     return 0;
   }
+  if (msg == kWmSynchronize) {
+    auto* synchronized = reinterpret_cast<TSynchronizedCall*>(lParam);
+    try {
+      (*synchronized->call)();
+    } catch (...) {
+      synchronized->error = std::current_exception();
+    }
+    return 1;
+  }
   if (msg == platform::kWmCopyData) {
     if (lParam == 0 || wParam != window) return 0;
     const auto* data = reinterpret_cast<const platform::TCopyData*>(lParam);
@@ -211,6 +235,23 @@ void TSetup::Broadcast(uint32_t code, uintptr_t param) {
   // From the last registered to the first; a listener may remove listeners.
   for (size_t i = listeners_.size(); i > 0; --i)
     if (i <= listeners_.size()) listeners_[i - 1]->Notify(code, param);
+}
+
+void TSetup::Synchronize(const std::function<void()>& call) {
+  TSynchronizedCall synchronized{&call, nullptr};
+  // Sent to the window of the main thread: from the main thread itself the
+  // handler runs at once.
+  if (!platform::Send(notifyWindow_, kWmSynchronize, 0, reinterpret_cast<intptr_t>(&synchronized)))
+    platform::RaiseLastOSError();
+  if (synchronized.error) std::rethrow_exception(synchronized.error);
+}
+
+int TSetup::ShowMessageBox(const String& text, const String& caption, uint32_t flags) {
+  int answer = 0;
+  Synchronize([&] {
+    if (messageBox_) answer = messageBox_(text, caption, flags);
+  });
+  return answer;
 }
 
 void TSetup::StartInstall(bool wait) {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -107,6 +108,17 @@ class TSetup : public ISetupResourcesHost {
   // Main thread only.
   void Broadcast(uint32_t code, uintptr_t param);
 
+  // Runs the call on the main thread and returns when it has run; the
+  // calling thread waits meanwhile. The main thread serves it in its message
+  // loop and in every wait for the worker. On the main thread the call runs
+  // at once. An error of the call is raised again in the caller.
+  void Synchronize(const std::function<void()>& call);
+  // The message box of the entry point; none by default.
+  void SetMessageBoxPresenter(TSetupMessageBox presenter) { messageBox_ = std::move(presenter); }
+  // Shows a message box on the main thread from any thread (Synchronize)
+  // and returns the answer; 0 without a presenter.
+  int ShowMessageBox(const String& text, const String& caption, uint32_t flags);
+
   // Starts the worker thread once; with wait, returns when it has ended
   // (delivering notifications meanwhile). EInstallerInstallError "DestPath
   // is empty" without a destination.
@@ -166,6 +178,7 @@ class TSetup : public ISetupResourcesHost {
   bool cancelled_ = false;
   int handling_ = 0;  // depth of notifications being delivered
   std::unique_ptr<TSetupThread> thread_;
+  TSetupMessageBox messageBox_;
 };
 
 // The one controller; set while it exists.

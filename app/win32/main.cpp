@@ -15,6 +15,21 @@ std::wstring W(const String& text) {
   return std::wstring(text.begin(), text.end());
 }
 
+// The main window: the first visible top-level window of the calling (main)
+// thread that no other window owns; null when there is none.
+HWND MainWindow() {
+  HWND found = nullptr;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM param) -> BOOL {
+        if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER)) return TRUE;
+        *reinterpret_cast<HWND*>(param) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -26,6 +41,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   TSetupStartupHooks hooks;
   hooks.ShowError = [](const String& message) {
     MessageBoxW(nullptr, W(message).c_str(), L"Setup", MB_ICONERROR);
+  };
+  hooks.ShowMessageBox = [](const String& text, const String& caption, uint32_t flags) {
+    return MessageBoxW(MainWindow(), W(text).c_str(), W(caption).c_str(), flags);
   };
   hooks.InitializeToolkit = [] {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};

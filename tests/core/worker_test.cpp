@@ -104,6 +104,31 @@ TEST_F(WorkerTest, ForeignErrorsAreCollectedToo) {
   EXPECT_EQ(U8(setup_->Errors.Strings(0)), "bad thing");
 }
 
+// A question of an action is shown on the main thread while the worker
+// waits for the answer; an error of the call reaches the action.
+TEST_F(WorkerTest, MessageBoxesOfActionsRunOnTheMainThread) {
+  std::vector<std::string> asked;
+  std::atomic<int> answer{0};
+  Scenario().actions = {Steps({}, [&](TStepAction&) {
+    answer = ::Setup->ShowMessageBox(u"Retry?", u"", kMbAbortRetryIgnore);
+    ::Setup->Synchronize([] { throw EInstallerInstallError(u"from the main thread"); });
+  })};
+  TSetup& setup = CreateAuto();
+  setup.SetMessageBoxPresenter([&](const String& text, const String& caption, uint32_t flags) {
+    asked.push_back(U8(text) + "|" + U8(caption) + "|" + std::to_string(flags) + "|" +
+                    (platform::IsMainThread() ? "main" : "worker"));
+    return kIdRetry;
+  });
+  setup.StartInstall(true);
+  EXPECT_EQ(asked, (std::vector<std::string>{"Retry?||2|main"}));
+  EXPECT_EQ(answer, kIdRetry);
+  ASSERT_EQ(setup.Errors.Count(), 1);
+  EXPECT_EQ(U8(setup.Errors.Strings(0)), "from the main thread");
+  // Without a presenter nobody answers.
+  setup.SetMessageBoxPresenter(nullptr);
+  EXPECT_EQ(setup.ShowMessageBox(u"Retry?", u"", kMbAbortRetryIgnore), 0);
+}
+
 // A cancel while the third of five actions runs: that action finishes and
 // hears of it, no later action runs, and the run ends as cancelled. The
 // cancel comes from the main thread inside a notification, either as a
