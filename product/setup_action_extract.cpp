@@ -1,0 +1,81 @@
+#include "product/setup_action_extract.h"
+
+#include "core/setup.h"
+#include "lib/system.h"
+#include "package/setup_package.h"
+#include "platform/app_repo.h"
+#include "platform/setup_helpers.h"
+#include "platform/system_info.h"
+#include "product/setup_classes.h"
+
+namespace {
+
+const TSetupClassRegistrar registrar(u"TSetupActionExtract", ActionClass<TSetupActionExtract>());
+
+constexpr size_t kReservedFiles = 512;
+
+}  // namespace
+
+void TSetupActionExtract::Execute() {
+  SetStatus(GetCommonText(u"A4"));
+  const std::unique_ptr<TSetupScriptFileList> files = CollectFiles();
+  const int64_t count = static_cast<int64_t>(files->size());
+  for (int64_t i = 0; i < count; ++i) {
+    SetProgress(static_cast<int32_t>((i + 1) * 100 / count));
+    ExtractScriptFile(*(*files)[static_cast<size_t>(i)]);
+  }
+  SetStatus(GetCommonText(u"A7"));
+  WriteUninstallRecord(Setup->GetDestPath(), *files);
+}
+
+std::unique_ptr<TSetupScriptFileList> TSetupActionExtract::CollectFiles() {
+  auto files = std::make_unique<TSetupScriptFileList>();
+  files->reserve(kReservedFiles);
+  const String family = Resources().GetLanguageFamily();
+  const TSetupScriptGroup& components = Script().Components;
+  for (int i = 0; i < components.Count(); ++i) {
+    const TSetupScriptFile& entry = components.Items(i);
+    if (entry.MatchesFamily(family)) files->push_back(&entry);
+  }
+  return files;
+}
+
+void TSetupActionExtract::WriteUninstallRecord(const String& destPath,
+                                               const TSetupScriptFileList& files) {
+  const String uninstaller = destPath + kUninstallerName;
+  const String data = destPath + kUninstallDataName;
+  CopyFileOrRaise(platform::ModuleFileName(), uninstaller);
+
+  TVelIniFile record;
+  record.Assign(Settings());
+  record.EraseSection(kRecordSection);
+  for (const TSetupScriptFile* entry : files) AddRecordEntry(record, entry->Name);
+  AddRecordEntry(record, data);
+  AddRecordEntry(record, uninstaller);
+  SaveRecordPackage(record, data);
+
+  if (Setup->IsOptionSet(TSetupOption::Portable)) return;
+  TSetupProductInfo& product = ProductInfo();
+  TSetupAppRepo::Write(product.GetProductName(), uninstaller, product.GetProductVersionNo(),
+                       product.GetPublisher(), product.GetHomePage());
+}
+
+void TSetupActionExtract::AddRecordEntry(TVelIniFile& record, const String& path) {
+  String entry = Resources().ExpandPath(path);
+  const int32_t n = record.ReadInteger(kRecordSection, u"Count", 0);
+  const String& dest = Setup->GetDestPath();
+  if (!dest.empty() && entry.size() >= dest.size() &&
+      SameTextLocale(StringView(entry).substr(0, dest.size()), dest))
+    entry.erase(0, dest.size());
+  record.WriteString(kRecordSection, IntToStr(n), entry);
+  record.WriteInteger(kRecordSection, u"Count", n + 1);
+}
+
+void TSetupActionExtract::SaveRecordPackage(const TVelIniFile& record, const String& packagePath) {
+  TMemoryStream text;
+  record.SaveToStream(text, TVelEncoding::Utf16LE);
+  text.SetPosition(0);
+  TSetupPackageBuilder builder(kSetupPackageKey);
+  builder.Add(text, kRecordName);
+  builder.SaveToFile(packagePath, kRecordPackageLevel);
+}
