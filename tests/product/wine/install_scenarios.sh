@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# Installs the demo product under Wine with the demo installer, silently, and
+# checks what each installation leaves behind: the installed tree and its
+# contents, Uninstall.exe (a copy of the installer), Uninstall.dat (one file,
+# Uninstall.ini, byte for byte) and the ten values of the uninstall registry
+# entry.
+#   1. the default folder (C:\Program Files\Mivo\);
+#   2. /AUTO="C:\Some Folder\" over a configuration whose choices the record
+#      copies;
+#   3. /PORTABLE: no registry entry;
+#   4. in Russian (the user's UI language): the RU component, no other
+#      family's;
+#   5. again over an installation whose files are held open by another
+#      process like a running program's: one with the same content is left
+#      alone and still recorded, one with other content is renamed to ".bak"
+#      and written anew.
+# The Wine prefix is created afresh for every run of the script.
+#
+# usage: install_scenarios.sh INSTALLER HOLDER IPK PRODUCT_PACKAGE WINE_RUN PREFIX
+set -uo pipefail
+
+installer=$1 holder=$2 ipk=$3 product_package=$4 wine_run=$5 prefix=$6
+export WINEPREFIX=$prefix
+work=$(mktemp -d /tmp/mivo-install-wine.XXXXXX)
+failures=0
+
+cleanup() {
+  touch "$prefix/drive_c/Locked/release" 2>/dev/null
+  timeout 60 wineserver -w 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+run_env=()
+run() { timeout 180 env "${run_env[@]}" "$wine_run" --prefix "$prefix" "$@"; }
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+# The host path of a path on drive C:.
+host() { local p=${1#C:\\}; printf '%s/drive_c/%s' "$prefix" "${p//\\//}"; }
+
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Mivo'
+# The entry's values as name|type|data lines.
+registry_values() {
+  run reg query "$key" 2>/dev/null | tr -d '\r' |
+    sed -n 's/^    \([^ ]*\)    \(REG_[A-Z_]*\)    \(.*\)$/\1|\2|\3/p'
+}
+
+# The installed files of the demo in script order and the package files they
+# come from; the family's readme and the RU-only component are added per run.
+common_files=(Mivo.exe Rivadavi.exe Readme.txt 'Skins\Light.ini' 'Skins\Dark.ini'
+              'Plugins\Equalizer.ini')
+source_of() {
+  case "$1" in
+    Readme.txt) echo "Readme_$2.txt" ;;
+    'Radio\Stations.ini') echo 'Radio\Stations_RU.ini' ;;
+    *) echo "$1" ;;
+  esac
+}
+
+"$ipk" extract "$product_package" -C "$work/product" >/dev/null || fail "cannot unpack the product package"
+
+# The uninstall record expected: the settings' sections, then "Uninstall"
+# with "0", "Count", "1", ...; UTF-16LE with byte-order mark and CR LF.
+expected_record() {
+  local settings=$1 family=$2
+  shift 2
+  local files=("$@" Uninstall.dat Uninstall.exe) i=0
+  {
+    printf '%s' "$settings"
+    printf '[Uninstall]\r\n'
+    for f in "${files[@]}"; do
+      printf '%s=%s\r\n' "$i" "$f"
+      [ "$i" = 0 ] && printf 'Count=%s\r\n' "${#files[@]}"
+      i=$((i + 1))
+    done
+    printf '\r\n'
+  } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; }
+}
+
+# check_installation NAME DEST FAMILY SETTINGS FILES...: the tree, the
+# contents, Uninstall.exe and Uninstall.dat.
+check_installation() {
+  local name=$1 dest=$2 family=$3 settings=$4
+  shift 4
+  local dir
+  dir=$(host "$dest")
+  local expected=("$@" Uninstall.dat Uninstall.exe)
+  local tree
+  tree=$(cd "$dir" 2>/dev/null && find . -type f ! -name Mivo.ini | sed 's|^\./||; s|/|\\|g' | sort)
+  local want
+  want=$(printf '%s\n' "${expected[@]}" | sort)
+  [ "$tree" = "$want" ] || fail "$name: installed tree:"$'\n'"$tree"$'\n'"expected:"$'\n'"$want"
+  for f in "$@"; do
+    local src
+    src=$(source_of "$f" "$family")
+    cmp -s "$dir/${f//\\//}" "$work/product/${src//\\//}" || fail "$name: $f differs from $src"
+  done
+  cmp -s "$dir/Uninstall.exe" "$installer" || fail "$name: Uninstall.exe is not the installer"
+  local listed
+  listed=$("$ipk" list "$dir/Uninstall.dat" 2>&1 | awk 'NF == 2 && $1 ~ /^[0-9]+$/ {print $2}')
+  [ "$listed" = Uninstall.ini ] || fail "$name: Uninstall.dat holds '$listed'"
+  "$ipk" cat "$dir/Uninstall.dat" Uninstall.ini >"$work/record" 2>/dev/null
+  expected_record "$settings" "$family" "$@" >"$work/expected"
+  if ! cmp -s "$work/record" "$work/expected"; then
+    fail "$name: Uninstall.ini:"$'\n'"$(iconv -f UTF-16LE -t UTF-8 "$work/record" | tr -d '\r')"
+  fi
+}
+
+# check_registry NAME DEST: the ten values (reg lists them by name).
+check_registry() {
+  local name=$1 dest=$2
+  local values
+  values=$(registry_values | sed 's/^\(InstallDate|REG_SZ|\)[0-9]\{8\}$/\1yyyyMMdd/' | sort)
+  local want
+  want=$(printf '%s\n' 'NoModify|REG_DWORD|0x1' 'NoRepair|REG_DWORD|0x1' \
+    "DisplayIcon|REG_SZ|${dest}Uninstall.exe" 'DisplayName|REG_SZ|Mivo' \
+    'DisplayVersion|REG_SZ|5.50.0.5500' 'InstallDate|REG_SZ|yyyyMMdd' \
+    "InstallPath|REG_SZ|$dest" 'Publisher|REG_SZ|Mivo Team' \
+    "UninstallString|REG_SZ|${dest}Uninstall.exe" 'URLInfoAbout|REG_SZ|https://mivo.example/' |
+    sort)
+  [ "$values" = "$want" ] || fail "$name: registry entry:"$'\n'"$values"
+}
+
+# install NAME ARGUMENTS: runs the installer with the arguments exactly as
+# written (Wine would quote an argument with a space its own way), through a
+# batch file, and expects exit code 0.
+install() {
+  local name=$1 arguments=$2
+  printf '@"%s" %s\r\n@exit /b %%errorlevel%%\r\n' "$(winpath "$installer")" "$arguments" \
+    >"$work/install.bat"
+  run cmd /c "$(winpath "$work/install.bat")"
+  local code=$?
+  [ "$code" = 0 ] || fail "$name: the installer exited with $code"
+}
+
+rm -rf "$prefix" "$prefix.lock"
+# The first run creates the prefix; do it before anything is timed.
+run reg query 'HKLM\Software' >/dev/null 2>&1
+
+# 1. The default folder.
+default='C:\Program Files\Mivo\'
+install default '/AUTO /SILENT'
+check_installation default "$default" EN '' "${common_files[@]}"
+check_registry default "$default"
+
+# 2. A folder with a space, over a configuration with integration choices.
+some='C:\Some Folder\'
+mkdir -p "$(host "$some")"
+printf '[Integration]\r\nAssociateWithFiles=0\r\nShortcutDesktop=1\r\n' >"$(host "$some")/Mivo.ini"
+install 'some folder' "/AUTO=\"$some\" /SILENT"
+check_installation 'some folder' "$some" EN \
+  $'[Integration]\r\nAssociateWithFiles=0\r\nShortcutDesktop=1\r\n\r\n' "${common_files[@]}"
+check_registry 'some folder' "$some"
+
+# 3. Portable: everything but the registry entry.
+run reg delete "$key" /f >/dev/null 2>&1
+install portable '/AUTO="C:\Portable\" /PORTABLE /SILENT'
+check_installation portable 'C:\Portable\' EN '' "${common_files[@]}"
+[ -z "$(registry_values)" ] || fail "portable: a registry entry was written"
+
+# 4. Russian: the UI language decides in an automatic run.
+run_env=(LC_ALL=ru_RU.UTF-8)
+install russian '/AUTO="C:\Russian\" /SILENT'
+run_env=()
+check_installation russian 'C:\Russian\' RU '' "${common_files[@]}" 'Radio\Stations.ini'
+
+# 5. Files held open: Dark.ini with its own content, Readme.txt with another.
+locked='C:\Locked\'
+dir=$(host "$locked")
+install locked "/AUTO=\"$locked\" /SILENT"
+printf 'an older readme' >"$dir/Readme.txt"
+"$wine_run" --prefix "$prefix" "$holder" 'C:\Locked\held' 'C:\Locked\release' \
+  'C:\Locked\Skins\Dark.ini' 'C:\Locked\Readme.txt' &
+holder_pid=$!
+for _ in $(seq 1 120); do [ -f "$dir/held" ] && break; sleep 0.5; done
+if [ ! -f "$dir/held" ]; then
+  fail "locked: the holder did not start"
+else
+  touch -d '2001-01-01' "$dir/Skins/Dark.ini"
+  install locked "/AUTO=\"$locked\" /SILENT"
+  touch "$dir/release"
+  wait "$holder_pid" || fail "locked: the holder failed"
+  [ "$(cat "$dir/Readme.txt.bak" 2>/dev/null)" = 'an older readme' ] ||
+    fail "locked: the different file was not kept as Readme.txt.bak"
+  cmp -s "$dir/Readme.txt" "$work/product/Readme_EN.txt" || fail "locked: Readme.txt not written anew"
+  [ -e "$dir/Skins/Dark.ini.bak" ] && fail "locked: the equal file was moved"
+  [ "$(date -r "$dir/Skins/Dark.ini" +%Y)" = 2001 ] || fail "locked: the equal file was written"
+  rm -f "$dir/held" "$dir/release" "$dir/Readme.txt.bak"
+  check_installation locked "$locked" EN '' "${common_files[@]}"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures installation check(s) failed" >&2
+  exit 1
+fi
+echo "all installation scenarios passed"
