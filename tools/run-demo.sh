@@ -1,13 +1,94 @@
 #!/usr/bin/env bash
-# The main job: builds the Windows product and runs it under Wine.
-# Until the demo installer exists, this builds the Windows binaries and runs
-# the Windows test programs under Wine.
+# The main job: builds the demo installer MivoSetup.exe (the Windows product
+# with the demo's packages) and installs the demo product with it under Wine,
+# silently, into a fresh Wine prefix; then reports what was installed.
+#
+# usage: tools/run-demo.sh [INSTALLER ARGUMENTS...]   (default: /AUTO /SILENT)
+# Environment: MIVO_BUILD_DIR (default build/mingw), MIVO_DEMO_PREFIX (default
+# build/demo-prefix; deleted and created anew on every run).
+# The exit code is the installer's.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+build=${MIVO_BUILD_DIR:-$root/build/mingw}
+prefix=${MIVO_DEMO_PREFIX:-$root/build/demo-prefix}
+case "$build" in /*) ;; *) build=$root/$build ;; esac
+case "$prefix" in /*) ;; *) prefix=$root/$prefix ;; esac
+arguments=("$@")
+[ ${#arguments[@]} -gt 0 ] || arguments=(/AUTO /SILENT)
+
 "$root/tools/setup.sh"
 "$root/tools/build-mingw-deps.sh"
-cmake --preset mingw >"$root/build/configure-mingw.log" 2>&1 || { cat "$root/build/configure-mingw.log"; exit 1; }
-cmake --build --preset mingw -j "$(nproc)"
-ctest --preset mingw
+mkdir -p "$build"
+cmake --preset mingw -B "$build" >"$build/configure-demo.log" 2>&1 ||
+  { cat "$build/configure-demo.log"; exit 1; }
+echo "run-demo: building the demo installer in $build"
+cmake --build "$build" -j "$(nproc)" --target demo_setup
+
+installer=$build/demo/MivoSetup.exe
+ipk=$(sed -n 's/^MIVO_DEMO_IPK:INTERNAL=//p' "$build/CMakeCache.txt")
+[ -x "$ipk" ] || ipk=$build/host-tools/tools/ipk/ipk
+
+echo "run-demo: a fresh Wine prefix in $prefix"
+rm -rf "$prefix" "$prefix.lock"
+export WINEPREFIX=$prefix
+wine_run() { "$root/tools/wine-run.sh" --prefix "$prefix" "$@"; }
+wine_run cmd /c ver >/dev/null 2>&1 || true
+
+echo "run-demo: MivoSetup.exe ${arguments[*]}"
+set +e
+timeout 600 "$root/tools/wine-run.sh" --prefix "$prefix" "$installer" "${arguments[@]}"
+code=$?
+set -e
+timeout 60 wineserver -w 2>/dev/null || true
+
+# The installation folder: where the registry entry points, else the default.
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Mivo'
+registry=$(wine_run reg query "$key" 2>/dev/null | tr -d '\r' || true)
+dest=$(sed -n 's/^    InstallPath    REG_SZ    //p' <<<"$registry")
+[ -n "$dest" ] || dest='C:\Program Files\Mivo\'
+dest_host=$(wine_run winepath -u "$dest" 2>/dev/null | tr -d '\r' || true)
+[ -d "$dest_host" ] || dest_host=$prefix/drive_c/Program\ Files/Mivo
+
+echo
+echo "== Mivo demo installation under Wine =="
+echo "installer:  $installer"
+echo "arguments:  ${arguments[*]}"
+case "$code" in
+  0) meaning="success" ;;
+  1) meaning="set-up could not start" ;;
+  2) meaning="cancelled before the run" ;;
+  4) meaning="the run failed" ;;
+  5) meaning="cancelled during the run" ;;
+  124) meaning="timed out (an error box may have been waiting for an answer)" ;;
+  *) meaning="unexpected" ;;
+esac
+echo "exit code:  $code ($meaning)"
+
+echo
+echo "-- installed tree: $dest"
+if [ -d "$dest_host" ]; then
+  (cd "$dest_host" && find . -type f -printf '%P\t%s\n' | sort |
+    awk -F '\t' '{ gsub("/", "\\", $1); printf "   %-28s %9d bytes\n", $1, $2 }')
+else
+  echo "   (not there)"
+fi
+
+echo
+echo "-- Uninstall.ini (in Uninstall.dat)"
+if [ -f "$dest_host/Uninstall.dat" ] && [ -x "$ipk" ]; then
+  "$ipk" cat "$dest_host/Uninstall.dat" Uninstall.ini | iconv -f UTF-16LE -t UTF-8 |
+    sed '1s/^\xEF\xBB\xBF//; s/\r$//; s/^/   /'
+else
+  echo "   (no Uninstall.dat)"
+fi
+
+echo
+echo "-- registry: $key"
+if [ -n "$registry" ]; then
+  awk -F '    ' '/^    / { printf "   %-16s %-10s %s\n", $2, $3, $4 }' <<<"$registry"
+else
+  echo "   (no entry)"
+fi
+exit "$code"
