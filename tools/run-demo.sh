@@ -43,10 +43,15 @@ code=$?
 set -e
 timeout 60 wineserver -w 2>/dev/null || true
 
-# The installation folder: where the registry entry points, else the default.
+# The installation folder: the one given with /AUTO=, else where the
+# registry entry points, else the default.
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Mivo'
 registry=$(wine_run reg query "$key" 2>/dev/null | tr -d '\r' || true)
-dest=$(sed -n 's/^    InstallPath    REG_SZ    //p' <<<"$registry")
+dest=
+for a in "${arguments[@]}"; do
+  case "${a^^}" in /AUTO=?*) dest=${a#*=}; dest=${dest//\"/} ;; esac
+done
+[ -n "$dest" ] || dest=$(sed -n 's/^    InstallPath    REG_SZ    //p' <<<"$registry")
 [ -n "$dest" ] || dest='C:\Program Files\Mivo\'
 dest_host=$(wine_run winepath -u "$dest" 2>/dev/null | tr -d '\r' || true)
 [ -d "$dest_host" ] || dest_host=$prefix/drive_c/Program\ Files/Mivo
@@ -86,7 +91,7 @@ fi
 
 echo
 echo "-- registry: $key"
-if [ -n "$registry" ]; then
+if grep -q '^    ' <<<"$registry"; then
   awk -F '    ' '/^    / { printf "   %-16s %-10s %s\n", $2, $3, $4 }' <<<"$registry"
 else
   echo "   (no entry)"
