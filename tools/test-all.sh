@@ -16,6 +16,8 @@ passed=0 failed=0
 
 "$root/tools/setup.sh"
 "$root/tools/build-mingw-deps.sh"
+# Wine servers and virtual displays of the test prefixes end with the run.
+trap '"$root/tools/wine-run.sh" --stop-all' EXIT
 
 run_ctest() {  # run_ctest PRESET [CTEST ARGS...]
   local log=$root/build/ctest-$1.log

@@ -2,23 +2,44 @@
 # Runs a Windows program under Wine in a throwaway prefix inside the build tree.
 #
 # usage: tools/wine-run.sh [--prefix DIR] [--display] PROGRAM [ARGS...]
-#   --prefix DIR  the Wine prefix (default: $MIVO_WINEPREFIX, else build/wineprefix);
-#                 created on first use, once: wineboot, then Windows version 10
-#   --display     run under a virtual X server (xvfb-run), for programs with windows
+#        tools/wine-run.sh [--prefix DIR] --print-display
+#        tools/wine-run.sh --stop-all
+#   --prefix DIR      the Wine prefix (default: $MIVO_WINEPREFIX, else build/wineprefix);
+#                     created on first use, once: wineboot, then Windows version 10
+#   --display         accepted for clarity; every program of a prefix gets its display
+#   --print-display   prints the prefix's X display (for xdotool and the like)
+#   --stop-all        ends the Wine servers and virtual displays of every prefix under build/
 # The program's exit code is this script's exit code.
+#
+# Every program of one prefix runs on the same X display: Wine binds a
+# prefix's desktop to the display of the first program that needs one, so
+# programs with and without windows must not be mixed across displays. The
+# display is a private Xvfb started for the prefix (MIVO_WINE_DISPLAY names
+# another one, e.g. a developer's own screen).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 prefix=${MIVO_WINEPREFIX:-$root/build/wineprefix}
-display=0
+print_display=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --prefix) prefix=$2; shift 2 ;;
-    --display) display=1; shift ;;
+    --display) shift ;;
+    --print-display) print_display=1; shift ;;
+    --stop-all)
+      for f in $(find "$root/build" -maxdepth 4 -name '*.xvfb' 2>/dev/null); do
+        p=${f%.xvfb}
+        WINEPREFIX=$p timeout 20 wineserver -k >/dev/null 2>&1 || true
+        read -r _ pid <"$f" || true
+        [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null || true
+        rm -f "$f"
+      done
+      exit 0 ;;
     *) break ;;
   esac
 done
-[ $# -ge 1 ] || { echo "usage: $0 [--prefix DIR] [--display] PROGRAM [ARGS...]" >&2; exit 2; }
+[ $# -ge 1 ] || [ "$print_display" = 1 ] ||
+  { echo "usage: $0 [--prefix DIR] [--display] PROGRAM [ARGS...]" >&2; exit 2; }
 
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -31,6 +52,51 @@ if [ -z "$wine_bin" ] && [ -x /usr/lib/wine/wine64 ]; then wine_bin=/usr/lib/win
 [ -n "$wine_bin" ] || { echo "wine is not installed" >&2; exit 127; }
 
 mkdir -p "$(dirname "$prefix")"
+
+# The prefix's display: "NUMBER PID" in PREFIX.xvfb while its Xvfb runs.
+ensure_display() {
+  if [ -n "${MIVO_WINE_DISPLAY:-}" ]; then
+    export DISPLAY=$MIVO_WINE_DISPLAY
+    return
+  fi
+  local state=$prefix.xvfb n pid
+  exec 8>"$prefix.xlock"
+  flock 8
+  if [ -f "$state" ]; then
+    read -r n pid <"$state" || true
+    if [ -n "${pid:-}" ] && kill -0 "$pid" 2>/dev/null && [ -S "/tmp/.X11-unix/X$n" ]; then
+      export DISPLAY=:$n
+      flock -u 8
+      return
+    fi
+  fi
+  for n in $(seq 99 499); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    pid=$!
+    for _ in $(seq 1 100); do
+      [ -S "/tmp/.X11-unix/X$n" ] && break
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null && [ -S "/tmp/.X11-unix/X$n" ]; then
+      echo "$n $pid" >"$state"
+      export DISPLAY=:$n
+      flock -u 8
+      return
+    fi
+  done
+  flock -u 8
+  echo "wine-run: could not start a virtual display" >&2
+  exit 1
+}
+ensure_display
+
+if [ "$print_display" = 1 ]; then
+  echo "$DISPLAY"
+  exit 0
+fi
+
 if [ ! -f "$prefix/.mivo-ready" ]; then
   exec 9>"$prefix.lock"
   flock 9
@@ -47,7 +113,4 @@ if [ ! -f "$prefix/.mivo-ready" ]; then
   flock -u 9
 fi
 
-if [ "$display" = 1 ] && [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$wine_bin" "$@"
-fi
 exec "$wine_bin" "$@"

@@ -7,13 +7,15 @@
 #   3. Uninstall.exe outside the temporary folder copies itself and its .dat
 #      there and restarts from there with /PATH="<folder>\" and its
 #      arguments; the copy does the uninstallation.
-# Needs an X display (run under xvfb-run) and xdotool.
+# Needs xdotool; the box is looked for on the prefix's own display.
 #
 # usage: wine_scenarios.sh INSTALLER READ_BOX UNINSTALL_DAT WINE_RUN PREFIX
 set -uo pipefail
 
 installer=$1 read_box=$2 uninstall_dat=$3 wine_run=$4 prefix=$5
 export WINEPREFIX=$prefix
+DISPLAY=$("$wine_run" --prefix "$prefix" --print-display) || exit 1
+export DISPLAY
 work=$(mktemp -d /tmp/mivo-app-wine.XXXXXX)
 failures=0
 pids=()
