@@ -43,6 +43,17 @@ code=$?
 set -e
 timeout 60 wineserver -w 2>/dev/null || true
 
+# The prefix's Wine server and virtual display end with the script.
+stop_prefix() {
+  timeout 20 wineserver -k >/dev/null 2>&1 || true
+  local n pid
+  if [ -f "$prefix.xvfb" ] && read -r n pid <"$prefix.xvfb"; then
+    kill "$pid" 2>/dev/null || true
+    rm -f "$prefix.xvfb"
+  fi
+}
+trap stop_prefix EXIT
+
 # The installation folder: the one given with /AUTO=, else where the
 # registry entry points, else the default.
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Mivo'

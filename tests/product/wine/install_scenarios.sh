@@ -24,9 +24,19 @@ export WINEPREFIX=$prefix
 work=$(mktemp -d /tmp/mivo-install-wine.XXXXXX)
 failures=0
 
+# The prefix's Wine server and virtual display end with the script.
+stop_prefix() {
+  timeout 20 wineserver -k >/dev/null 2>&1
+  local n pid
+  if [ -f "$prefix.xvfb" ] && read -r n pid <"$prefix.xvfb"; then
+    kill "$pid" 2>/dev/null
+    rm -f "$prefix.xvfb"
+  fi
+}
 cleanup() {
   touch "$prefix/drive_c/Locked/release" 2>/dev/null
   timeout 60 wineserver -w 2>/dev/null
+  stop_prefix
   rm -rf "$work"
 }
 trap cleanup EXIT
