@@ -23,16 +23,13 @@
 #include "platform/messages.h"
 #include "platform/spawn_service.h"
 #include "platform/system_info.h"
+#include "tests/test_util.h"
 
 #ifndef _WIN32
 #include "platform/posix/standin.h"
 #endif
 
 namespace core_test {
-
-inline std::string U8(StringView s) {
-  return Utf16ToUtf8(s);
-}
 
 // What the test product answers; each test sets it up.
 struct TScenario {
@@ -209,16 +206,5 @@ class CoreTest : public testing::Test {
   String work_;
   std::unique_ptr<TSetup> setup_;
 };
-
-// The message of what f raises; "<no error>" when it raises nothing.
-template <typename F>
-std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return U8(e.Message());
-  }
-  return "<no error>";
-}
 
 }  // namespace core_test

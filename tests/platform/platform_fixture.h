@@ -13,16 +13,13 @@
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/system_info.h"
+#include "tests/test_util.h"
 
 #ifndef _WIN32
 #include "platform/posix/standin.h"
 #endif
 
 namespace platform_test {
-
-inline std::string U8(const String& s) {
-  return Utf16ToUtf8(s);
-}
 
 // Deletes a folder tree through the platform layer (read-only entries too).
 inline void RemoveTree(const String& folder) {

@@ -23,16 +23,13 @@
 #include "platform/spawn_service.h"
 #include "platform/system_info.h"
 #include "product/product_info_mivo.h"
+#include "tests/test_util.h"
 
 #ifndef _WIN32
 #include "platform/posix/standin.h"
 #endif
 
 namespace product_test {
-
-inline std::string U8(StringView s) {
-  return Utf16ToUtf8(s);
-}
 
 inline std::string DemoFolder() {
   return std::string(MIVO_TEST_DATA) + "/../../demo/";

@@ -8,7 +8,6 @@
 
 namespace {
 
-using resources_test::U8;
 
 TEST(InstallerErrors, MessagesAndFamily) {
   EXPECT_EQ(U8(EInstallerNoAdminRightsError().Message()),

@@ -20,6 +20,7 @@
 #include "platform/system_info.h"
 #include "resources/installer_errors.h"
 #include "resources/setup_resources.h"
+#include "tests/test_util.h"
 
 #ifndef _WIN32
 #include "platform/posix/standin.h"
@@ -31,9 +32,6 @@ using Bytes = std::vector<uint8_t>;
 
 inline Bytes ToBytes(const std::string& s) {
   return Bytes(s.begin(), s.end());
-}
-inline std::string U8(StringView s) {
-  return Utf16ToUtf8(s);
 }
 
 struct TFile {
@@ -104,17 +102,6 @@ inline const char kScript[] =
     "</product></installer>";
 inline const char kEnglish[] =
     "[File]\r\nName=English\r\nLangId=1033\r\n[Common]\r\nE3=Cannot create \"%s\"\r\n";
-
-// Builds the message of an exception for comparisons.
-template <typename F>
-std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return U8(e.Message());
-  }
-  return "<no error>";
-}
 
 #ifndef _WIN32
 // A fresh stand-in machine whose running program is C:\Setup\Setup.exe.

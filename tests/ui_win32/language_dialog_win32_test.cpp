@@ -7,13 +7,10 @@
 
 #include "lib/ini_file.h"
 #include "lib/stream.h"
+#include "tests/test_util.h"
 #include "ui/win32/language_dialog_win32.h"
 
 namespace {
-
-std::string U8(const String& s) {
-  return Utf16ToUtf8(s);
-}
 
 // A 16 x 16 icon holding a PNG image of one colour.
 const char kIconHex[] =
