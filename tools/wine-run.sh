@@ -70,22 +70,30 @@ ensure_display() {
       return
     fi
   fi
+  # Display numbers are chosen under one lock for all prefixes, and a display
+  # counts as ours only when its X lock file names our Xvfb.
+  exec 7>/tmp/mivo-wine-xvfb.lock
+  flock 7
   for n in $(seq 99 499); do
     [ -e "/tmp/.X$n-lock" ] && continue
     setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
     pid=$!
     for _ in $(seq 1 100); do
-      [ -S "/tmp/.X11-unix/X$n" ] && break
+      [ -S "/tmp/.X11-unix/X$n" ] && [ "$(tr -d ' ' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ] && break
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
-    if kill -0 "$pid" 2>/dev/null && [ -S "/tmp/.X11-unix/X$n" ]; then
+    if kill -0 "$pid" 2>/dev/null && [ -S "/tmp/.X11-unix/X$n" ] &&
+       [ "$(tr -d ' ' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ]; then
       echo "$n $pid" >"$state"
       export DISPLAY=:$n
+      flock -u 7
       flock -u 8
       return
     fi
+    kill "$pid" 2>/dev/null || true
   done
+  flock -u 7
   flock -u 8
   echo "wine-run: could not start a virtual display" >&2
   exit 1
