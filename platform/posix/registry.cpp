@@ -193,6 +193,16 @@ uint32_t OpenFrom(TNode* from, bool view32, const String& subKey, uint32_t acces
 
 }  // namespace
 
+namespace {
+// The view of a key opened below another: an explicit view flag wins, else
+// the parent's view.
+bool ChildView(uint32_t access, bool parentView32) {
+  if (access & kKeyWow64_32Key) return true;
+  if (access & kKeyWow64_64Key) return false;
+  return parentView32;
+}
+}  // namespace
+
 uint32_t TRegKey::Open(RegRoot root, const String& subKey, uint32_t access) {
   std::lock_guard lock(Registry().mutex);
   EnsureRegistry();
@@ -205,9 +215,7 @@ uint32_t TRegKey::Open(const TRegKey& parent, const String& subKey, uint32_t acc
   std::lock_guard lock(Registry().mutex);
   if (!parent.impl_) return kErrorInvalidHandle;
   std::unique_ptr<Impl> result;
-  const bool view32 = (access & kKeyWow64_32Key)   ? true
-                      : (access & kKeyWow64_64Key) ? false
-                                                   : parent.impl_->view32;
+  const bool view32 = ChildView(access, parent.impl_->view32);
   const uint32_t rc =
       OpenFrom(parent.impl_->node.get(), view32, subKey, access, false, nullptr, result);
   impl_ = std::move(result);
@@ -227,9 +235,7 @@ uint32_t TRegKey::Create(const TRegKey& parent, const String& subKey, uint32_t a
   std::lock_guard lock(Registry().mutex);
   if (!parent.impl_) return kErrorInvalidHandle;
   std::unique_ptr<Impl> result;
-  const bool view32 = (access & kKeyWow64_32Key)   ? true
-                      : (access & kKeyWow64_64Key) ? false
-                                                   : parent.impl_->view32;
+  const bool view32 = ChildView(access, parent.impl_->view32);
   const uint32_t rc =
       OpenFrom(parent.impl_->node.get(), view32, subKey, access, true, created, result);
   impl_ = std::move(result);
