@@ -130,6 +130,9 @@ class TSetup : public ISetupResourcesHost {
   // an installation without errors).
   void Finish();
   bool HasErrors() const { return Errors.Count() > 0; }
+  // True while a notification or call of the worker is being handled on
+  // the main thread (the worker waits for its answer meanwhile).
+  bool Delivering() const { return handling_ > 0; }
 
   // A boolean of the settings store, with the store's default for the key
   // when it is absent.

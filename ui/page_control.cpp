@@ -1,0 +1,83 @@
+#include "ui/page_control.h"
+
+#include "platform/files.h"
+
+bool TPageControl::HasCaption() const {
+  switch (kind_) {
+    case TPageControlKind::Label:
+    case TPageControlKind::CheckBox:
+    case TPageControlKind::RadioButton:
+    case TPageControlKind::Link:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TPageControl::SetText(StringView text) {
+  if (text_ == text && !richText_) return;
+  text_ = String(text);
+  richText_ = false;
+  Notify(TPageControlChange::Text);
+}
+
+void TPageControl::LoadRichText(StringView rtf) {
+  text_ = String(rtf);
+  richText_ = true;
+  Notify(TPageControlChange::Text);
+}
+
+void TPageControl::SetPlainText(StringView text) {
+  text_ = String(text);
+  richText_ = false;
+  Notify(TPageControlChange::Text);
+}
+
+void TPageControl::SetVisible(bool visible) {
+  if (visible_ == visible) return;
+  visible_ = visible;
+  Notify(TPageControlChange::Visible);
+}
+
+void TPageControl::SetEnabled(bool enabled) {
+  if (enabled_ == enabled) return;
+  enabled_ = enabled;
+  Notify(TPageControlChange::Enabled);
+}
+
+void TPageControl::SetChecked(bool checked) {
+  if (checked_ == checked) return;
+  checked_ = checked;
+  Notify(TPageControlChange::Checked);
+}
+
+void TPageControl::SetPosition(int position) {
+  if (position < 0) position = 0;
+  if (position > 100) position = 100;
+  if (position_ == position) return;
+  position_ = position;
+  Notify(TPageControlChange::Position);
+}
+
+void TPageControl::SetColor(uint32_t color) {
+  if (color_ == color) return;
+  color_ = color;
+  Notify(TPageControlChange::Color);
+}
+
+void TPageControl::Focus() {
+  Notify(TPageControlChange::Focus);
+}
+
+void TPageControl::Click() {
+  if (!enabled_) return;
+  if (kind_ == TPageControlKind::CheckBox) SetChecked(!checked_);
+  if (kind_ == TPageControlKind::RadioButton) SetChecked(true);
+  if (OnClick) OnClick();
+}
+
+String ViewerLinkTarget(StringView link) {
+  if (link.find(u"//") != StringView::npos || (!link.empty() && platform::DirectoryExists(String(link))))
+    return String(link);
+  return u"https://" + String(link);
+}
