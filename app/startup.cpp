@@ -10,6 +10,7 @@
 #include "platform/spawn_service.h"
 #include "platform/system_info.h"
 #include "resources/installer_errors.h"
+#include "resources/setup_script.h"
 
 namespace {
 
@@ -54,6 +55,9 @@ int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {
         const int32_t token = StrToIntDef(Trim(skipUac), 0);
         TSetupSpawnService::Initialize(static_cast<uintptr_t>(static_cast<intptr_t>(token)));
       } else if (!platform::IsAdmin()) {
+        // The uninstaller's folder is to be removed: this process, which
+        // waits meanwhile, must not hold it as its current folder.
+        if (IsUninstaller()) platform::SetCurrentFolder(platform::TempFolder());
         uint32_t exitCode = 0;
         if (!RelaunchElevated(arguments, exitCode)) return kExitCancelledBeforeRun;
         return static_cast<int>(exitCode);
@@ -70,14 +74,15 @@ int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {
           platform::DirectoryExists(path)) {
         setup->SetDestPath(path);
       } else {
-        const String folder = IncludeTrailingBackslash(ExtractFilePath(platform::ModuleFileName()));
-        const String temp = IncludeTrailingBackslash(platform::TempFolder());
         // A copy that runs from the temporary folder already must not
         // start yet another one.
-        if (SameTextLocale(folder, temp))
+        if (IsRelaunchFolder(ExtractFilePath(platform::ModuleFileName())))
           throw EInstallerMysteryError(u"Cannot start the Uninstaller");
-        RelaunchFromTemp(arguments);
-        return kExitSuccess;
+        // Nothing of this process may stay open, or be left behind, in the
+        // folder that the copy removes.
+        setup.reset();
+        platform::RemoveFile(SetupScriptDumpPath());
+        return static_cast<int>(RelaunchFromTemp(arguments));
       }
     }
 

@@ -46,12 +46,26 @@ class TSetupSpawnService {
 // the prompt. Other failures raise EOSError.
 bool RelaunchElevated(const String& arguments, uint32_t& exitCode);
 
-// Copies this executable and its ".dat" file into the temporary folder
-// (attributes of earlier copies cleared, both deleted at the next restart),
-// makes that folder the current folder and starts the copy with
-// "/PATH=\"<this executable's folder>\" <arguments>". A failed copy raises
-// EOSError ("<source> -> <target>"); a failed start is not reported.
-void RelaunchFromTemp(const String& arguments);
+// The name of every folder that RelaunchFromTemp makes in the temporary
+// folder begins with this text.
+inline constexpr char16_t kRelaunchFolderPrefix[] = u"MivoUninstall-";
+
+// Copies this executable and its ".dat" file into a new private folder in
+// the temporary folder (a random name; only administrators and the system
+// may write it, CreatePrivateFolder), both marked for deletion at the next
+// restart, makes that folder the current folder, starts the copy with
+// "/PATH=\"<this executable's folder>\" <arguments>" and waits for it,
+// delivering sent messages meanwhile. The folder is held, so that nobody can
+// put another program in its place, until the copy has ended; then the
+// copies are deleted. Returns the copy's exit code (1 when it cannot be
+// read). A failed copy raises EOSError ("<source> -> <target>"), a folder
+// that cannot be made or a copy that cannot be started EOSError too.
+uint32_t RelaunchFromTemp(const String& arguments);
+
+// True for the folder (with trailing backslash) of a copy that
+// RelaunchFromTemp started: the temporary folder itself or a folder directly
+// in it whose name begins with kRelaunchFolderPrefix (without regard to case).
+bool IsRelaunchFolder(const String& folder);
 
 // True when this executable's file name is "Uninstall.exe" (without regard
 // to case).

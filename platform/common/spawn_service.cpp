@@ -3,6 +3,8 @@
 #include "platform/spawn_service.h"
 
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "lib/exceptions.h"
 #include "lib/system.h"
@@ -10,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/process.h"
+#include "platform/security.h"
 #include "platform/setup_helpers.h"
 #include "platform/shell.h"
 #include "platform/system_info.h"
@@ -53,6 +56,36 @@ String CopyIntoFolder(const String& source, const String& folder) {
 
 String ChangeFileExt(const String& path, const String& extension) {
   return path.substr(0, path.size() - ExtractFileExt(path).size()) + extension;
+}
+
+bool StartsWithFolder(const String& path, const String& folder) {
+  return path.size() >= folder.size() &&
+         SameTextLocale(StringView(path).substr(0, folder.size()), folder);
+}
+
+// Removes a private folder with the files in it, after releasing it. A
+// program that has just ended may hold its files for a moment longer (Wine
+// does); what still cannot go after a few seconds goes at the next restart.
+void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder) {
+  if (!folder) return;
+  const String path = folder->Path();
+  folder.reset();
+  // Not the current folder any more, or it could not go.
+  if (StartsWithFolder(IncludeTrailingBackslash(platform::CurrentFolder()), path))
+    platform::SetCurrentFolder(ExtractFilePath(ExcludeTrailingBackslash(path)));
+  const platform::TWaitHandle pause = platform::NewEvent(true, false);
+  for (int round = 0; round < 50; ++round) {
+    if (round > 0) platform::Wait(pause, 100);
+    const bool last = round == 49;
+    std::vector<platform::TFolderEntry> entries;
+    if (platform::ListFolder(path, entries))
+      for (const platform::TFolderEntry& entry : entries)
+        if (!(entry.attributes & platform::kFileAttributeDirectory)) {
+          platform::SetAttributes(path + entry.name, 0);
+          if (!platform::RemoveFile(path + entry.name) && last) DeleteOnReboot(path + entry.name);
+        }
+    if (platform::RemoveFolder(path) || !platform::DirectoryExists(path)) return;
+  }
 }
 
 }  // namespace
@@ -143,16 +176,55 @@ bool RelaunchElevated(const String& arguments, uint32_t& exitCode) {
   return true;
 }
 
-void RelaunchFromTemp(const String& arguments) {
+uint32_t RelaunchFromTemp(const String& arguments) {
   const String temp = platform::TempFolder();
   if (temp.empty()) platform::RaiseLastOSError();
-  const String folder = IncludeTrailingBackslash(temp);
   const String self = platform::ModuleFileName();
-  const String tempSelf = CopyIntoFolder(self, folder);
-  CopyIntoFolder(ChangeFileExt(self, u".dat"), folder);
-  // No handle of this process may keep the installation folder busy.
-  platform::SetCurrentFolder(ExtractFilePath(tempSelf));
-  ShellOpen(tempSelf, u"/PATH=\"" + ExtractFilePath(self) + u"\" " + arguments);
+  std::unique_ptr<platform::TPrivateFolder> folder =
+      platform::CreatePrivateFolder(temp, kRelaunchFolderPrefix);
+  if (!folder) platform::RaiseLastOSError(temp);
+  uint32_t exitCode = 1;
+  try {
+    const String tempSelf = CopyIntoFolder(self, folder->Path());
+    CopyIntoFolder(ChangeFileExt(self, u".dat"), folder->Path());
+    // After its files: a folder goes at restart only when it is empty by then.
+    DeleteOnReboot(ExcludeTrailingBackslash(folder->Path()));
+    // No handle of this process may keep the installation folder busy.
+    platform::SetCurrentFolder(folder->Path());
+
+    platform::TShellExecuteParams params;
+    params.mask = platform::kSeeMaskNoCloseProcess | platform::kSeeMaskNoAsync |
+                  platform::kSeeMaskFlagNoUi;
+    params.file = tempSelf;
+    params.parameters = u"/PATH=\"" + ExtractFilePath(self) + u"\" " + arguments;
+    params.directory = folder->Path();
+    params.show = platform::kSwShow;
+    platform::TWaitHandle process;
+    if (!platform::ShellExecuteWith(params, &process)) platform::RaiseLastOSError(tempSelf);
+    // The one who started the uninstaller learns how it ended. The folder
+    // stays held meanwhile, so that nobody can put another one in its place.
+    if (process && ::WaitWithMessages(process, platform::kInfinite) == 0) {
+      uint32_t code = 0;
+      if (platform::ProcessExitCode(process, code)) exitCode = code;
+    }
+  } catch (...) {
+    RemovePrivateFolder(folder);
+    throw;
+  }
+  // The copy has ended: its folder and what it wrote there go now.
+  RemovePrivateFolder(folder);
+  return exitCode;
+}
+
+bool IsRelaunchFolder(const String& folder) {
+  const String temp = IncludeTrailingBackslash(platform::TempFolder());
+  const String path = IncludeTrailingBackslash(folder);
+  if (SameTextLocale(path, temp)) return true;
+  const String parent = ExtractFilePath(ExcludeTrailingBackslash(path));
+  const String name = ExtractFileName(ExcludeTrailingBackslash(path));
+  const String prefix = kRelaunchFolderPrefix;
+  return SameTextLocale(parent, temp) && name.size() >= prefix.size() &&
+         SameTextLocale(StringView(name).substr(0, prefix.size()), prefix);
 }
 
 bool IsUninstaller() {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <random>
 #include <vector>
 
 #include "lib/exceptions.h"
@@ -18,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/posix/internal.h"
+#include "platform/security.h"
 
 namespace platform {
 namespace {
@@ -38,6 +40,7 @@ struct TFileTables {
   std::mutex mutex;
   std::map<std::string, uint32_t> attributes;            // host path -> stored bits
   std::map<std::string, std::vector<TOpenFile>> opened;  // host path -> open handles
+  std::map<std::string, TSecurityInfo> security;         // host path -> descriptor set here
   uint64_t next_id = 1;
   uint32_t temp_counter = 0;
 };
@@ -226,6 +229,7 @@ bool RemoveFolder(const String& path) {
   if (stat(r.host.c_str(), &st) != 0) return FailErrno(r);
   if (!S_ISDIR(st.st_mode)) return Fail(kErrorDirectory);
   if (!(st.st_mode & S_IWUSR)) return Fail(kErrorAccessDenied);
+  if (!DeletionShared(r.host)) return false;
   if (rmdir(r.host.c_str()) != 0) return FailErrno(r);
   ForgetAttributes(r.host);
   return true;
@@ -439,10 +443,94 @@ std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uin
   return std::make_unique<TSharedFileStream>(fd, r.host, id, access);
 }
 
+namespace {
+
+// A folder held open: an entry of the open-handle table without delete
+// sharing, so that it cannot be moved or removed while held.
+class TPosixPrivateFolder : public TPrivateFolder {
+ public:
+  TPosixPrivateFolder(String path, std::string host, uint64_t id) : host_(std::move(host)), id_(id) {
+    path_ = std::move(path);
+  }
+  ~TPosixPrivateFolder() override {
+    std::lock_guard lock(Tables().mutex);
+    for (auto it = Tables().opened.begin(); it != Tables().opened.end(); ++it) {
+      auto& v = it->second;
+      for (size_t i = 0; i < v.size(); ++i)
+        if (v[i].id == id_) {
+          v.erase(v.begin() + static_cast<ptrdiff_t>(i));
+          if (v.empty()) Tables().opened.erase(it);
+          return;
+        }
+    }
+  }
+
+ private:
+  std::string host_;
+  uint64_t id_;
+};
+
+String RandomHex(int digits) {
+  static std::mutex mutex;
+  static std::mt19937_64 generator{std::random_device{}()};
+  static const char16_t kHex[] = u"0123456789ABCDEF";
+  std::lock_guard lock(mutex);
+  String text;
+  while (static_cast<int>(text.size()) < digits) text.push_back(kHex[generator() & 0xF]);
+  return text;
+}
+
+}  // namespace
+
+std::unique_ptr<TPrivateFolder> CreatePrivateFolder(const String& parent, const String& prefix) {
+  for (int attempt = 0; attempt < 32; ++attempt) {
+    const String path = IncludeTrailingBackslash(parent) + prefix + RandomHex(16);
+    TResolved r;
+    if (!Resolve(path, r)) return nullptr;
+    if (mkdir(r.host.c_str(), 0700) != 0) {
+      if (errno == EEXIST) continue;
+      FailErrno(r);
+      return nullptr;
+    }
+    std::lock_guard lock(Tables().mutex);
+    TSecurityInfo& info = Tables().security[r.host];
+    info.owner = kSidAdministrators;
+    info.protectedAcl = true;
+    info.entries = {{kSidAdministrators, true, 0x1F01FF}, {kSidLocalSystem, true, 0x1F01FF}};
+    const uint64_t id = Tables().next_id++;
+    Tables().opened[r.host].push_back({id, kGenericRead, kFileShareRead | kFileShareWrite});
+    return std::make_unique<TPosixPrivateFolder>(IncludeTrailingBackslash(path), r.host, id);
+  }
+  Fail(kErrorAlreadyExists);
+  return nullptr;
+}
+
+bool ReadSecurityInfo(const String& path, TSecurityInfo& info) {
+  TResolved r;
+  if (!Resolve(path, r)) return false;
+  struct stat st;
+  if (stat(r.host.c_str(), &st) != 0) return FailErrno(r);
+  std::lock_guard lock(Tables().mutex);
+  const auto it = Tables().security.find(r.host);
+  if (it != Tables().security.end()) {
+    info = it->second;
+    return true;
+  }
+  // What a user's own folder inherits: the system, the administrators and
+  // the user may change it.
+  info = TSecurityInfo();
+  info.owner = u"S-1-5-21-1000000000-1000000000-1000000000-1001";
+  info.entries = {{kSidLocalSystem, true, 0x1F01FF},
+                  {kSidAdministrators, true, 0x1F01FF},
+                  {info.owner, true, 0x1F01FF}};
+  return true;
+}
+
 namespace posix_internal {
 void ResetFiles() {
   std::lock_guard lock(Tables().mutex);
   Tables().attributes.clear();
+  Tables().security.clear();
   // Handles of streams still alive stay registered until those streams close.
 }
 }  // namespace posix_internal

@@ -185,15 +185,15 @@ uint32_t RunShell(const TShellExecuteParams& params, TWaitHandle* process) {
     Processes().shell_calls.push_back(params);
     hook = Processes().shell_hook;
   }
-  String image;
-  standin::TFakeProgram program;
-  const bool known = FindProgram(params.file, image, program);
+  // The hook runs first: it may register the program it accepts.
   if (hook) {
     const uint32_t rc = hook(params);
     if (rc != kErrorSuccess) return rc;
-  } else if (!known) {
-    return kErrorFileNotFound;
   }
+  String image;
+  standin::TFakeProgram program;
+  const bool known = FindProgram(params.file, image, program);
+  if (!hook && !known) return kErrorFileNotFound;
   if (!known) return kErrorSuccess;  // the hook accepted a document or address
   String commandLine = u"\"" + image + u"\"";
   if (!params.parameters.empty()) commandLine += u" " + params.parameters;

@@ -53,7 +53,8 @@ void RegisterProgram(const String& path, TFakeProgram program);
 // The shell: every ShellExecuteWith/ShellExecuteSimple call is recorded and
 // handed to the hook, which decides the outcome: return 0 for success (a
 // registered fake program named by params.file is then started with the
-// parameters), or a Win32 error code such as kErrorCancelled. Without a hook
+// parameters; the hook may register that program itself), or a Win32 error
+// code such as kErrorCancelled. Without a hook
 // fake programs are started and anything else fails with kErrorFileNotFound.
 using TShellHook = std::function<uint32_t(const TShellExecuteParams& params)>;
 void SetShellHook(TShellHook hook);

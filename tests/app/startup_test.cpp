@@ -141,21 +141,50 @@ TEST_F(StartupTest, Elevation) {
   EXPECT_NE(U8(elevatedArguments).find("/SKIPUAC="), std::string::npos);
 }
 
-TEST_F(StartupTest, UninstallerOutsideTheTempFolderRelaunchesFromThere) {
+// The uninstaller in the installation folder runs its copy from a private
+// folder in the temporary folder, waits for it and ends with its code.
+TEST_F(StartupTest, UninstallerOutsideTheTempFolderEndsWithItsCopysCode) {
   MakeUninstaller(u"C:\\App\\");
-  for (const char16_t* arguments : {u"/AUTO /SILENT", u"/PATH=C:\\Missing /AUTO /SILENT"}) {
-    platform::standin::SetShellHook([](const platform::TShellExecuteParams&) { return 0u; });
-    EXPECT_EQ(Run(arguments), kExitSuccess);
-    EXPECT_TRUE(boxes_.empty());
-    const String temp = platform::TempFolder();
-    EXPECT_TRUE(platform::FileExists(temp + u"Uninstall.exe"));
-    EXPECT_TRUE(platform::FileExists(temp + u"Uninstall.dat"));
-    const auto calls = platform::standin::ShellCalls();
-    ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(U8(calls.back().file), U8(temp) + "Uninstall.exe");
-    EXPECT_EQ(U8(calls.back().parameters), "/PATH=\"C:\\App\\\" " + U8(arguments));
-    EXPECT_FALSE(platform::FileExists(u"C:\\App\\uninstalled.txt"));
+  const String temp = platform::TempFolder();
+  for (const uint32_t copyCode : {kExitSuccess, kExitRunFailed}) {
+    for (const char16_t* arguments : {u"/AUTO /SILENT", u"/PATH=C:\\Missing /AUTO /SILENT"}) {
+      SCOPED_TRACE(U8(arguments));
+      String copyArguments;
+      bool dataOpenElsewhere = true;
+      platform::standin::SetShellHook([&](const platform::TShellExecuteParams& p) {
+        platform::standin::RegisterProgram(p.file, [&](const String& commandLine) {
+          copyArguments = commandLine;
+          // Nothing of the first process holds the installation's files.
+          dataOpenElsewhere = !platform::MoveFileTo(u"C:\\App\\Uninstall.dat",
+                                                    u"C:\\App\\Moved.dat") ||
+                              !platform::MoveFileTo(u"C:\\App\\Moved.dat",
+                                                    u"C:\\App\\Uninstall.dat");
+          return copyCode;
+        });
+        return 0u;
+      });
+      EXPECT_EQ(Run(arguments), static_cast<int>(copyCode));
+      EXPECT_TRUE(boxes_.empty());
+      const auto calls = platform::standin::ShellCalls();
+      ASSERT_FALSE(calls.empty());
+      const String copy = calls.back().file;
+      EXPECT_EQ(ExtractFileName(copy), u"Uninstall.exe");
+      EXPECT_EQ(U8(ExtractFilePath(ExcludeTrailingBackslash(ExtractFilePath(copy)))), U8(temp));
+      EXPECT_EQ(U8(calls.back().parameters), "/PATH=\"C:\\App\\\" " + U8(arguments));
+      EXPECT_EQ(U8(copyArguments), "\"" + U8(copy) + "\" " + U8(calls.back().parameters));
+      EXPECT_FALSE(dataOpenElsewhere);
+      EXPECT_FALSE(platform::FileExists(copy));
+      // Neither the copy's uninstallation nor this process's script dump.
+      EXPECT_FALSE(platform::FileExists(u"C:\\App\\uninstalled.txt"));
+      EXPECT_FALSE(platform::FileExists(u"C:\\App\\dump.xml"));
+      EXPECT_TRUE(platform::FileExists(u"C:\\App\\Uninstall.exe"));
+    }
   }
+  // A copy that cannot be started: the box and a failure code.
+  platform::standin::SetShellHook(
+      [](const platform::TShellExecuteParams&) { return platform::kErrorAccessDenied; });
+  EXPECT_EQ(Run(u"/AUTO /SILENT"), kExitCannotStart);
+  EXPECT_EQ(boxes_.size(), 1u);
 }
 
 TEST_F(StartupTest, UninstallerWithPathRunsInPlace) {
@@ -168,10 +197,13 @@ TEST_F(StartupTest, UninstallerWithPathRunsInPlace) {
 
 TEST_F(StartupTest, UninstallerInTheTempFolderWithoutPathRefuses) {
   const String temp = platform::TempFolder();
-  MakeUninstaller(temp);
-  EXPECT_EQ(Run(u"/PATH=C:\\Missing /AUTO /SILENT"), kExitCannotStart);
-  EXPECT_EQ(boxes_, std::vector<std::string>{"Cannot start the Uninstaller"});
-  EXPECT_TRUE(platform::standin::ShellCalls().empty());
+  for (const String& folder : {temp, temp + kRelaunchFolderPrefix + u"0123456789ABCDEF\\"}) {
+    boxes_.clear();
+    MakeUninstaller(folder);
+    EXPECT_EQ(Run(u"/PATH=C:\\Missing /AUTO /SILENT"), kExitCannotStart);
+    EXPECT_EQ(boxes_, std::vector<std::string>{"Cannot start the Uninstaller"});
+    EXPECT_TRUE(platform::standin::ShellCalls().empty());
+  }
 }
 
 // Runs with a window: the wizard hook decides; without one the run goes on

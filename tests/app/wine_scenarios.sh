@@ -5,8 +5,9 @@
 #   2. a failing run shows the one "Setup" box with the joined messages, which
 #      is answered with the keyboard like a user would, and exits with 4;
 #   3. Uninstall.exe outside the temporary folder copies itself and its .dat
-#      there and restarts from there with /PATH="<folder>\" and its
-#      arguments; the copy does the uninstallation.
+#      into a private folder there, restarts from there with
+#      /PATH="<folder>\" and its arguments, and ends when the copy has done
+#      the uninstallation, with its code.
 # Needs xdotool; the box is looked for on the prefix's own display.
 #
 # usage: wine_scenarios.sh INSTALLER READ_BOX UNINSTALL_DAT WINE_RUN PREFIX
@@ -79,29 +80,30 @@ else
 fi
 [ -f "$work/fail/Payload.txt" ] && fail "actions after the failure ran"
 
-# 3. The uninstaller relaunches from the temporary folder.
+# 3. The uninstaller relaunches from a private folder in the temporary
+#    folder, waits for the copy and ends with its code; the copy's folder
+#    goes with it.
 mkdir -p "$work/app"
 cp "$installer" "$work/app/Uninstall.exe"
 cp "$uninstall_dat" "$work/app/Uninstall.dat"
 run "$work/app/Uninstall.exe" /AUTO /SILENT
 code=$?
 [ "$code" = 0 ] || fail "uninstaller exited with $code"
-for _ in $(seq 1 120); do [ -f "$work/app/uninstalled.txt" ] && break; sleep 1; done
-timeout 120 wineserver -w
 if [ ! -f "$work/app/uninstalled.txt" ]; then
-  fail "the copy did not uninstall"
+  fail "the copy had not uninstalled when the uninstaller ended"
 else
   record=$(text_of "$work/app/uninstalled.txt")
   program=$(sed -n 's/^program=//p' <<<"$record")
   dest=$(sed -n 's/^dest=//p' <<<"$record")
   [ "$dest" = "$(winpath "$work/app")\\" ] || fail "uninstalled '$dest'"
   shopt -s nocasematch
-  [[ "$program" == *'\Temp\Uninstall.exe' ]] || fail "the uninstallation ran from '$program'"
+  [[ "$program" == *'\Temp\MivoUninstall-'*'\Uninstall.exe' ]] ||
+    fail "the uninstallation ran from '$program'"
   shopt -u nocasematch
-  # The copies in the temporary folder.
   temp_dir=$(WINEPREFIX=$prefix winepath -u "${program%\\*}" 2>/dev/null)
-  [ -n "$temp_dir" ] && rm -f "$temp_dir/Uninstall.exe" "$temp_dir/Uninstall.dat" "$temp_dir/dump.xml"
+  [ -n "$temp_dir" ] && [ -e "$temp_dir" ] && fail "the copy's folder is left: $temp_dir"
 fi
+[ -e "$work/app/dump.xml" ] && fail "the uninstaller left dump.xml in its folder"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures scenario check(s) failed" >&2

@@ -11,6 +11,7 @@
 #include "lib/exceptions.h"
 #include "lib/system.h"
 #include "platform/platform.h"
+#include "platform/security.h"
 #include "platform/spawn_service.h"
 #include "platform_fixture.h"
 #include "setup_test_util.h"
@@ -80,13 +81,22 @@ int RunChildMode() {
   }
   if (ValuesAfter(commandLine, kRelaunchSwitch, values) && !values.empty()) {
     if (TVelCommandLineProcessor::HasSwitch(arguments, u"PATH")) {
-      // The copy in the temporary folder.
+      // The copy in its private folder: what it sees there, then a code of
+      // its own for the waiting process to hand on.
+      const String folder = ExtractFilePath(module);
+      TSecurityInfo security;
+      String writers;
+      if (ReadSecurityInfo(folder, security))
+        for (const String& sid : AccountsWithWriteAccess(security))
+          writers += (writers.empty() ? u"" : u",") + sid;
       WriteText(values[0], "module=" + U8(module) + "\ncurrent=" + U8(CurrentFolder()) +
-                               "\narguments=" + U8(arguments) + "\n");
-      return 0;
+                               "\narguments=" + U8(arguments) + "\nwriters=" + U8(writers) +
+                               "\nowner=" + U8(security.owner) +
+                               "\nprotected=" + (security.protectedAcl ? "1" : "0") + "\n");
+      return static_cast<int>(kRelaunchExitCode);
     }
     try {
-      RelaunchFromTemp(arguments);
+      return static_cast<int>(RelaunchFromTemp(arguments));
     } catch (const Exception& e) {
       WriteText(values[0], "error=" + U8(e.Message()) + "\n");
     }

@@ -76,6 +76,8 @@ constexpr const char16_t* kMarkerSwitch = u"--setup-marker";      // "<file>": w
 constexpr const char16_t* kBusySwitch = u"--setup-busy";          // "<file>": runs until it exists
 constexpr const char16_t* kElevatedSwitch = u"--setup-elevated";  // "<probe>" ["<path to spawn>"]
 constexpr const char16_t* kRelaunchSwitch = u"--setup-relaunch";  // "<probe>"
+// The exit code of the relaunched copy.
+constexpr uint32_t kRelaunchExitCode = 6;
 // A copy of the test program under this name writes "SpawnProbe.txt" beside
 // itself and ends: a program that needs no parameters.
 constexpr const char16_t* kSpawnProbeName = u"SpawnProbe.exe";

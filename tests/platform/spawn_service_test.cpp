@@ -3,6 +3,7 @@
 // processes (the test program is its own child, see setup_child_modes.cpp).
 #include "platform/spawn_service.h"
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "lib/string_list.h"
 #include "platform/messages.h"
 #include "platform/process.h"
+#include "platform/security.h"
 #include "platform/setup_helpers.h"
 #include "platform/shell.h"
 #include "platform_fixture.h"
@@ -229,39 +231,115 @@ TEST_F(SpawnServiceShellTest, DeclinedPromptIsNoErrorOtherFailuresAre) {
   }
 }
 
-TEST_F(SpawnServiceShellTest, RelaunchFromTempCopiesAndRestartsWithThePath) {
+TEST_F(SpawnServiceShellTest, RelaunchFromTempRunsAPrivateCopyAndEndsWithItsCode) {
   TPendingRenames pending;
   const String folder = u"C:\\Program Files\\Mivo\\";
   const String temp = TempFolder();
   ASSERT_TRUE(CreateFolder(folder));
   ASSERT_TRUE(WriteText(folder + u"Uninstall.exe", "exe"));
   ASSERT_TRUE(WriteText(folder + u"Uninstall.dat", "dat"));
-  // A copy of an earlier run, read-only, is replaced.
-  ASSERT_TRUE(WriteText(temp + u"Uninstall.dat", "old"));
-  ASSERT_TRUE(SetAttributes(temp + u"Uninstall.dat", kFileAttributeReadOnly));
+  // Files an unelevated program may have put into the temporary folder
+  // under the copies' names are not used.
+  ASSERT_TRUE(WriteText(temp + u"Uninstall.exe", "planted"));
   standin::SetModuleFileName(folder + u"Uninstall.exe");
   EXPECT_TRUE(IsUninstaller());
 
-  RelaunchFromTemp(u"/SILENT");
-  EXPECT_EQ(ReadText(temp + u"Uninstall.exe"), "exe");
-  EXPECT_EQ(ReadText(temp + u"Uninstall.dat"), "dat");
-  EXPECT_EQ(IncludeTrailingBackslash(CurrentFolder()), temp);
+  // The copy, as it sees its folder while it runs.
+  struct TSeen {
+    std::string copy, data;
+    String current;
+    TSecurityInfo security;
+    bool movable = true;
+  } seen;
+  standin::SetShellHook([&](const TShellExecuteParams& p) {
+    standin::RegisterProgram(p.file, [&, file = p.file](const String&) -> uint32_t {
+      const String dir = ExtractFilePath(file);
+      seen.copy = ReadText(file);
+      seen.data = ReadText(dir + u"Uninstall.dat");
+      seen.current = IncludeTrailingBackslash(CurrentFolder());
+      ReadSecurityInfo(dir, seen.security);
+      // Held by the waiting process: it cannot be swapped for another.
+      seen.movable = MoveFileTo(ExcludeTrailingBackslash(dir), temp + u"Swapped");
+      WriteText(dir + u"dump.xml", "written by the copy");
+      return 4;
+    });
+    return kErrorSuccess;
+  });
+
+  EXPECT_EQ(RelaunchFromTemp(u"/SILENT"), 4u);
   const auto calls = Calls();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].file, temp + u"Uninstall.exe");
+  const String copy = calls[0].file;
+  const String dir = ExtractFilePath(copy);
+  EXPECT_EQ(ExtractFilePath(ExcludeTrailingBackslash(dir)), temp);
+  EXPECT_EQ(ExtractFileName(copy), u"Uninstall.exe");
+  EXPECT_TRUE(IsRelaunchFolder(dir));
+  EXPECT_EQ(calls[0].mask & kSeeMaskNoCloseProcess, kSeeMaskNoCloseProcess);
   EXPECT_EQ(calls[0].parameters, u"/PATH=\"" + folder + u"\" /SILENT");
+  EXPECT_EQ(calls[0].directory, dir);
   String path;
   ASSERT_TRUE(TVelCommandLineProcessor::GetSwitchValue(calls[0].parameters, u"PATH", path));
   EXPECT_EQ(path, folder);
-  EXPECT_TRUE(TVelCommandLineProcessor::HasSwitch(calls[0].parameters, u"SILENT"));
-  EXPECT_EQ(pending.Added(), (std::vector<String>{u"\\??\\" + temp + u"Uninstall.exe", u"",
-                                                  u"\\??\\" + temp + u"Uninstall.dat", u""}));
+  EXPECT_EQ(seen.copy, "exe");
+  EXPECT_EQ(seen.data, "dat");
+  EXPECT_EQ(seen.current, dir);
+  EXPECT_EQ(AccountsWithWriteAccess(seen.security),
+            (std::vector<String>{kSidAdministrators, kSidLocalSystem}));
+  EXPECT_TRUE(seen.security.protectedAcl);
+  EXPECT_FALSE(seen.movable);
+  EXPECT_EQ(ReadText(temp + u"Uninstall.exe"), "planted");
+  // Once the copy has ended its folder is gone; the deletion at restart
+  // stays as a fallback, the folder after its files.
+  EXPECT_FALSE(DirectoryExists(dir));
+  EXPECT_EQ(pending.Added(),
+            (std::vector<String>{u"\\??\\" + dir + u"Uninstall.exe", u"",
+                                 u"\\??\\" + dir + u"Uninstall.dat", u"",
+                                 u"\\??\\" + ExcludeTrailingBackslash(dir), u""}));
+
+  // Two at once never share a folder.
+  std::vector<String> folders;
+  standin::SetShellHook([&](const TShellExecuteParams& p) {
+    folders.push_back(ExtractFilePath(p.file));
+    if (folders.size() == 1) {
+      EXPECT_EQ(RelaunchFromTemp(u""), 1u);
+    }
+    return kErrorSuccess;
+  });
+  EXPECT_EQ(RelaunchFromTemp(u""), 1u);  // no process to read a code from
+  ASSERT_EQ(folders.size(), 2u);
+  EXPECT_NE(folders[0], folders[1]);
 
   // Without its data package the relaunch fails with both paths.
   ASSERT_TRUE(RemoveFile(folder + u"Uninstall.dat"));
-  EXPECT_EQ(ErrorOf([] { RelaunchFromTemp(u""); }),
-            u"System Error.  Code: 2.\r\n" + SystemErrorText(2) + folder + u"Uninstall.dat -> " +
-                temp + u"Uninstall.dat");
+  const std::u16string message = ErrorOf([] { RelaunchFromTemp(u""); });
+  EXPECT_EQ(message.find(u"System Error.  Code: 2.\r\n" + SystemErrorText(2) + folder +
+                         u"Uninstall.dat -> " + temp + kRelaunchFolderPrefix),
+            0u)
+      << U8(message);
+  // A copy that cannot be started is an error too.
+  ASSERT_TRUE(WriteText(folder + u"Uninstall.dat", "dat"));
+  standin::SetShellHook([](const TShellExecuteParams&) { return kErrorAccessDenied; });
+  EXPECT_NE(ErrorOf([] { RelaunchFromTemp(u""); }), u"<no error>");
+}
+
+TEST_F(SpawnServiceShellTest, RelaunchFoldersAreTheTemporaryFolderAndItsPrivateFolders) {
+  const String temp = TempFolder();
+  const struct {
+    String folder;
+    bool relaunch;
+  } cases[] = {
+      {temp, true},
+      {ExcludeTrailingBackslash(temp), true},
+      {temp + u"MivoUninstall-0123456789ABCDEF\\", true},
+      {temp + u"mivouninstall-x\\", true},
+      {temp + u"Mivo\\", false},
+      {temp + u"MivoUninstall-0123456789ABCDEF\\Sub\\", false},
+      {u"C:\\Program Files\\Mivo\\", false},
+      {u"C:\\MivoUninstall-0123456789ABCDEF\\", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsRelaunchFolder(c.folder), c.relaunch) << U8(c.folder);
+  }
 }
 
 TEST_F(SpawnServiceShellTest, UninstallerIsKnownByItsFileName) {
@@ -305,9 +383,10 @@ TEST_F(SpawnServiceTest, ElevatedCopyStartsProgramsThroughTheFirstProcess) {
   EXPECT_TRUE(RemoveWhenFree(spawnProbe));
 }
 
-// A program outside the temporary folder copies itself and its ".dat" there
-// and restarts from there with its folder as PATH.
-TEST_F(SpawnServiceTest, RelaunchFromTempRestartsTheCopy) {
+// A program outside the temporary folder copies itself and its ".dat" into
+// a private folder there, restarts from there with its folder as PATH, waits
+// and ends with the copy's code; the copies go when the copy has ended.
+TEST_F(SpawnServiceTest, RelaunchFromTempRunsAPrivateCopyAndEndsWithItsCode) {
   TPendingRenames pending;
   const String exe = dir_ + u"SvcRelaunch.exe", probe = dir_ + u"relaunch.txt";
   const String temp = TempFolder();
@@ -317,24 +396,40 @@ TEST_F(SpawnServiceTest, RelaunchFromTempRestartsTheCopy) {
   ASSERT_TRUE(StartProcess(u"\"" + exe + u"\" " + kRelaunchSwitch + u" \"" + probe + u"\" /SILENT",
                            kSwHide, info));
   EXPECT_EQ(Wait(info.process, kInfinite), WaitResult::Signalled);
-  ASSERT_TRUE(WaitForFile(probe));
-  // The probe is written by the copy: let it finish writing and end.
-  ASSERT_TRUE(RemoveWhenFree(temp + u"SvcRelaunch.exe"));
+  uint32_t code = 0;
+  EXPECT_TRUE(ProcessExitCode(info.process, code));
+  EXPECT_EQ(code, kRelaunchExitCode);
+  // Written by the copy before it ended, and so before the first one ended.
+  ASSERT_TRUE(FileExists(probe));
   auto report = ReadProbe(probe);
   EXPECT_EQ(report["error"], "");
-  EXPECT_TRUE(SameTextAscii(Utf8ToUtf16(report["module"]), temp + u"SvcRelaunch.exe"))
+  const String module = Utf8ToUtf16(report["module"]);
+  const String folder = ExtractFilePath(module);
+  EXPECT_TRUE(SameTextAscii(ExtractFilePath(ExcludeTrailingBackslash(folder)), temp))
       << report["module"];
-  EXPECT_TRUE(SameTextAscii(Utf8ToUtf16(report["current"]), ExcludeTrailingBackslash(temp)))
+  EXPECT_TRUE(SameTextAscii(ExtractFileName(module), u"SvcRelaunch.exe")) << report["module"];
+  EXPECT_TRUE(IsRelaunchFolder(folder)) << report["module"];
+  EXPECT_TRUE(SameTextAscii(IncludeTrailingBackslash(Utf8ToUtf16(report["current"])), folder))
       << report["current"];
+  // Read back with the security API: only administrators and the system
+  // may write the folder, and it inherits nothing from the user's folder.
+  // Wine keeps no security descriptors of files: it answers one made up
+  // from the file's mode, whatever was set.
+  if (!RunningUnderWine()) {
+    EXPECT_EQ(report["writers"], "S-1-5-32-544,S-1-5-18");
+    EXPECT_EQ(report["protected"], "1");
+    EXPECT_EQ(report["owner"], "S-1-5-32-544");
+  } else {
+    std::printf("note: Wine keeps no file security descriptors; read back: writers %s\n",
+                report["writers"].c_str());
+  }
   const String arguments = Utf8ToUtf16(report["arguments"]);
   String path;
   ASSERT_TRUE(TVelCommandLineProcessor::GetSwitchValue(arguments, u"PATH", path));
   EXPECT_EQ(path, dir_);
   EXPECT_TRUE(TVelCommandLineProcessor::HasSwitch(arguments, u"SILENT"));
-  EXPECT_EQ(ReadText(temp + u"SvcRelaunch.dat"), "dat");
-  const std::vector<String> added = pending.Added();
-  EXPECT_EQ(added.size(), 4u);
-  EXPECT_TRUE(RemoveWhenFree(temp + u"SvcRelaunch.dat"));
+  EXPECT_FALSE(DirectoryExists(folder));
+  EXPECT_EQ(pending.Added().size(), 6u);
 }
 #endif
 

@@ -1,0 +1,67 @@
+// Folders that only administrators may change, and reading back who may
+// change a file or folder.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "lib/strings.h"
+
+namespace platform {
+
+// Well-known accounts in their string form.
+inline constexpr char16_t kSidAdministrators[] = u"S-1-5-32-544";
+inline constexpr char16_t kSidLocalSystem[] = u"S-1-5-18";
+
+// Access rights that let a holder change a file or folder, its content or
+// its permissions (FILE_WRITE_DATA/ADD_FILE, FILE_APPEND_DATA/ADD_SUBDIRECTORY,
+// FILE_WRITE_EA, FILE_DELETE_CHILD, FILE_WRITE_ATTRIBUTES, DELETE, WRITE_DAC,
+// WRITE_OWNER, GENERIC_WRITE, GENERIC_ALL).
+constexpr uint32_t kWriteAccessRights = 0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x10000 | 0x40000 |
+                                        0x80000 | 0x40000000 | 0x10000000;
+
+// A folder made by CreatePrivateFolder. While the object lives the folder is
+// held open without delete sharing, so that nobody can rename, move or
+// delete it (or a folder above it) and put another one in its place.
+class TPrivateFolder {
+ public:
+  virtual ~TPrivateFolder() = default;
+  // With a trailing backslash.
+  const String& Path() const { return path_; }
+
+ protected:
+  String path_;
+};
+
+// Creates a new folder in parent, named prefix followed by 16 random
+// hexadecimal digits, whose access list grants full access to the
+// Administrators group and the system account and to nobody else; it does not
+// inherit anything from parent, and on Windows it is owned by the
+// Administrators group. The folder is created with that descriptor, so there
+// is no moment at which anybody else may write it. An existing name is never
+// taken over: another is chosen. Null with LastError() on failure.
+std::unique_ptr<TPrivateFolder> CreatePrivateFolder(const String& parent, const String& prefix);
+
+// One entry of an access list.
+struct TAccessEntry {
+  String sid;  // string form, e.g. "S-1-5-32-544"
+  bool allow = true;
+  uint32_t mask = 0;
+};
+
+// What the security descriptor of a file or folder says
+// (GetNamedSecurityInfoW): its owner, whether its access list is protected
+// from inheritance, and the entries of the list.
+struct TSecurityInfo {
+  String owner;
+  bool protectedAcl = false;
+  std::vector<TAccessEntry> entries;
+};
+bool ReadSecurityInfo(const String& path, TSecurityInfo& info);
+
+// The accounts that an access list allows to change the object (entries
+// granting any of kWriteAccessRights), in order, each once.
+std::vector<String> AccountsWithWriteAccess(const TSecurityInfo& info);
+
+}  // namespace platform
