@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "platform/shell.h"
 #include "ui/win32/language_dialog_win32.h"
+#include "ui/win32/wizard_win32.h"
 
 namespace {
 
@@ -49,5 +50,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
   };
+  hooks.RunWizard = [](TSetup& setup) { RunWin32Wizard(setup); };
   return RunSetupStartup(TVelCommandLineProcessor::GetCommandLineArguments(), hooks);
 }

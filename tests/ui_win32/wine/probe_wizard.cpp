@@ -1,0 +1,166 @@
+// Looks at the wizard window for the scenario scripts.
+//   probe_wizard [FILE.bmp]   one line "caption|close-enabled", then one line
+//                             per visible child window
+//                             "class|text|1|enabled|checked" (checked -1 for
+//                             controls without a check state); with a file
+//                             name it also saves the client area as a BMP
+//   probe_wizard click TEXT   clicks the visible button with that text
+//   probe_wizard box          prints the text of the question box owned by
+//                             the wizard
+//   probe_wizard answer ID    presses the box's button (1 OK, 2 Cancel)
+// Exit code 1 when there is no wizard window (or no box, no button).
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), size, nullptr, nullptr);
+  if (!utf8.empty()) utf8.pop_back();
+  for (char& c : utf8)
+    if (c == '\r' || c == '\n' || c == '|') c = ' ';
+  return utf8;
+}
+
+std::wstring Text(HWND window) {
+  wchar_t text[2048] = {};
+  GetWindowTextW(window, text, 2048);
+  return text;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[256] = {};
+  GetClassNameW(window, name, 256);
+  return name;
+}
+
+bool SaveBitmap(HWND window, const wchar_t* path) {
+  RECT client{};
+  GetClientRect(window, &client);
+  const int width = client.right, height = client.bottom;
+  HDC screen = GetDC(window);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof(header);
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  const int stride = (width * 3 + 3) & ~3;
+  std::vector<unsigned char> pixels(static_cast<size_t>(stride) * height);
+  GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&header),
+            DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(window, screen);
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof(file) + sizeof(header);
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  FILE* out = _wfopen(path, L"wb");
+  if (!out) return false;
+  fwrite(&file, sizeof(file), 1, out);
+  fwrite(&header, sizeof(header), 1, out);
+  fwrite(pixels.data(), 1, pixels.size(), out);
+  fclose(out);
+  return true;
+}
+
+}  // namespace
+
+HWND FindBox(HWND wizard) {
+  struct TSearch {
+    HWND owner, box;
+  } search{wizard, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<TSearch*>(param);
+        if (ClassOf(window) == L"#32770" && GetWindow(window, GW_OWNER) == s->owner) {
+          s->box = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.box;
+}
+
+int wmain(int argc, wchar_t** argv) {
+  HWND wizard = FindWindowW(L"TWizardForm", nullptr);
+  if (!wizard) return 1;
+  const std::wstring mode = argc > 1 ? argv[1] : L"";
+  if (mode == L"box" || mode == L"answer") {
+    HWND box = FindBox(wizard);
+    if (!box) return 1;
+    if (mode == L"box") {
+      wchar_t text[4096] = {};
+      GetDlgItemTextW(box, 0xFFFF, text, 4096);
+      std::printf("%s\n", Utf8(text).c_str());
+      return 0;
+    }
+    if (argc < 3) return 1;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(_wtoi(argv[2]), BN_CLICKED), 0);
+    return 0;
+  }
+  if (mode == L"click") {
+    if (argc < 3) return 1;
+    struct TSearch {
+      const wchar_t* text;
+      HWND found;
+    } search{argv[2], nullptr};
+    EnumChildWindows(
+        wizard,
+        [](HWND child, LPARAM param) -> BOOL {
+          auto* s = reinterpret_cast<TSearch*>(param);
+          if (IsWindowVisible(child) && ClassOf(child) == L"Button" && Text(child) == s->text) {
+            s->found = child;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (!search.found) return 1;
+    PostMessageW(search.found, BM_CLICK, 0, 0);
+    return 0;
+  }
+  const UINT state = GetMenuState(GetSystemMenu(wizard, FALSE), SC_CLOSE, MF_BYCOMMAND);
+  const bool closeEnabled = state == static_cast<UINT>(-1) || !(state & (MF_DISABLED | MF_GRAYED));
+  std::printf("%s|%d\n", Utf8(Text(wizard)).c_str(), closeEnabled ? 1 : 0);
+  std::vector<HWND> children;
+  EnumChildWindows(
+      wizard,
+      [](HWND child, LPARAM param) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&children));
+  for (HWND child : children) {
+    if (!IsWindowVisible(child)) continue;
+    const std::wstring cls = ClassOf(child);
+    int checked = -1;
+    if (cls == L"Button") {
+      const LONG style = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
+      if (style == BS_CHECKBOX || style == BS_AUTOCHECKBOX || style == BS_RADIOBUTTON ||
+          style == BS_AUTORADIOBUTTON)
+        checked = SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+    }
+    std::wstring text = Text(child);
+    if (cls == L"msctls_progress32") text = std::to_wstring(SendMessageW(child, PBM_GETPOS, 0, 0));
+    std::printf("%s|%s|1|%d|%d\n", Utf8(cls).c_str(), Utf8(text).c_str(),
+                IsWindowEnabled(child) ? 1 : 0, checked);
+  }
+  if (!mode.empty() && !SaveBitmap(wizard, argv[1])) return 2;
+  return 0;
+}

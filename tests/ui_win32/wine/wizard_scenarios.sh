@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# Walks the demo installer's wizard under Wine on the prefix's virtual
+# display, driven with the keyboard through xdotool and checked with a probe
+# that lists the wizard's controls:
+#   1. an interactive installation page by page (Welcome, License with Next
+#      off until the box is ticked and no Back, ReadyToInstall with Install,
+#      Install, Finish with Finish and no Back),
+#      ending with the files installed and exit code 0;
+#   2. closing before the run asks the question: Cancel keeps the page, OK
+#      ends with code 2 and installs nothing;
+#   3. an /AUTO run with the window closes itself (code 0);
+#   4. an /AUTO run that fails stays on the finish page with the errors
+#      (code 4 after Finish).
+# With SHOTS=DIR set, a PNG picture of every page of the walk is saved there.
+#
+# usage: wizard_scenarios.sh INSTALLER PROBE WINE_RUN PREFIX
+set -uo pipefail
+
+installer=$1 probe=$2 wine_run=$3 prefix=$4
+export WINEPREFIX=$prefix
+work=$(mktemp -d /tmp/mivo-wizard-wine.XXXXXX)
+shots=${SHOTS:-}
+failures=0
+pid=
+
+stop_prefix() {
+  timeout 20 wineserver -k >/dev/null 2>&1
+  local n xpid
+  if [ -f "$prefix.xvfb" ] && read -r n xpid <"$prefix.xvfb"; then
+    kill "$xpid" 2>/dev/null
+    rm -f "$prefix.xvfb"
+  fi
+}
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  stop_prefix
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+run() { timeout 120 "$wine_run" --prefix "$prefix" "$@"; }
+host() { local p=${1#C:\\}; printf '%s/drive_c/%s' "$prefix" "${p//\\//}"; }
+probe() { run "$probe" "$@" 2>/dev/null | tr -d '\r'; }
+
+# The probe's listing once the page is the active one; fails after 60 s.
+listing=
+wait_page() {
+  local page=$1
+  for _ in $(seq 1 120); do
+    listing=$(probe)
+    grep -q "^TSetupPage|$page|" <<<"$listing" && return 0
+    sleep 0.5
+  done
+  fail "page $page did not appear; last listing:"$'\n'"$listing"
+  return 1
+}
+has() { grep -qF -- "$1" <<<"$listing" || fail "$2: no '$1' in"$'\n'"$listing"; }
+hasnt() { grep -qF -- "$1" <<<"$listing" && fail "$2: '$1' shown"; }
+shot() {
+  [ -n "$shots" ] || return 0
+  mkdir -p "$shots"
+  local bmp=$work/$1.bmp
+  probe "$(winepath -w "$bmp" 2>/dev/null | tr -d '\r')" >/dev/null
+  if [ -f "$bmp" ] && /usr/bin/convert "$bmp" "$shots/$1.png" 2>/dev/null; then
+    echo "screenshot: $shots/$1.png"
+  else
+    echo "screenshot of $1 failed" >&2
+  fi
+}
+key() { xdotool key --window "$(xdotool search --name "$1" | head -n 1)" "$2" 2>/dev/null; }
+start() {
+  "$wine_run" --prefix "$prefix" "$installer" "$@" >/dev/null 2>&1 &
+  pid=$!
+}
+finish() {
+  local expected=$1 what=$2
+  for _ in $(seq 1 120); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
+  if kill -0 "$pid" 2>/dev/null; then
+    fail "$what: the installer did not end"
+    kill "$pid"
+  else
+    wait "$pid"
+    local code=$?
+    [ "$code" = "$expected" ] || fail "$what: exit code $code, expected $expected"
+  fi
+  pid=
+  timeout 60 wineserver -w 2>/dev/null
+}
+choose_language() {
+  for _ in $(seq 1 120); do
+    xdotool search --name '^Select Language$' >/dev/null 2>&1 && break
+    sleep 0.5
+  done
+  sleep 0.5
+  key '^Select Language$' Return
+}
+
+run cmd /c ver >/dev/null 2>&1  # creates the prefix before anything is timed
+DISPLAY=$("$wine_run" --prefix "$prefix" --print-display) || exit 1
+export DISPLAY
+dest='C:\Program Files\Mivo\'
+
+# 1. The interactive walk.
+start
+choose_language
+if wait_page PageWelcome; then
+  has 'Mivo Setup|1' "welcome: caption and Close command"
+  hasnt 'Button|< Back|' "welcome"
+  has 'Button|Next >|1|1|' "welcome"
+  shot 1-welcome
+  key 'Mivo Setup' Return
+fi
+if wait_page PageLicense; then
+  has 'Button|Next >|1|0|' "license before the tick"
+  hasnt 'Button|< Back|' "license"
+  has 'RichEdit50W|' "license viewer"
+  shot 2-license
+  probe click "$(sed -n 's/^Button|\(.*\)|1|1|0$/\1/p' <<<"$listing" | head -n 1)" >/dev/null
+  sleep 1
+  listing=$(probe)
+  has '|1|1|1' "license: the box is ticked"
+  has 'Button|Next >|1|1|' "license after the tick"
+  key 'Mivo Setup' Return
+fi
+if wait_page PageReadyToInstall; then
+  has 'Button|Install|1|1|' "ready to install"
+  has 'Button|< Back|1|1|' "ready to install"
+  shot 3-ready
+  key 'Mivo Setup' Return
+fi
+if wait_page PageFinish; then
+  has 'Button|Finish|1|1|' "finish"
+  echo "finish page: $(head -n 1 <<<"$listing")"
+  hasnt 'Button|< Back|' "finish"
+  shot 5-finish
+  # Nothing is started afterwards: untick every offered program.
+  while read -r text; do
+    [ -n "$text" ] && probe click "$text" >/dev/null
+  done < <(sed -n 's/^Button|\(.*\)|1|1|1$/\1/p' <<<"$listing")
+  sleep 1
+  key 'Mivo Setup' Return
+fi
+finish 0 "interactive installation"
+[ -f "$(host "$dest")Mivo.exe" ] || fail "interactive installation: Mivo.exe not installed"
+
+# 2. Closing before the run: Cancel stays, OK ends with 2.
+start
+choose_language
+if wait_page PageWelcome; then
+  key 'Mivo Setup' Return
+  wait_page PageLicense
+  key 'Mivo Setup' alt+F4
+  sleep 2
+  text=$(probe box)
+  [ -n "$text" ] || fail "no question on close"
+  probe answer 2 >/dev/null
+  sleep 1
+  wait_page PageLicense && has 'Button|Next >|1|0|' "after Cancel"
+  key 'Mivo Setup' alt+F4
+  sleep 2
+  probe answer 1 >/dev/null
+fi
+finish 2 "closed before the run"
+
+# 3. An automatic run with the window closes itself.
+start '/AUTO=C:\Auto\'
+finish 0 "automatic run with the window"
+[ -f "$(host 'C:\Auto\')Mivo.exe" ] || fail "automatic run: Mivo.exe not installed"
+
+# 4. An automatic run that fails stays on the finish page.
+mkdir -p "$(host 'C:\')"
+echo blocked >"$(host 'C:\Blocked')"
+start '/AUTO=C:\Blocked\'
+if wait_page PageFinish; then
+  has 'Edit|' "failed run: the error list"
+  has 'Button|Finish|1|1|' "failed run"
+  shot 6-failed
+  key 'Mivo Setup' Return
+fi
+finish 4 "failed automatic run"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures wizard check(s) failed" >&2
+  exit 1
+fi
+echo "all wizard scenarios passed"
