@@ -4,6 +4,11 @@
 # silently, into a fresh Wine prefix; then reports what was installed.
 #
 # usage: tools/run-demo.sh [INSTALLER ARGUMENTS...]   (default: /AUTO /SILENT)
+#        tools/run-demo.sh --screenshots [DIR]        (default: build/screenshots)
+# With --screenshots the installer runs with its wizard on the prefix's
+# virtual display, is walked through its pages (and through a failed run) by
+# tests/ui_win32/wine/wizard_scenarios.sh, and a PNG picture of every page
+# is saved in DIR; the script prints where each one is.
 # Environment: MIVO_BUILD_DIR (default build/mingw), MIVO_DEMO_PREFIX (default
 # build/demo-prefix; deleted and created anew on every run).
 # The exit code is the installer's.
@@ -15,6 +20,12 @@ build=${MIVO_BUILD_DIR:-$root/build/mingw}
 prefix=${MIVO_DEMO_PREFIX:-$root/build/demo-prefix}
 case "$build" in /*) ;; *) build=$root/$build ;; esac
 case "$prefix" in /*) ;; *) prefix=$root/$prefix ;; esac
+shots=
+if [ "${1:-}" = --screenshots ]; then
+  shots=${2:-$root/build/screenshots}
+  case "$shots" in /*) ;; *) shots=$PWD/$shots ;; esac
+  set --
+fi
 arguments=("$@")
 [ ${#arguments[@]} -gt 0 ] || arguments=(/AUTO /SILENT)
 
@@ -25,6 +36,15 @@ cmake --preset mingw -B "$build" >"$build/configure-demo.log" 2>&1 ||
   { cat "$build/configure-demo.log"; exit 1; }
 echo "run-demo: building the demo installer in $build"
 cmake --build "$build" -j "$(nproc)" --target demo_setup
+
+if [ -n "$shots" ]; then
+  cmake --build "$build" -j "$(nproc)" --target ui_probe_wizard
+  rm -rf "$prefix" "$prefix.lock"
+  echo "run-demo: walking through the wizard; pictures go to $shots"
+  SHOTS=$shots exec bash "$root/tests/ui_win32/wine/wizard_scenarios.sh" \
+    "$build/demo/MivoSetup.exe" "$build/tests/ui_probe_wizard.exe" \
+    "$root/tools/wine-run.sh" "$prefix"
+fi
 
 installer=$build/demo/MivoSetup.exe
 ipk=$(sed -n 's/^MIVO_DEMO_IPK:INTERNAL=//p' "$build/CMakeCache.txt")

@@ -9,7 +9,7 @@ packages=(
   liblzma-dev libzip-dev zlib1g-dev libexpat1-dev libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-  wine wine64 xvfb xauth xdotool
+  wine wine64 xvfb xauth xdotool imagemagick
   dpkg-dev xz-utils time
 )
 
