@@ -9,6 +9,7 @@
 // The resources have a LoadImage of their own.
 #undef LoadImage
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -103,9 +104,11 @@ class TControlPeer : public IPageControlPeer {
 
  private:
   void ApplyText();
+  void FitLabel();
 
   TPageControl& control_;
   HWND window_;
+  int maxHeight_ = 0;
 };
 
 void TControlPeer::ApplyText() {
@@ -129,6 +132,26 @@ void TControlPeer::ApplyText() {
     return;
   }
   SetWindowTextW(window_, W(control_.Text()));
+  if (control_.Kind() == TPageControlKind::Label) FitLabel();
+}
+
+// A label is only as tall as its text (at most its rectangle), so that a
+// label never covers a neighbour that its rectangle overlaps.
+void TControlPeer::FitLabel() {
+  RECT bounds{};
+  GetWindowRect(window_, &bounds);
+  MapWindowPoints(nullptr, GetParent(window_), reinterpret_cast<POINT*>(&bounds), 2);
+  if (maxHeight_ == 0) maxHeight_ = bounds.bottom - bounds.top;
+  HDC dc = GetDC(window_);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(window_, WM_GETFONT, 0, 0)));
+  RECT text{0, 0, bounds.right - bounds.left, 0};
+  DrawTextW(dc, W(control_.Text()), -1, &text,
+            DT_CALCRECT | DT_NOPREFIX | (control_.Wrap ? DT_WORDBREAK : DT_SINGLELINE));
+  SelectObject(dc, old);
+  ReleaseDC(window_, dc);
+  const int height = std::min<int>(maxHeight_, std::max<int>(text.bottom, 1));
+  SetWindowPos(window_, nullptr, 0, 0, bounds.right - bounds.left, height,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TControlPeer::Changed(TPageControl&, TPageControlChange change) {

@@ -10,7 +10,9 @@
 #      ends with code 2 and installs nothing;
 #   3. an /AUTO run with the window closes itself (code 0);
 #   4. an /AUTO run that fails stays on the finish page with the errors
-#      (code 4 after Finish).
+#      (code 4 after Finish);
+#   5. Uninstall.exe of the first installation shows its own wizard, which
+#      ends on the uninstall finish page with Finish (code 0).
 # With SHOTS=DIR set, a PNG picture of every page of the walk is saved there.
 #
 # usage: wizard_scenarios.sh INSTALLER PROBE WINE_RUN PREFIX
@@ -100,6 +102,8 @@ run cmd /c ver >/dev/null 2>&1  # creates the prefix before anything is timed
 DISPLAY=$("$wine_run" --prefix "$prefix" --print-display) || exit 1
 export DISPLAY
 dest='C:\Program Files\Mivo\'
+# A prefix kept from an earlier run starts without the installation.
+rm -rf "$(host "$dest")" "$(host 'C:\Auto\')" "$(host 'C:\Blocked')"
 
 # 1. The interactive walk.
 start
@@ -179,6 +183,26 @@ if wait_page PageFinish; then
   key 'Mivo Setup' Return
 fi
 finish 4 "failed automatic run"
+
+# 5. The uninstaller's wizard (its copy in the temporary folder shows it).
+uninstaller="$(host "$dest")Uninstall.exe"
+if [ -f "$uninstaller" ]; then
+  start_program() {
+    "$wine_run" --prefix "$prefix" "$1" >/dev/null 2>&1 &
+    pid=$!
+  }
+  start_program "$uninstaller"
+  choose_language
+  if wait_page PageUninstallFinish; then
+    has 'Button|Finish|1|1|' "uninstall finish"
+    hasnt 'Button|< Back|' "uninstall finish"
+    shot 7-uninstall-finish
+    key 'Mivo Setup' Return
+  fi
+  finish 0 "uninstallation"
+else
+  fail "no Uninstall.exe in the installation folder"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures wizard check(s) failed" >&2
