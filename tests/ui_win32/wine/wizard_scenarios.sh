@@ -67,7 +67,7 @@ shot() {
   if [ -f "$bmp" ] && /usr/bin/convert "$bmp" "$shots/$1.png" 2>/dev/null; then
     echo "screenshot: $shots/$1.png"
   else
-    echo "screenshot of $1 failed" >&2
+    echo "no picture of $1 (the window moved on first)" >&2
   fi
 }
 key() { xdotool key --window "$(xdotool search --name "$1" | head -n 1)" "$2" 2>/dev/null; }
@@ -167,8 +167,19 @@ if wait_page PageWelcome; then
 fi
 finish 2 "closed before the run"
 
-# 3. An automatic run with the window closes itself.
+# 3. An automatic run with the window closes itself (its progress page is
+# pictured when the probe catches it).
 start '/AUTO=C:\Auto\'
+if [ -n "$shots" ]; then
+  for _ in $(seq 1 40); do
+    listing=$(probe)
+    if grep -q '^TSetupPage|PageInstall|' <<<"$listing"; then
+      shot 4-install
+      break
+    fi
+    sleep 0.1
+  done
+fi
 finish 0 "automatic run with the window"
 [ -f "$(host 'C:\Auto\')Mivo.exe" ] || fail "automatic run: Mivo.exe not installed"
 
