@@ -33,10 +33,14 @@ bool ShellExecuteWith(const TShellExecuteParams& params, TWaitHandle* process);
 intptr_t ShellExecuteSimple(const String& verb, const String& file, const String& parameters,
                             const String& directory, int show);
 
-// SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST): file associations changed.
+// SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST | SHCNF_FLUSH): file
+// associations changed; returns when the shell has been told.
 void NotifyAssociationsChanged();
 
-// A shell link (.lnk) through IShellLinkW and IPersistFile.
+// A shell link (.lnk) through IShellLinkW and IPersistFile (a shell link
+// object in-process or from a local server; COM is initialised for the call
+// when the thread has none). Empty fields are not set. A drive-absolute link
+// path is read with the "\\?\" prefix, so long paths load too.
 struct TShellLink {
   String target;
   String arguments;

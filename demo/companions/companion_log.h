@@ -1,5 +1,8 @@
 // Stand-ins for the product's own programs record every command line they
-// receive: one UTF-8 line appended to "<program name>.log" beside the program.
+// receive: one UTF-8 line appended to "<program name>.log" beside the program,
+// or, when the environment variable MIVO_COMPANION_LOG_DIR names a folder, in
+// that folder instead (so that a test can read it after the program's own
+// folder is gone, and the installation holds only what was installed).
 #pragma once
 
 #include <windows.h>
@@ -15,13 +18,24 @@ inline std::wstring ProgramFolder() {
   return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
-inline void AppendToLog(const std::wstring& line) {
+// The log of this program: "<program name>.log" in the folder above.
+inline std::wstring LogPath() {
   wchar_t path[MAX_PATH * 4];
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
   std::wstring log(path, length);
   const size_t dot = log.find_last_of(L'.');
   if (dot != std::wstring::npos && dot > log.find_last_of(L'\\')) log.resize(dot);
   log += L".log";
+  wchar_t folder[MAX_PATH * 4];
+  const DWORD n = GetEnvironmentVariableW(L"MIVO_COMPANION_LOG_DIR", folder, MAX_PATH * 4);
+  if (n == 0 || n >= MAX_PATH * 4) return log;
+  std::wstring dir(folder, n);
+  if (dir.back() != L'\\') dir += L'\\';
+  return dir + log.substr(log.find_last_of(L'\\') + 1);
+}
+
+inline void AppendToLog(const std::wstring& line) {
+  const std::wstring log = LogPath();
   const std::wstring text = line + L"\r\n";
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
                                        nullptr, 0, nullptr, nullptr);

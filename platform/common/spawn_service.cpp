@@ -120,7 +120,11 @@ void TSetupSpawnService::Spawn(const String& path) {
   }
   if (platform::WindowsVersion().major >= 6) {
     // The desktop shell is not elevated: what it starts runs as the user.
-    ShellOpen(platform::RunningUnderWine() ? u"Explorer" : u"Explorer.exe", path);
+    // It is the one of the Windows folder, never one found beside this
+    // program (a download folder) by the shell's search.
+    String windows;
+    if (platform::SpecialFolder(platform::kCsidlWindows, windows))
+      ShellOpen(IncludeTrailingBackslash(windows) + u"explorer.exe", path);
     return;
   }
   ShellOpen(path, u"");

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include "platform/com.h"
 #include "platform/errors.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -19,17 +20,19 @@ const wchar_t* OrNull(const String& s) {
   return s.empty() ? nullptr : win32::W(s);
 }
 
-// COM for the calling thread while this object lives (when it was not yet).
-class TComScope {
- public:
-  TComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~TComScope() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
+// A shell link object: in-process, or from a local server.
+bool NewShellLink(IShellLinkW** link) {
+  return SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr,
+                                    CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IShellLinkW,
+                                    reinterpret_cast<void**>(link)));
+}
 
- private:
-  HRESULT hr_;
-};
+// A drive-absolute path with the "\\?\" prefix, so that loading is not
+// limited to MAX_PATH; other paths as given.
+String PrefixedPath(const String& path) {
+  if (path.size() >= 3 && path[1] == u':' && path[2] == u'\\') return u"\\\\?\\" + path;
+  return path;
+}
 
 template <typename T>
 class TComPtr {
@@ -102,24 +105,24 @@ intptr_t ShellExecuteSimple(const String& verb, const String& file, const String
 }
 
 void NotifyAssociationsChanged() {
-  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST | SHCNF_FLUSH, nullptr, nullptr);
 }
 
 bool CreateShellLink(const String& linkPath, const TShellLink& link) {
   TComScope com;
   TComPtr<IShellLinkW> shellLink;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&shellLink.p))))
-    return false;
+  if (!NewShellLink(&shellLink.p)) return false;
+  // Only what is given is set: a link to a program alone carries nothing else.
   shellLink.p->SetPath(win32::W(link.target));
-  shellLink.p->SetArguments(win32::W(link.arguments));
-  shellLink.p->SetWorkingDirectory(win32::W(link.workingDirectory));
-  shellLink.p->SetDescription(win32::W(link.description));
+  if (!link.arguments.empty()) shellLink.p->SetArguments(win32::W(link.arguments));
+  if (!link.workingDirectory.empty())
+    shellLink.p->SetWorkingDirectory(win32::W(link.workingDirectory));
+  if (!link.description.empty()) shellLink.p->SetDescription(win32::W(link.description));
   if (!link.iconPath.empty()) shellLink.p->SetIconLocation(win32::W(link.iconPath), link.iconIndex);
   TComPtr<IPersistFile> file;
   if (FAILED(shellLink.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p))))
     return false;
-  const HRESULT hr = file.p->Save(win32::W(linkPath), TRUE);
+  const HRESULT hr = file.p->Save(win32::W(win32::LongPath(linkPath)), TRUE);
   if (FAILED(hr)) {
     SetLastError(HRESULT_FACILITY(hr) == FACILITY_WIN32 ? HRESULT_CODE(hr) : ERROR_ACCESS_DENIED);
     return false;
@@ -130,13 +133,11 @@ bool CreateShellLink(const String& linkPath, const TShellLink& link) {
 bool ReadShellLink(const String& linkPath, TShellLink& link) {
   TComScope com;
   TComPtr<IShellLinkW> shellLink;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&shellLink.p))))
-    return false;
+  if (!NewShellLink(&shellLink.p)) return false;
   TComPtr<IPersistFile> file;
   if (FAILED(shellLink.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p))))
     return false;
-  if (FAILED(file.p->Load(win32::W(linkPath), STGM_READ))) {
+  if (FAILED(file.p->Load(win32::W(PrefixedPath(linkPath)), STGM_READ))) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }

@@ -277,7 +277,8 @@ TEST_F(SetupTest, FinishStartsTheChosenPrograms) {
   TSetup& setup = Create(u"/AUTO=\"" + old + u"\" /UPDATE /RUN");
   setup.Settings.WriteBool(u"Actions", u"$DESTReadme.txt", false);
   setup.Finish();
-  EXPECT_EQ(started(), std::vector<std::string>{"Explorer.exe " + U8(old) + "TestApp.exe"});
+  EXPECT_EQ(started(),
+            std::vector<std::string>{"C:\\Windows\\explorer.exe " + U8(old) + "TestApp.exe"});
 
   TSetup& failed = Create(u"/AUTO=\"" + old + u"\" /UPDATE /RUN");
   AddSetupError(u"failed");

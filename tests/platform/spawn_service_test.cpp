@@ -138,12 +138,16 @@ TEST_F(SpawnServiceShellTest, WithoutPartnerTheDesktopShellStartsThePath) {
   // The first process never sends to its own window either.
   TSetupSpawnService::Initialize(0);
   TSetupSpawnService::Spawn(path);
+  // Without the Windows folder no shell is searched for: nothing starts.
+  standin::SetSpecialFolder(kCsidlWindows, u"");
+  TSetupSpawnService::Spawn(path);
   standin::SetWindowsVersion({5, 1, 2600});
   TSetupSpawnService::Spawn(path);
   const auto calls = Calls();
   ASSERT_EQ(calls.size(), 3u);
   for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(calls[i].file, u"Explorer.exe");
+    // The shell of the Windows folder, not one beside the installer.
+    EXPECT_EQ(U8(calls[i].file), "C:\\Windows\\explorer.exe");
     EXPECT_EQ(calls[i].parameters, path);
     EXPECT_EQ(calls[i].verb, u"");
     EXPECT_EQ(calls[i].show, kSwShow);

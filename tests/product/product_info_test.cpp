@@ -179,10 +179,15 @@ TEST_F(ProductTest, EnumActionsHandsOutTheRegisteredClasses) {
   CreateAuto(work_);
   const char* names[] = {"TSetupActionConfig", "TSetupActionCloseApplications",
                          "TSetupActionUninstallFiles"};
-  for (const char* name : names)
+  // The program's own classes of these names come back afterwards.
+  std::vector<std::pair<String, TSetupActionClass>> own;
+  for (const char* name : names) {
+    if (const TSetupActionClass* actionClass = FindSetupActionClass(Utf8ToUtf16(name)))
+      own.emplace_back(Utf8ToUtf16(name), *actionClass);
     RegisterSetupActionClass(Utf8ToUtf16(name), [name] {
       return std::unique_ptr<TSetupAction>(new TNamedAction(name));
     });
+  }
   std::vector<std::string> created;
   // The product's own classes come along too; only these count here.
   Product().EnumActions([&](const TSetupActionClass& actionClass) {
@@ -191,6 +196,7 @@ TEST_F(ProductTest, EnumActionsHandsOutTheRegisteredClasses) {
       created.push_back(named->name_);
   });
   for (const char* name : names) UnregisterSetupClass(Utf8ToUtf16(name));
+  for (const auto& [name, actionClass] : own) RegisterSetupActionClass(name, actionClass);
   EXPECT_EQ(created,
             (std::vector<std::string>{"TSetupActionCloseApplications", "TSetupActionConfig"}));
 }

@@ -21,6 +21,8 @@ set -uo pipefail
 
 installer=$1 holder=$2 ipk=$3 product_package=$4 wine_run=$5 prefix=$6
 export WINEPREFIX=$prefix
+# The demo's own programs log outside the installations checked here.
+export MIVO_COMPANION_LOG_DIR='C:\CompanionLogs'
 work=$(mktemp -d /tmp/mivo-install-wine.XXXXXX)
 failures=0
 

@@ -1,0 +1,43 @@
+// The installation step that starts the optional add-on installer carried in
+// the packages, with the add-ons the user chose. Its description
+// "addons.ini" holds name=value lines: "P4" the installer's name in the
+// packages (and on disk), "P1" to "P3" command-line fragments, "CL" the
+// command-line template with one "%s".
+#pragma once
+
+#include "core/setup_action.h"
+#include "lib/string_list.h"
+#include "lib/strings.h"
+
+class TSetupActionAddonsInstall : public TSetupAction {
+ public:
+  static constexpr char16_t kDescriptionName[] = u"addons.ini";
+
+  // Nothing when no add-on is chosen. Else reads "addons.ini" (missing: the
+  // lookup's EInstallerInstallError), builds the parameters (a template that
+  // does not take exactly the fragment raises EInstallerInstallError),
+  // writes the installer into the temporary folder and starts it through the
+  // shell without waiting. Writing or starting it may fail without failing
+  // the installation.
+  void Execute() override;
+  // "PageAddons": heading "Title", items "CB1" (viewer), "CB2" (extensions),
+  // "CB3" (shortcuts) when chosen.
+  void AddSummary(TSetupSummaryBuilder& builder) override;
+
+  // The settings "AddonsViewer", "AddonsExtensions", "AddonsShortcuts" of
+  // section "Common" (default off).
+  bool WantViewer();
+  bool WantExtensions();
+  bool WantShortcuts();
+  // P1 + " " unless extensions are chosen, P2 + " " for the viewer, P3 + " "
+  // for the shortcuts.
+  String Fragments(const TVelStringList& description);
+  // CL formatted with the fragments.
+  String Parameters(const TVelStringList& description);
+  // The temporary folder + P4 as a full long path; EInstallerInstallError
+  // for a name that leaves the temporary folder.
+  String InstallerPath(const TVelStringList& description);
+  // Writes the package file over a fresh file at path (an existing file or
+  // link there is removed first, never written through). False on failure.
+  bool WriteInstaller(const String& packageName, const String& path);
+};

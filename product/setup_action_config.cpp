@@ -1,0 +1,45 @@
+#include "product/setup_action_config.h"
+
+#include "core/setup.h"
+#include "lib/exceptions.h"
+#include "platform/com.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "product/setup_classes.h"
+
+namespace {
+
+const TSetupClassRegistrar registrar(u"TSetupActionConfig", ActionClass<TSetupActionConfig>());
+
+const char16_t kSystem[] = u"System";
+
+}  // namespace
+
+void TSetupActionConfig::Execute() {
+  SetStatus(GetCommonText(u"A6"));
+  const String path = Setup->GetDestPath() + kConfigName;
+  TVelIniFile config;
+  if (platform::FileExists(path)) {
+    // The player's own settings live in other sections of this file: one
+    // that exists but cannot be read is not replaced by a stripped copy.
+    std::unique_ptr<TStream> file = platform::OpenFileShared(
+        path, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite,
+        platform::kOpenExisting);
+    if (!file) throw EFOpenError(path, platform::SystemErrorText(platform::LastError()));
+    config.LoadFromStream(*file);
+  }
+  UpdateConfig(config);
+  if (!config.SaveToFile(path))
+    throw EFCreateError(path, platform::SystemErrorText(platform::LastError()));
+}
+
+void TSetupActionConfig::UpdateConfig(TVelIniFile& config) {
+  config.SetSectionText(kSettingsIntegration, Settings().GetSectionText(kSettingsIntegration));
+  config.EraseSection(kSystem);
+  String guid;
+  if (!platform::CreateGuidText(guid)) platform::RaiseLastOSError();
+  config.WriteString(kSystem, u"ID", guid);
+  config.WriteString(kSystem, u"DefaultLang", Resources().LangName() + u".lng");
+  config.WriteInteger(kSystem, u"UserMode", Setup->IsOptionSet(TSetupOption::Portable) ? 0 : 1);
+  config.WriteInteger(kSystem, u"Version", ProductInfo().GetProductVersionId());
+}

@@ -1,0 +1,67 @@
+#include "product/setup_action_integrate.h"
+
+#include <thread>
+
+#include "core/setup.h"
+#include "core/setup_summary.h"
+#include "platform/files.h"
+#include "platform/setup_helpers.h"
+#include "platform/shell.h"
+#include "platform/system_info.h"
+#include "product/setup_classes.h"
+
+namespace {
+
+const TSetupClassRegistrar integrateRegistrar(u"TSetupActionIntegrate",
+                                              ActionClass<TSetupActionIntegrate>());
+const TSetupClassRegistrar shellCacheRegistrar(u"TSetupActionUpdateShellCache",
+                                               ActionClass<TSetupActionUpdateShellCache>());
+
+const char16_t kIntegrateToWindows[] = u"IntegrateToWindows";
+const char16_t kRegisterContextMenu[] = u"RegisterContextMenu";
+const char16_t kAssociateWithFiles[] = u"AssociateWithFiles";
+const char16_t kPageIntegration[] = u"PageIntegration";
+
+bool Choice(StringView key) {
+  return Setup->ReadSetting(kSettingsIntegration, key);
+}
+
+bool Windows8OrLater() {
+  const platform::TWindowsVersion v = platform::WindowsVersion();
+  return v.major > 6 || (v.major == 6 && v.minor >= 2);
+}
+
+}  // namespace
+
+String TSetupActionIntegrate::Switches() {
+  String switches;
+  if (Choice(kIntegrateToWindows)) switches += u" /REG=L1 /REG=D1 /REG=R1";
+  if (Choice(kRegisterContextMenu)) switches += u" /REG=M1";
+  if (Choice(kAssociateWithFiles)) {
+    switches += u" /REG=R2";
+    if (Windows8OrLater() && !Setup->IsOptionSet(TSetupOption::Auto)) switches += u" /REG_UI";
+  }
+  return switches;
+}
+
+String TSetupActionIntegrate::CommandLine() {
+  return u"\"" + Setup->GetDestPath() + kProgramName + u"\"" + Switches();
+}
+
+void TSetupActionIntegrate::Execute() {
+  if (!platform::FileExists(Setup->GetDestPath() + kProgramName)) return;
+  if (Switches().empty()) return;
+  RunAndWait(CommandLine());
+}
+
+void TSetupActionIntegrate::AddSummary(TSetupSummaryBuilder& builder) {
+  builder.BeginGroup(kPageIntegration, u"LB2");
+  if (Choice(kIntegrateToWindows)) builder.AddItem(kPageIntegration, u"CB4");
+  if (Choice(kRegisterContextMenu)) builder.AddItem(kPageIntegration, u"CB5");
+  if (Choice(kAssociateWithFiles)) builder.AddItem(kPageIntegration, u"CB3");
+}
+
+void TSetupActionUpdateShellCache::Execute() {
+  platform::NotifyAssociationsChanged();
+  std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+}
