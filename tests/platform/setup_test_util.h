@@ -13,14 +13,23 @@
 
 namespace platform_test {
 
-// Waits (a bounded number of rounds) until the file exists.
+// The file exists and its writer has closed it (a writer that shares
+// nothing makes the open fail until then).
+inline bool FileWritten(const String& path) {
+  return platform::FileExists(path) &&
+         platform::OpenFileShared(path, platform::kGenericRead,
+                                  platform::kFileShareRead | platform::kFileShareWrite,
+                                  platform::kOpenExisting) != nullptr;
+}
+
+// Waits (a bounded number of rounds) until the file exists and is written.
 inline bool WaitForFile(const String& path) {
   const platform::TWaitHandle never = platform::NewEvent(true, false);
   for (int round = 0; round < 1200; ++round) {
-    if (platform::FileExists(path)) return true;
+    if (FileWritten(path)) return true;
     platform::Wait(never, 50);
   }
-  return platform::FileExists(path);
+  return FileWritten(path);
 }
 
 // Deletes a file that may still be held by a program that is about to end.
