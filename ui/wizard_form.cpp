@@ -132,13 +132,21 @@ void TWizardForm::UpdateButtons() {
 
 void TWizardForm::SetActivePage(TSetupCustomPage* page) {
   if (page == activePage_) return;
+  TSetupCustomPage* previous = activePage_;
   if (activePage_) {
     window_.HidePage(*activePage_);
     activePage_ = nullptr;
   }
   if (page) {
     activePage_ = page;
-    page->Prepare();
+    try {
+      page->Prepare();
+    } catch (...) {
+      // The page cannot be shown: the wizard stays where it was.
+      activePage_ = nullptr;
+      if (previous) SetActivePage(previous);
+      throw;
+    }
     // Pages are laid out at 96 DPI; the window scales them.
     window_.ShowPage(*page, TWizardLayout(96).Page(page->IsFullScreen()));
     page->Shown();

@@ -144,6 +144,19 @@ TEST_F(WizardTest, APageThatDoesNotApplyIsSkippedBothWays) {
   EXPECT_EQ(U8(Active().Name()), "PageReadyToInstall");
 }
 
+TEST_F(WizardTest, APageThatCannotBePreparedKeepsTheWizardWhereItWas) {
+  Scenario().pages = {&SetupPageWelcome, &SetupPageTest};
+  TWizardForm& form = CreateForm();
+  TestPage(form).failPrepare = true;
+  EXPECT_EQ(MessageOf([&] { form.bNextClick(); }), "Cannot prepare");
+  EXPECT_EQ(U8(Active().Name()), "PageWelcome");
+  EXPECT_EQ(U8(window_.shown.back()), "PageWelcome");
+  EXPECT_TRUE(window_.nextEnabled);
+  TestPage(form).failPrepare = false;
+  form.bNextClick();
+  EXPECT_EQ(U8(Active().Name()), "PageTest");
+}
+
 TEST_F(WizardTest, UninstallationCaptions) {
   UsePackages(true);
   Scenario().pages = {&SetupPageTest};

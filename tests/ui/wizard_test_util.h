@@ -18,6 +18,7 @@
 #include "lib/exceptions.h"
 #include "platform/files.h"
 #include "platform/spawn_service.h"
+#include "resources/installer_errors.h"
 #include "tests/test_util.h"
 #include "ui/wizard_form.h"
 
@@ -36,7 +37,11 @@ class TSetupPageTest : public TSetupPage {
   }
   bool CanGoNext() override { return canGoNext; }
   bool IsApplicable() override { return applicable; }
-  void Prepare() override { ++prepared; }
+  void Prepare() override {
+    ++prepared;
+    if (failPrepare) throw EInstallerInstallError(u"Cannot prepare");
+  }
+  bool failPrepare = false;
   bool canGoNext = true;
   bool applicable = true;
   int prepared = 0;
