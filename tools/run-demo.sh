@@ -55,6 +55,11 @@ rm -rf "$prefix" "$prefix.lock"
 export WINEPREFIX=$prefix
 wine_run() { "$root/tools/wine-run.sh" --prefix "$prefix" "$@"; }
 wine_run cmd /c ver >/dev/null 2>&1 || true
+# The demo's own programs (the registration program, the add-on installer)
+# log the command lines they get here, outside the installation.
+export MIVO_COMPANION_LOG_DIR='C:\CompanionLogs'
+logs=$prefix/drive_c/CompanionLogs
+mkdir -p "$logs"
 
 echo "run-demo: MivoSetup.exe ${arguments[*]}"
 set +e
@@ -119,6 +124,36 @@ if [ -f "$dest_host/Uninstall.dat" ] && [ -x "$ipk" ]; then
 else
   echo "   (no Uninstall.dat)"
 fi
+
+echo
+echo "-- Mivo.ini"
+if [ -f "$dest_host/Mivo.ini" ]; then
+  if [ "$(head -c 2 "$dest_host/Mivo.ini" | od -An -tx1 | tr -d ' ')" = fffe ]; then
+    iconv -f UTF-16LE -t UTF-8 "$dest_host/Mivo.ini"
+  else
+    cat "$dest_host/Mivo.ini"
+  fi | sed '1s/^\xEF\xBB\xBF//; s/\r$//; /^$/d; s/^/   /'
+else
+  echo "   (none)"
+fi
+
+echo
+echo "-- programs the installer started (their logs in C:\CompanionLogs\)"
+if compgen -G "$logs/*.log" >/dev/null; then
+  for log in "$logs"/*.log; do sed 's/\r$//; s/^/   /' "$log"; done
+else
+  echo "   (none)"
+fi
+
+echo
+echo "-- shortcuts"
+found=0
+while IFS= read -r link; do
+  echo "   C:\\${link//\//\\}"
+  found=1
+done < <(cd "$prefix/drive_c" && find users/Public/Desktop \
+  'ProgramData/Microsoft/Windows/Start Menu/Programs' -iname '*.lnk' 2>/dev/null | sort)
+[ "$found" = 1 ] || echo "   (none)"
 
 echo
 echo "-- registry: $key"

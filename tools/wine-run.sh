@@ -44,8 +44,10 @@ done
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win64
-# No Mono or Gecko download prompts: the tests need neither.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No Mono or Gecko download prompts: the tests need neither. No
+# winemenubuilder either: shortcuts made in a prefix stay in the prefix
+# instead of becoming menu entries and desktop files of the host's user.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
 
 wine_bin=$(command -v wine64 || command -v wine || true)
 if [ -z "$wine_bin" ] && [ -x /usr/lib/wine/wine64 ]; then wine_bin=/usr/lib/wine/wine64; fi
