@@ -139,6 +139,10 @@ bool SameTextLocale(StringView a, StringView b) {
   return a.size() == b.size() && VelSystem().CompareText(a, b) == 0;
 }
 
+bool StartsTextLocale(StringView text, StringView prefix) {
+  return text.size() >= prefix.size() && SameTextLocale(text.substr(0, prefix.size()), prefix);
+}
+
 std::unique_ptr<TStream> OpenFileStream(const String& path) {
   String error;
   auto s = VelSystem().OpenFileRead(path, error);

@@ -49,6 +49,9 @@ void SetVelSystem(TVelSystemServices* services);
 inline int CompareTextLocale(StringView a, StringView b) { return VelSystem().CompareText(a, b); }
 // Equal lengths and equal without regard to case in the user's locale.
 bool SameTextLocale(StringView a, StringView b);
+// text begins with prefix, without regard to case in the user's locale; a
+// text shorter than the prefix never does.
+bool StartsTextLocale(StringView text, StringView prefix);
 inline String AnsiToUnicode(std::string_view bytes) { return VelSystem().AnsiToUnicode(bytes); }
 inline std::string UnicodeToAnsi(StringView text) { return VelSystem().UnicodeToAnsi(text); }
 

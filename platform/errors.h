@@ -18,6 +18,7 @@ constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kErrorNotSameDevice = 17;
 constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorNotSupported = 50;
 constexpr uint32_t kErrorBadNetPath = 53;
 constexpr uint32_t kErrorFileExists = 80;
 constexpr uint32_t kErrorInvalidParameter = 87;
@@ -33,6 +34,7 @@ constexpr uint32_t kErrorKeyDeleted = 1018;
 constexpr uint32_t kErrorNoAssociation = 1155;
 constexpr uint32_t kErrorCancelled = 1223;
 constexpr uint32_t kErrorInvalidWindowHandle = 1400;
+constexpr uint32_t kErrorTimeout = 1460;
 constexpr uint32_t kErrorResourceNameNotFound = 1814;
 
 // The calling thread's last error code (GetLastError).

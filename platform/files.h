@@ -19,11 +19,17 @@ constexpr uint32_t kFileAttributeSystem = 0x04;
 constexpr uint32_t kFileAttributeDirectory = 0x10;
 constexpr uint32_t kFileAttributeArchive = 0x20;
 constexpr uint32_t kFileAttributeNormal = 0x80;
+constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 
-// GetFileAttributesW / SetFileAttributesW (0 means "normal").
+// GetFileAttributesW / SetFileAttributesW (0 means "normal"). A link reports
+// its own attributes (kFileAttributeReparsePoint, plus kFileAttributeDirectory
+// for a folder link), not those of what it points to.
 uint32_t GetAttributes(const String& path);
 bool SetAttributes(const String& path, uint32_t attributes);
+// GetFileAttributesExW: the size in bytes (0 for a folder) and the time of
+// the last change, in seconds since 1970-01-01 UTC, of the entry itself.
+bool FileSizeAndTime(const String& path, uint64_t& size, int64_t& lastWriteUnix);
 bool FileExists(const String& path);       // exists and is not a folder
 bool DirectoryExists(const String& path);  // exists and is a folder
 
@@ -51,7 +57,20 @@ struct TFolderEntry {
   String name;
   uint32_t attributes = 0;
   uint64_t size = 0;
+  // A junction or symbolic link (a name-surrogate reparse point): the entry
+  // stands for something elsewhere. Walks of a tree never go through it.
+  bool link = false;
 };
+
+// True when the path itself is a junction or symbolic link (to a folder or a
+// file). Other reparse points (cloud placeholders, deduplicated files) hold
+// their own data and are no links.
+bool IsLink(const String& path);
+
+// Creates a symbolic link to a folder (CreateSymbolicLinkW with the folder
+// flag; unprivileged where the system allows it). Tests use it to plant links.
+// Fails with 50 (not supported) where the system cannot show links it makes.
+bool CreateFolderLink(const String& link, const String& target);
 // The entries of a folder in the order the file system lists them ("." and
 // ".." left out). False when the folder cannot be listed.
 bool ListFolder(const String& folder, std::vector<TFolderEntry>& entries);

@@ -49,6 +49,12 @@ bool DestroyMessageWindow(WindowHandle window);
 
 // SendMessageW. 0 when the window does not exist (LastError() 1400).
 intptr_t Send(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+// SendMessageTimeoutW with SMTO_ABORTIFHUNG: like Send, but gives up when the
+// window's thread has not answered within timeoutMs (or hangs): false with
+// LastError() kErrorTimeout then (the message may still be handled later),
+// false with 1400 when the window does not exist.
+bool SendWithTimeout(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam,
+                     uint32_t timeoutMs, intptr_t* result = nullptr);
 // ReplyMessage: answers the message that another thread sent and that the
 // calling thread is handling now, so that the sender goes on while the
 // handler still runs. False when the message came from this thread or there

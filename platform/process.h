@@ -28,6 +28,9 @@ bool StartProcess(const String& commandLine, int show, TProcessInfo& info);
 // WaitForInputIdle: 0 when idle, kWaitTimeout, or kWaitFailed (also for a
 // program without a message queue, such as a console program).
 uint32_t WaitForProcessIdle(const TWaitHandle& process, uint32_t timeoutMs);
+// OpenProcess with SYNCHRONIZE: a handle that is signalled when the process
+// ends; empty (LastError() set) when it cannot be opened.
+TWaitHandle OpenProcessById(uint32_t processId);
 // GetExitCodeProcess: kStillActive while running.
 bool ProcessExitCode(const TWaitHandle& process, uint32_t& exitCode);
 

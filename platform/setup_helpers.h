@@ -44,6 +44,9 @@ void RunAndWait(const String& commandLine);
 // are skipped, folders with everything below them. A folder whose path with
 // trailing backslash begins with excludedPrefix (without regard to case; an
 // empty prefix excludes nothing) is skipped with everything below it.
+// Junctions and symbolic links (platform::IsLink) are never listed nor
+// entered, and a root that is one lists nothing: what they point to is not
+// part of the tree.
 void FindFiles(const String& root, const String& excludedPrefix, TVelStringList& result);
 
 // Calling the registration exports of ActiveX libraries.

@@ -9,7 +9,9 @@ namespace platform {
 
 // Folder ids of SHGetSpecialFolderPathW (the CSIDL values).
 constexpr int kCsidlPrograms = 2;
+constexpr int kCsidlStartMenu = 11;
 constexpr int kCsidlDesktopDirectory = 16;
+constexpr int kCsidlCommonStartMenu = 22;
 constexpr int kCsidlCommonPrograms = 23;
 constexpr int kCsidlCommonDesktopDirectory = 25;
 constexpr int kCsidlAppData = 26;

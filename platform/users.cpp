@@ -41,7 +41,7 @@ String ReplaceUserProfile(const String& text, const String& profile) {
   return result + text.substr(from);
 }
 
-void ReportListedUser(const String& sid, const TSetupUsers::TReport& report) {
+void ReportListedUser(const String& sid, const TSetupUsers::TProfileReport& report) {
   if (IsBackupEntry(sid)) return;
   TRegKey entry;
   if (entry.Open(RegRoot::LocalMachine, kProfileList + sid, platform::kKeyRead) !=
@@ -61,14 +61,21 @@ void ReportListedUser(const String& sid, const TSetupUsers::TReport& report) {
   String appData;
   if (!folders.ReadString(u"AppData", appData)) return;
   appData = ReplaceUserProfile(appData, profile);
-  if (!appData.empty()) report(LastComponent(profile), appData);
+  if (!appData.empty()) report(LastComponent(profile), appData, ExcludeTrailingBackslash(profile));
 }
 
 }  // namespace
 
 void TSetupUsers::Populate(const TReport& report) {
-  report(LastComponent(FolderOrTemp(platform::kCsidlProfile)),
-         IncludeTrailingBackslash(FolderOrTemp(platform::kCsidlAppData)));
+  PopulateProfiles([&](const String& userName, const String& appData, const String&) {
+    report(userName, appData);
+  });
+}
+
+void TSetupUsers::PopulateProfiles(const TProfileReport& report) {
+  const String profile = FolderOrTemp(platform::kCsidlProfile);
+  report(LastComponent(profile), IncludeTrailingBackslash(FolderOrTemp(platform::kCsidlAppData)),
+         ExcludeTrailingBackslash(profile));
 
   TRegKey list;
   if (list.Open(RegRoot::LocalMachine, kProfileList, platform::kKeyRead) != platform::kErrorSuccess)

@@ -17,4 +17,10 @@ class TSetupUsers {
   // "%USERPROFILE%" replaced by the profile folder and nothing else changed.
   // The running user is usually reported a second time from the list.
   static void Populate(const TReport& report);
+
+  // The same users, each with the profile folder (no trailing backslash)
+  // that the application-data folder was derived from.
+  using TProfileReport = std::function<void(const String& userName, const String& appDataFolder,
+                                            const String& profileFolder)>;
+  static void PopulateProfiles(const TProfileReport& report);
 };

@@ -20,21 +20,42 @@ String TSetupProfileHelper::GetOldDataFolder(const String& appData) {
   return GetProfilePath(appData, Setup->ProductInfo().GetInstalledVersion());
 }
 
-void TSetupProfileInfoList::Populate() {
-  if (Setup->IsOptionSet(TSetupOption::Portable)) {
-    Report(u"SingleUser", u"");
-    return;
-  }
-  TSetupUsers::Populate(
-      [this](const String& userName, const String& appData) { Report(userName, appData); });
+namespace {
+
+// The folder lies inside base (both with or without trailing backslash) and
+// no folder on the way from base down to it, itself included, is a link.
+// With an empty base only the folder itself is looked at.
+bool StaysInside(const String& folder, const String& base) {
+  const String path = ExcludeTrailingBackslash(platform::FullPathName(folder));
+  if (base.empty()) return !platform::IsLink(path);
+  const String root = IncludeTrailingBackslash(platform::FullPathName(base));
+  if (!StartsTextLocale(path, root)) return false;
+  for (size_t at = root.size(); at != String::npos; at = path.find(u'\\', at + 1))
+    if (at > root.size() && platform::IsLink(path.substr(0, at))) return false;
+  return !platform::IsLink(path);
 }
 
-void TSetupProfileInfoList::Report(const String& userName, const String& appData) {
+}  // namespace
+
+void TSetupProfileInfoList::Populate() {
+  if (Setup->IsOptionSet(TSetupOption::Portable)) {
+    Report(u"SingleUser", u"", u"");
+    return;
+  }
+  TSetupUsers::PopulateProfiles(
+      [this](const String& userName, const String& appData, const String& profile) {
+        Report(userName, appData, profile);
+      });
+}
+
+void TSetupProfileInfoList::Report(const String& userName, const String& appData,
+                                   const String& profile) {
   auto info = std::make_unique<TSetupProfileInfo>();
   info->UserName = userName;
   info->DataFolder = TSetupProfileHelper::GetDataFolder(appData);
   info->OldDataFolder = TSetupProfileHelper::GetOldDataFolder(appData);
   if (!platform::DirectoryExists(info->OldDataFolder)) return;
+  if (!StaysInside(info->OldDataFolder, profile) || !StaysInside(info->DataFolder, profile)) return;
   // The running user is reported again from the profile list: one entry a folder.
   for (const auto& item : items_)
     if (SameTextLocale(item->OldDataFolder, info->OldDataFolder)) return;

@@ -29,7 +29,12 @@ class TSetupProfileInfo {
 };
 
 // The users whose data folder of the installed version exists, in the order
-// they were reported; a folder reported again is left out.
+// they were reported; a folder reported again is left out. A user's folders
+// come from the user's own registry hive, which the user can point anywhere:
+// a user whose data folders do not lie inside the user's own profile folder,
+// or lead through a junction or symbolic link below it, is left out, so that
+// nothing of another user or of the system is ever backed up or deleted as
+// this user's data.
 class TSetupProfileInfoList {
  public:
   // Portable: the one user "SingleUser" with the folder in the destination;
@@ -39,7 +44,8 @@ class TSetupProfileInfoList {
   const TSetupProfileInfo& Items(int index) const { return *items_.at(static_cast<size_t>(index)); }
 
  private:
-  void Report(const String& userName, const String& appData);
+  // profile: the user's profile folder; empty for the portable user.
+  void Report(const String& userName, const String& appData, const String& profile);
 
   std::vector<std::unique_ptr<TSetupProfileInfo>> items_;
 };

@@ -27,13 +27,6 @@ TCallQueue& CallQueue() {
   return *queue;
 }
 
-// "Prefix" compared with the start of text without regard to case, in the
-// user's locale; a text shorter than the prefix never matches.
-bool StartsWithText(const String& text, const String& prefix) {
-  return text.size() >= prefix.size() &&
-         SameTextLocale(StringView(text).substr(0, prefix.size()), prefix);
-}
-
 // The first ":" followed by two equal characters, each "/" or "\".
 bool IsAddress(const String& file) {
   const size_t colon = file.find(u':');
@@ -60,7 +53,9 @@ class TFileSearch {
     if (!platform::ListFolder(folder, entries)) return;
     TVelStringList subFolders;
     for (const platform::TFolderEntry& e : entries) {
-      if (e.attributes & platform::kFileAttributeSystem) continue;
+      // A junction or symbolic link may lead anywhere (another user's
+      // documents, the system folder): it is not part of the tree.
+      if (e.link || (e.attributes & platform::kFileAttributeSystem)) continue;
       if (e.attributes & platform::kFileAttributeDirectory)
         subFolders.Add(folder + e.name + u"\\");
       else
@@ -72,7 +67,7 @@ class TFileSearch {
 
  private:
   bool Accepts(const String& folder) const {
-    return excluded_.empty() || !StartsWithText(folder, excluded_);
+    return excluded_.empty() || !StartsTextLocale(folder, excluded_);
   }
 
   String excluded_;
@@ -115,6 +110,7 @@ void RunAndWait(const String& commandLine) {
 }
 
 void FindFiles(const String& root, const String& excludedPrefix, TVelStringList& result) {
+  if (platform::IsLink(root)) return;
   TFileSearch(excludedPrefix, result).Search(IncludeTrailingBackslash(root));
 }
 

@@ -80,8 +80,24 @@ bool DeletionShared(const std::string& host) {
   return true;
 }
 
-uint32_t AttributesOf(const std::string& host, const struct stat& st) {
+// The entry itself, not what a symbolic link points to: a link reports the
+// kind of its target (folder or file) and that it is a link, like a Windows
+// symbolic link. False with errno set when the entry does not exist.
+bool StatEntry(const std::string& host, struct stat& st, bool& link) {
+  if (lstat(host.c_str(), &st) != 0) return false;
+  link = S_ISLNK(st.st_mode);
+  if (link) {
+    struct stat target;
+    const bool folder = stat(host.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    st.st_mode = (st.st_mode & ~S_IFMT) | (folder ? S_IFDIR : S_IFREG) | S_IWUSR;
+    st.st_size = 0;
+  }
+  return true;
+}
+
+uint32_t AttributesOf(const std::string& host, const struct stat& st, bool link = false) {
   uint32_t a = 0;
+  if (link) a |= kFileAttributeReparsePoint;
   if (S_ISDIR(st.st_mode)) a |= kFileAttributeDirectory;
   if (!(st.st_mode & S_IWUSR)) a |= kFileAttributeReadOnly;
   std::lock_guard lock(Tables().mutex);
@@ -185,11 +201,38 @@ uint32_t GetAttributes(const String& path) {
   TResolved r;
   if (!Resolve(path, r)) return kInvalidFileAttributes;
   struct stat st;
-  if (stat(r.host.c_str(), &st) != 0) {
+  bool link = false;
+  if (!StatEntry(r.host, st, link)) {
     FailErrno(r);
     return kInvalidFileAttributes;
   }
-  return AttributesOf(r.host, st);
+  return AttributesOf(r.host, st, link);
+}
+
+bool FileSizeAndTime(const String& path, uint64_t& size, int64_t& unixSeconds) {
+  TResolved r;
+  if (!Resolve(path, r)) return false;
+  struct stat st;
+  bool link = false;
+  if (!StatEntry(r.host, st, link)) return FailErrno(r);
+  size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+  unixSeconds = static_cast<int64_t>(st.st_mtime);
+  return true;
+}
+
+bool IsLink(const String& path) {
+  const uint32_t a = GetAttributes(path);
+  return a != kInvalidFileAttributes && (a & kFileAttributeReparsePoint);
+}
+
+bool CreateFolderLink(const String& link, const String& target) {
+  TResolved rl, rt;
+  if (!Resolve(link, rl) || !Resolve(target, rt)) return false;
+  if (symlink(rt.host.c_str(), rl.host.c_str()) != 0) {
+    if (errno == EEXIST) return Fail(kErrorAlreadyExists);
+    return FailErrno(rl);
+  }
+  return true;
 }
 
 bool SetAttributes(const String& path, uint32_t attributes) {
@@ -226,8 +269,15 @@ bool RemoveFolder(const String& path) {
   TResolved r;
   if (!Resolve(path, r)) return false;
   struct stat st;
-  if (stat(r.host.c_str(), &st) != 0) return FailErrno(r);
+  bool link = false;
+  if (!StatEntry(r.host, st, link)) return FailErrno(r);
   if (!S_ISDIR(st.st_mode)) return Fail(kErrorDirectory);
+  if (link) {
+    // Removing a folder link removes the link, never what it points to.
+    if (unlink(r.host.c_str()) != 0) return FailErrno(r);
+    ForgetAttributes(r.host);
+    return true;
+  }
   if (!(st.st_mode & S_IWUSR)) return Fail(kErrorAccessDenied);
   if (!DeletionShared(r.host)) return false;
   if (rmdir(r.host.c_str()) != 0) return FailErrno(r);
@@ -239,7 +289,8 @@ bool RemoveFile(const String& path) {
   TResolved r;
   if (!Resolve(path, r)) return false;
   struct stat st;
-  if (lstat(r.host.c_str(), &st) != 0) return FailErrno(r);
+  bool link = false;
+  if (!StatEntry(r.host, st, link)) return FailErrno(r);
   if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
   if (!(st.st_mode & S_IWUSR)) return Fail(kErrorAccessDenied);
   if (!DeletionShared(r.host)) return false;
@@ -361,10 +412,12 @@ bool ListFolder(const String& folder, std::vector<TFolderEntry>& entries) {
     if (name == "." || name == "..") continue;
     const std::string host = r.host + "/" + name;
     struct stat st;
-    if (stat(host.c_str(), &st) != 0) continue;
+    bool link = false;
+    if (!StatEntry(host, st, link)) continue;
     TFolderEntry entry;
     entry.name = Utf8ToUtf16(name);
-    entry.attributes = AttributesOf(host, st);
+    entry.attributes = AttributesOf(host, st, link);
+    entry.link = link;
     entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
     entries.push_back(std::move(entry));
   }

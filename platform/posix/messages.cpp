@@ -315,19 +315,25 @@ bool DestroyMessageWindow(WindowHandle window) {
   return true;
 }
 
-intptr_t Send(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+namespace {
+
+// Send with an optional time-out in ms (negative: none). False when the
+// window does not exist or did not answer in time.
+bool SendAndWait(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam,
+                 int64_t timeoutMs, intptr_t& result) {
+  result = 0;
   std::shared_ptr<TThreadQueue> owner;
   auto handler = HandlerOf(window, &owner);
   if (!handler || !owner) {
     SetLastErrorCode(kErrorInvalidWindowHandle);
-    return 0;
+    return false;
   }
   const auto& me = MyQueue();
   if (owner == me) {
     t_handling.push_back(nullptr);
-    const intptr_t result = (*handler)(window, msg, wParam, lParam);
+    result = (*handler)(window, msg, wParam, lParam);
     t_handling.pop_back();
-    return result;
+    return true;
   }
   auto item = std::make_shared<TSentItem>();
   item->window = window;
@@ -339,21 +345,46 @@ intptr_t Send(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lPar
     std::lock_guard lock(owner->mutex);
     if (!owner->alive) {
       SetLastErrorCode(kErrorInvalidWindowHandle);
-      return 0;
+      return false;
     }
     owner->sent.push_back(item);
     owner->cv.notify_all();
   }
   // Wait for the answer, delivering what other threads send to us meanwhile.
+  // A message that is not answered in time stays queued for its window.
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   std::unique_lock lock(me->mutex);
   while (!item->done) {
     if (!me->sent.empty()) {
       DeliverSentLocked(*me, lock);
       continue;
     }
-    me->cv.wait(lock);
+    if (timeoutMs < 0) {
+      me->cv.wait(lock);
+    } else if (me->cv.wait_until(lock, deadline) == std::cv_status::timeout && !item->done) {
+      SetLastErrorCode(kErrorTimeout);
+      return false;
+    }
   }
-  return item->result;
+  result = item->result;
+  return true;
+}
+
+}  // namespace
+
+intptr_t Send(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  intptr_t result = 0;
+  SendAndWait(window, msg, wParam, lParam, -1, result);
+  return result;
+}
+
+bool SendWithTimeout(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam,
+                     uint32_t timeoutMs, intptr_t* result) {
+  intptr_t answer = 0;
+  if (!SendAndWait(window, msg, wParam, lParam, timeoutMs, answer)) return false;
+  if (result) *result = answer;
+  return true;
 }
 
 bool ReplyToSentMessage(intptr_t result) {

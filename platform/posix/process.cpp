@@ -158,6 +158,17 @@ bool IsRunningImage(const String& windowsPath) {
 
 }  // namespace posix_internal
 
+TWaitHandle OpenProcessById(uint32_t processId) {
+  std::lock_guard lock(Processes().mutex);
+  auto it = Processes().running.find(processId);
+  std::shared_ptr<TProcessObject> p = it == Processes().running.end() ? nullptr : it->second.lock();
+  if (!p) {
+    SetLastErrorCode(kErrorInvalidParameter);
+    return {};
+  }
+  return TWaitHandle(p);
+}
+
 bool ProcessImagePath(uint32_t processId, String& path) {
   if (processId == CurrentProcessId() && t_process_id == 0) {
     path = ModuleFileName();

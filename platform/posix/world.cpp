@@ -51,7 +51,9 @@ const std::map<int, String>& DefaultSpecialFolders() {
   static const std::map<int, String> folders = {
       {kCsidlPrograms,
        u"C:\\Users\\User\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
+      {kCsidlStartMenu, u"C:\\Users\\User\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu"},
       {kCsidlDesktopDirectory, u"C:\\Users\\User\\Desktop"},
+      {kCsidlCommonStartMenu, u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu"},
       {kCsidlCommonPrograms, u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"},
       {kCsidlCommonDesktopDirectory, u"C:\\Users\\Public\\Desktop"},
       {kCsidlAppData, u"C:\\Users\\User\\AppData\\Roaming"},

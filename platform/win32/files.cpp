@@ -56,7 +56,38 @@ class THandleStream : public TStream {
   HANDLE h_;
 };
 
+// Junctions and symbolic links carry name-surrogate tags; a reparse point
+// whose tag the system does not report counts as a link too.
+bool IsLinkData(const WIN32_FIND_DATAW& data) {
+  if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  return data.dwReserved0 == 0 || IsReparseTagNameSurrogate(data.dwReserved0);
+}
+
 }  // namespace
+
+bool IsLink(const String& path) {
+  const DWORD a = GetFileAttributesW(W(LongPath(path)));
+  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  // The search of a name without wildcards reports the entry itself, with its tag.
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW(W(LongPath(ExcludeTrailingBackslash(path))), &data);
+  if (h == INVALID_HANDLE_VALUE) return true;
+  FindClose(h);
+  return IsLinkData(data) || !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool CreateFolderLink(const String& link, const String& target) {
+  constexpr DWORD kDirectory = 0x1, kUnprivileged = 0x2;
+  if (!CreateSymbolicLinkW(W(LongPath(link)), W(target), kDirectory | kUnprivileged)) {
+    // Systems that do not know the unprivileged flag refuse it as a parameter.
+    if (::GetLastError() != ERROR_INVALID_PARAMETER) return false;
+    if (!CreateSymbolicLinkW(W(LongPath(link)), W(target), kDirectory)) return false;
+  }
+  // Some systems (Wine) report success without making a link they can show.
+  if (IsLink(link)) return true;
+  ::SetLastError(ERROR_NOT_SUPPORTED);
+  return false;
+}
 
 uint32_t GetAttributes(const String& path) {
   return GetFileAttributesW(W(LongPath(path)));
@@ -64,6 +95,20 @@ uint32_t GetAttributes(const String& path) {
 
 bool SetAttributes(const String& path, uint32_t attributes) {
   return SetFileAttributesW(W(LongPath(path)), attributes) != 0;
+}
+
+bool FileSizeAndTime(const String& path, uint64_t& size, int64_t& unixSeconds) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(W(LongPath(path)), GetFileExInfoStandard, &data)) return false;
+  size = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+             ? 0
+             : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  const uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                         data.ftLastWriteTime.dwLowDateTime;
+  constexpr uint64_t kUnixEpoch = 116444736000000000ULL;  // 1970-01-01 in 100 ns ticks
+  unixSeconds = ticks >= kUnixEpoch ? static_cast<int64_t>((ticks - kUnixEpoch) / 10000000)
+                                    : -static_cast<int64_t>((kUnixEpoch - ticks) / 10000000);
+  return true;
 }
 
 bool FileExists(const String& path) {
@@ -125,6 +170,7 @@ bool ListFolder(const String& folder, std::vector<TFolderEntry>& entries) {
     e.name = name;
     e.attributes = data.dwFileAttributes;
     e.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    e.link = IsLinkData(data);
     entries.push_back(std::move(e));
   } while (FindNextFileW(h, &data));
   const DWORD error = ::GetLastError();

@@ -159,6 +159,19 @@ intptr_t Send(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lPar
   return SendMessageW(H(window), msg, wParam, lParam);
 }
 
+bool SendWithTimeout(WindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam,
+                     uint32_t timeoutMs, intptr_t* result) {
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutW(H(window), msg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                           timeoutMs, &answer)) {
+    // A hung window fails at once; report it as not answering in time.
+    if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_TIMEOUT);
+    return false;
+  }
+  if (result) *result = static_cast<intptr_t>(answer);
+  return true;
+}
+
 bool ReplyToSentMessage(intptr_t result) {
   return ReplyMessage(result) != 0;
 }

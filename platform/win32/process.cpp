@@ -61,6 +61,12 @@ bool StartProcess(const String& commandLine, int show, TProcessInfo& info) {
   return true;
 }
 
+TWaitHandle OpenProcessById(uint32_t processId) {
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  if (!h) return {};
+  return TWaitHandle(std::make_shared<THandleObject>(h));
+}
+
 uint32_t WaitForProcessIdle(const TWaitHandle& process, uint32_t timeoutMs) {
   if (!process) {
     SetLastError(ERROR_INVALID_HANDLE);

@@ -284,5 +284,54 @@ TEST_F(FilesTest, DeleteAtRestartIsRecordedLikeWindows) {
     w.WriteMultiString(name, before);
 }
 
+// A folder link reports itself (directory and reparse point), lists what it
+// points to, and removing it removes the link only.
+TEST_F(FilesTest, FolderLinksAreSeenAsLinksAndRemovedAlone) {
+  const String target = dir_ + u"Target\\", link = dir_ + u"Link";
+  ASSERT_TRUE(CreateFolder(target));
+  ASSERT_TRUE(WriteText(target + u"keep.txt", "x"));
+  if (!CreateFolderLink(link, ExcludeTrailingBackslash(target)))
+    GTEST_SKIP() << "no folder links here: " << LastError();
+
+  const uint32_t a = GetAttributes(link);
+  ASSERT_NE(a, kInvalidFileAttributes);
+  EXPECT_TRUE(a & kFileAttributeDirectory);
+  EXPECT_TRUE(a & kFileAttributeReparsePoint);
+  EXPECT_TRUE(IsLink(link));
+  EXPECT_TRUE(IsLink(link + u"\\"));
+  EXPECT_FALSE(IsLink(target));
+  EXPECT_FALSE(IsLink(target + u"keep.txt"));
+  EXPECT_FALSE(IsLink(dir_ + u"missing"));
+  EXPECT_TRUE(FileExists(link + u"\\keep.txt"));
+
+  std::vector<TFolderEntry> entries;
+  ASSERT_TRUE(ListFolder(dir_, entries));
+  ASSERT_EQ(entries.size(), 2u);
+  for (const TFolderEntry& e : entries) {
+    EXPECT_EQ(e.link, e.name == u"Link") << U8(e.name);
+    EXPECT_TRUE(e.attributes & kFileAttributeDirectory) << U8(e.name);
+  }
+
+  // The link goes although what it points to is not empty; the target stays.
+  EXPECT_TRUE(RemoveFolder(link)) << LastError();
+  EXPECT_EQ(GetAttributes(link), kInvalidFileAttributes);
+  EXPECT_TRUE(FileExists(target + u"keep.txt"));
+}
+
+TEST_F(FilesTest, SizeAndTimeOfAFile) {
+  const String file = dir_ + u"sized.bin";
+  ASSERT_TRUE(WriteText(file, std::string(5000, 'x')));
+  uint64_t size = 0;
+  int64_t time = 0;
+  ASSERT_TRUE(FileSizeAndTime(file, size, time));
+  EXPECT_EQ(size, 5000u);
+  // Written just now (2020-01-01 is 1577836800).
+  EXPECT_GT(time, 1577836800);
+  ASSERT_TRUE(FileSizeAndTime(dir_, size, time));
+  EXPECT_EQ(size, 0u);
+  EXPECT_FALSE(FileSizeAndTime(dir_ + u"missing.bin", size, time));
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+}
+
 }  // namespace
 }  // namespace platform_test

@@ -232,5 +232,36 @@ TEST_F(MessagesTest, FindWindowAndItsProcess) {
   EXPECT_FALSE(Post(w, kWmUser, 0, 0));
 }
 
+// A window whose thread does not look at its messages cannot hold a sender
+// that gives it a time-out; one that answers gives its result.
+TEST_F(MessagesTest, SendWithTimeoutGivesUpOnAWindowThatDoesNotAnswer) {
+  const WindowHandle w = Window(
+      u"MivoTestTimeout", [](WindowHandle h, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
+        return msg == kWmUser ? 42 : DefaultHandler(h, msg, wp, lp);
+      });
+  ASSERT_NE(w, 0u);
+  std::atomic<int> answered{0};
+  std::atomic<uint32_t> error{0};
+  intptr_t result = 0;
+  // The main thread does not deliver while it waits without messages.
+  TWaitHandle worker = StartThread([&] {
+    if (SendWithTimeout(w, kWmUser, 0, 0, 200, &result)) answered = 1;
+    error = LastError();
+  });
+  EXPECT_EQ(Wait(worker, 5000), WaitResult::Signalled);
+  EXPECT_EQ(answered, 0);
+  EXPECT_EQ(error, kErrorTimeout);
+  ProcessMessages();  // the late message is still delivered; nobody waits for it
+
+  worker = StartThread([&] {
+    if (SendWithTimeout(w, kWmUser, 0, 0, 5000, &result)) answered = 1;
+  });
+  EXPECT_EQ(WaitWithMessages(worker, 10000), WaitResult::Signalled);
+  EXPECT_EQ(answered, 1);
+  EXPECT_EQ(result, 42);
+  EXPECT_FALSE(SendWithTimeout(0x7FF0, kWmUser, 0, 0, 100));
+  EXPECT_EQ(LastError(), kErrorInvalidWindowHandle);
+}
+
 }  // namespace
 }  // namespace platform_test

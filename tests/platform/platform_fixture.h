@@ -28,7 +28,9 @@ inline void RemoveTree(const String& folder) {
     for (const auto& e : entries) {
       const String path = IncludeTrailingBackslash(folder) + e.name;
       platform::SetAttributes(path, platform::kFileAttributeNormal);
-      if (e.attributes & platform::kFileAttributeDirectory)
+      if (e.link && (e.attributes & platform::kFileAttributeDirectory))
+        platform::RemoveFolder(path);  // the link, not what it points to
+      else if (e.attributes & platform::kFileAttributeDirectory)
         RemoveTree(path);
       else
         platform::RemoveFile(path);

@@ -58,6 +58,13 @@ TEST_F(ProcessTest, StartWaitAndExitCode) {
   ASSERT_TRUE(ProcessExitCode(info.process, code));
   EXPECT_EQ(code, 7u);
 
+  // A running process opened by its id: signalled when it ends.
+  ASSERT_TRUE(StartProcess(u"\"" + helper_ + u"\" --platform-helper 3", kSwHide, info));
+  TWaitHandle opened = OpenProcessById(info.processId);
+  ASSERT_TRUE(opened) << LastError();
+  EXPECT_EQ(WaitWithMessages(opened, kInfinite), WaitResult::Signalled);
+  EXPECT_EQ(WaitWithMessages(info.process, kInfinite), WaitResult::Signalled);
+
   EXPECT_FALSE(StartProcess(u"\"" + dir_ + u"NoSuchProgram.exe\" /x", kSwShow, info));
   EXPECT_EQ(LastError(), kErrorFileNotFound);
 }

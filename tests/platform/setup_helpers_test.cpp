@@ -202,6 +202,29 @@ TEST_F(SetupHelpersTest, FindFilesOrderExclusionAndSystemEntries) {
   EXPECT_EQ(result.Strings(1), root + u"10\\x.txt");
 }
 
+// A link inside the tree is neither listed nor entered, and a root that is a
+// link lists nothing: what it points to may be anybody's.
+TEST_F(SetupHelpersTest, FindFilesNeverGoesThroughLinks) {
+  const String root = dir_ + u"Root\\", other = dir_ + u"Other\\";
+  ASSERT_TRUE(CreateFolder(root));
+  ASSERT_TRUE(CreateFolder(other));
+  ASSERT_TRUE(WriteText(root + u"a.txt", "x"));
+  ASSERT_TRUE(WriteText(other + u"secret.txt", "x"));
+  if (!CreateFolderLink(root + u"Docs", ExcludeTrailingBackslash(other)))
+    GTEST_SKIP() << "no folder links here: " << LastError();
+  ASSERT_TRUE(CreateFolderLink(dir_ + u"RootLink", ExcludeTrailingBackslash(root)));
+
+  TVelStringList result;
+  FindFiles(root, u"", result);
+  ASSERT_EQ(result.Count(), 1);
+  EXPECT_EQ(result.Strings(0), root + u"a.txt");
+  result.Clear();
+  FindFiles(dir_ + u"RootLink\\", u"", result);
+  EXPECT_EQ(result.Count(), 0);
+  RemoveFolder(root + u"Docs");
+  RemoveFolder(dir_ + u"RootLink");
+}
+
 // Paths of 260 characters and more work through the long-path rule.
 TEST_F(SetupHelpersTest, LongPaths) {
   String deep = dir_;

@@ -88,6 +88,37 @@ TEST_F(ProfilesTest, PortableInstallationHasOneUser) {
   EXPECT_EQ(Populate(), (std::vector<std::string>{"SingleUser " + profile + " " + profile}));
 }
 
+// A user's folders come from the user's own hive: data folders outside the
+// user's profile, or reached through a link, are never that user's.
+TEST_F(ProfilesTest, DataFoldersOutsideTheUsersOwnProfileAreLeftAlone) {
+  WriteConfig(work_, 5300, u"1");
+  Folder(kRoaming + u"Mivo\\");
+  Folder(u"C:\\Windows\\Mivo\\");
+  const String bobFolders =
+      u"S-1-5-21-9-1002\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  const std::string user = "User " + U8(kRoaming) + "Mivo\\ " + U8(kRoaming) + "Mivo\\";
+  for (const char16_t* appData :
+       {u"C:\\Users\\User\\AppData\\Roaming", u"C:\\Windows",
+        u"%USERPROFILE%\\..\\User\\AppData\\Roaming"}) {
+    SCOPED_TRACE(U8(appData));
+    platform::TRegKey folders;
+    ASSERT_EQ(folders.Open(platform::RegRoot::Users, bobFolders, platform::kKeyAllAccess), 0u);
+    folders.WriteString(u"AppData", appData, platform::kRegExpandSz);
+    CreateAuto(work_);
+    EXPECT_EQ(Populate(), std::vector<std::string>{user});
+  }
+  // Bob's own roaming folder, whose data folder is a link to the system's.
+  Folder(kBobRoaming);
+  platform::TRegKey folders;
+  ASSERT_EQ(folders.Open(platform::RegRoot::Users, bobFolders, platform::kKeyAllAccess), 0u);
+  folders.WriteString(u"AppData", u"%USERPROFILE%\\AppData\\Roaming", platform::kRegExpandSz);
+  ASSERT_TRUE(platform::CreateFolderLink(kBobRoaming + u"Mivo", u"C:\\Windows\\Mivo"));
+  EXPECT_EQ(Populate(), std::vector<std::string>{user});
+  ASSERT_TRUE(platform::RemoveFolder(kBobRoaming + u"Mivo"));
+  Folder(kBobRoaming + u"Mivo\\");
+  EXPECT_EQ(Populate().size(), 2u);
+}
+
 #endif  // _WIN32
 
 }  // namespace

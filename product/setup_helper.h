@@ -1,0 +1,61 @@
+// Small building blocks of the preparation and uninstallation steps: the
+// list of files of a backup with their names inside the archive, and folder
+// routines (copy, deletion, list filtering by path prefix).
+//
+// Every walk of a folder tree here stays inside the tree: a junction or
+// symbolic link is never entered, and deleting a tree removes such a link
+// itself, never what it points to.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "lib/string_list.h"
+#include "lib/strings.h"
+
+class TSetupFileListItem {
+ public:
+  String ArchiveName;  // the name inside the archive, backslashes as separators
+  String FileName;     // full path on disk
+};
+
+// The files of a backup, in insertion order.
+class TSetupFileList {
+ public:
+  void AddFile(const String& fileName, const String& archiveName);
+  // Every file below folder (trailing backslash), recursively (FindFiles),
+  // except those whose path begins with excludedPrefix (any letter case); the
+  // archive name is archivePrefix + the path relative to folder.
+  void AddFolder(const String& folder, const String& excludedPrefix, const String& archivePrefix);
+  // Removes every item whose file name (last component) is fileName, in any
+  // letter case.
+  void RemoveByName(const String& fileName);
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  const TSetupFileListItem& Items(int index) const { return *items_.at(static_cast<size_t>(index)); }
+
+ private:
+  std::vector<std::unique_ptr<TSetupFileListItem>> items_;
+};
+
+class TSetupHelper {
+ public:
+  TSetupHelper() = delete;
+
+  // Copies every file below source to the same place below target, creating
+  // folders and replacing files (read-only ones too); nothing happens when
+  // the two are the same folder (any letter case). Links below source are
+  // not followed; a link in the way below target is replaced by a real
+  // folder or file, so nothing is ever written through it. The first failure
+  // raises EInstallerInstallError "Cannot copy "<source>" to "<target>"".
+  // With deleteSource the source folder is deleted afterwards (DeletePath).
+  static void CopyFolder(const String& source, const String& target, bool deleteSource);
+  // Removes, from the last entry to the first, every entry that begins with
+  // prefix (any letter case).
+  static void RemoveByPrefix(TVelStringList& list, const String& prefix);
+  // With onlyIfEmpty removes the folder when it is empty; otherwise deletes
+  // it with every file and folder below it, as far as possible (read-only
+  // files too), without error. A link (the folder itself or anything below
+  // it) is removed as a link; what it points to is left alone.
+  static void DeletePath(const String& folder, bool onlyIfEmpty);
+};

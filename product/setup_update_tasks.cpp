@@ -1,0 +1,136 @@
+#include "product/setup_update_tasks.h"
+
+#include "core/setup.h"
+#include "lib/system.h"
+#include "platform/app_repo.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/setup_helpers.h"
+#include "platform/system_info.h"
+#include "product/setup_helper.h"
+#include "product/setup_profiles.h"
+
+namespace {
+
+int32_t InstalledVersion() {
+  return Setup->ProductInfo().GetInstalledVersion();
+}
+
+// A special folder with a trailing backslash; the temporary folder when the
+// system has none.
+String FolderOrTemp(int csidl) {
+  String path;
+  if (platform::SpecialFolder(csidl, path)) return IncludeTrailingBackslash(path);
+  return platform::TempFolder();
+}
+
+}  // namespace
+
+void TSetupUpdateTaskRemoveShellMenu::Execute(TVelStringList*) {
+  const String dest = Setup->GetDestPath();
+  // Loading a library runs its code in this elevated process: only from a
+  // folder that only administrators can write to.
+  const bool trusted = Setup->IsDestInProgramFiles();
+  for (const char16_t* name : {u"System\\mivo_menu32.dll", u"System\\mivo_menu64.dll"}) {
+    const String dll = dest + name;
+    if (!platform::FileExists(dll)) continue;
+    if (trusted && !platform::IsLink(dll)) TSetupActiveX::Unregister(dll);
+    DeleteFileOrDefer(dll);
+  }
+}
+
+void TSetupUpdateTaskRemoveFromRegistry::Execute(TVelStringList*) {
+  // Quoted, so that a destination with spaces cannot start another program.
+  RunAndWait(u"\"" + Setup->GetDestPath() + u"Rivadavi.exe\" /REG=U");
+  TSetupAppRepo::Delete(ProductInfo().GetProductName());
+}
+
+void TSetupUpdateTaskRemoveUninstallInfo::Execute(TVelStringList*) {
+  const String dest = Setup->GetDestPath();
+  for (const char16_t* name : {u"Mivo3", u"Mivo"}) {
+    String path;
+    if (TSetupAppRepo::Find(name, path) && StartsTextLocale(path, dest)) TSetupAppRepo::Delete(name);
+  }
+}
+
+void TSetupUpdateTaskRemoveShortcuts::Execute(TVelStringList*) {
+  std::vector<String> names = {u"Mivo"};
+  if (InstalledVersion() < 4000) names.push_back(u"Mivo3");
+  for (const String& name : names) {
+    DeleteFileOrDefer(FolderOrTemp(platform::kCsidlDesktopDirectory) + name + u".lnk");
+    DeleteFileOrDefer(FolderOrTemp(platform::kCsidlCommonDesktopDirectory) + name + u".lnk");
+    for (int csidl : {platform::kCsidlStartMenu, platform::kCsidlCommonPrograms,
+                      platform::kCsidlCommonStartMenu})
+      TSetupHelper::DeletePath(FolderOrTemp(csidl) + name + u"\\", false);
+  }
+}
+
+void TSetupUpdateTaskUpdateConfigs::Execute(TVelStringList* deleteList) {
+  TVelStringList none;
+  TVelStringList& list = deleteList ? *deleteList : none;
+  TSetupHelper::CopyFolder(Profile.OldDataFolder, Profile.DataFolder, false);
+  TSetupHelper::RemoveByPrefix(list, Profile.DataFolder);
+  const int32_t version = InstalledVersion();
+  if (version < 4000) MigrateFrom3(list);
+  if (version < 4500) RemoveOldSkins(list);
+  if (version < 4600) RemoveAlbumArts(list);
+  if (version < 5020) {
+    try {
+      MigrateAlbumArtCache(list);
+    } catch (const std::exception&) {
+      // The cache is rebuilt by the player; a failed migration costs nothing.
+    }
+  }
+  if (version < 5401) RemoveOldCodecData(list);
+}
+
+void TSetupUpdateTaskUpdateConfigs::MigrateFrom3(TVelStringList& deleteList) {
+  const String dest = Setup->GetDestPath(), data = Profile.DataFolder;
+  RenameIfExists(dest, u"Mivo3.ini", u"Mivo.ini");
+  RenameIfExists(data, u"Mivo3-cat.db", u"Mivo-cat.db");
+  RenameIfExists(data, u"mivo3_menu.ini", u"Mivo-ContextMenu.ini");
+  RenameIfExists(data, u"Mivo3.ini", u"Mivo.ini");
+  RenameIfExists(data, u"Mivo3ac.ini", u"Mivoac.ini");
+  RenameIfExists(data, u"Mivo3ate.ini", u"Mivoate.ini");
+  for (const char16_t* name : {u"Mivo3-SkinLayout.ini", u"Mivo3.bak", u"Mivo3ac.bak", u"Mivo3ate.bak"})
+    AddIfExists(deleteList, data + name);
+}
+
+void TSetupUpdateTaskUpdateConfigs::RemoveOldSkins(TVelStringList& deleteList) {
+  for (const char16_t* name : kOldSkinFiles)
+    AddIfExists(deleteList, Setup->GetDestPath() + u"Skins\\" + name);
+}
+
+void TSetupUpdateTaskUpdateConfigs::RemoveAlbumArts(TVelStringList& deleteList) {
+  AddIfExists(deleteList, Profile.DataFolder + u"AlbumArts.db");
+}
+
+void TSetupUpdateTaskUpdateConfigs::MigrateAlbumArtCache(TVelStringList& deleteList) {
+  AddIfExists(deleteList, Profile.DataFolder + u"AlbumArtCache.db");
+  RenameIfExists(Profile.DataFolder, u"AlbumArtsForURLs.db", u"AlbumArts.Custom.db");
+}
+
+void TSetupUpdateTaskUpdateConfigs::RemoveOldCodecData(TVelStringList& deleteList) {
+  const String dest = Setup->GetDestPath();
+  AddIfExists(deleteList, dest + u"System\\libsoxr.dll");
+  DoDeleteDir(deleteList, dest + u"System\\Encoders\\");
+  DoDeleteDir(deleteList, dest + u"System\\Data\\");
+}
+
+void TSetupUpdateTaskUpdateConfigs::AddIfExists(TVelStringList& deleteList, const String& path) {
+  if (platform::FileExists(path)) deleteList.Add(path);
+}
+
+void TSetupUpdateTaskUpdateConfigs::RenameIfExists(const String& folder, const String& oldName,
+                                                   const String& newName) {
+  if (!platform::FileExists(folder + oldName)) return;
+  if (!platform::MoveFileTo(folder + oldName, folder + newName))
+    platform::RaiseLastOSError(folder + oldName + u" -> " + folder + newName);
+}
+
+void TSetupUpdateTaskUpdateConfigs::DoDeleteDir(TVelStringList& deleteList, const String& folder) {
+  if (!platform::DirectoryExists(folder)) return;
+  TVelStringList files;
+  FindFiles(folder, u"", files);
+  for (int i = 0; i < files.Count(); ++i) AddIfExists(deleteList, files.Strings(i));
+}
