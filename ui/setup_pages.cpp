@@ -8,6 +8,7 @@
 #include "lib/system.h"
 #include "platform/messages.h"
 #include "product/setup_classes.h"
+#include "ui/product_pages.h"
 
 namespace {
 
@@ -305,6 +306,7 @@ const TSetupPageClassInfo SetupPageUninstallFinish{u"TSetupPageUninstallFinish",
 void RegisterStandardPageClasses() {
   for (const TSetupPageClassInfo* pageClass :
        {&SetupPageWelcome, &SetupPageLicense, &SetupPageReadyToInstall, &SetupPageInstall,
-        &SetupPageUninstall, &SetupPageFinish, &SetupPageUninstallFinish})
+        &SetupPageUninstall, &SetupPageFinish, &SetupPageUninstallFinish,
+        &SetupPageUninstallParams})
     RegisterSetupPageClass(pageClass->Name, pageClass);
 }

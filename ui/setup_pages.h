@@ -218,7 +218,8 @@ extern const TSetupPageClassInfo SetupPageUninstall;
 extern const TSetupPageClassInfo SetupPageFinish;
 extern const TSetupPageClassInfo SetupPageUninstallFinish;
 
-// Registers the page classes that the product lists by name (once).
+// Registers the standard pages and the product's own pages, which the
+// product lists by name (once).
 void RegisterStandardPageClasses();
 
 // How pages let pending window messages through while a notification of the

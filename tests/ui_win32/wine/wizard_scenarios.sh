@@ -11,8 +11,10 @@
 #   3. an /AUTO run with the window closes itself (code 0);
 #   4. an /AUTO run that fails stays on the finish page with the errors
 #      (code 4 after Finish);
-#   5. Uninstall.exe of the first installation shows its own wizard, which
-#      ends on the uninstall finish page with Finish (code 0).
+#   5. Uninstall.exe of the first installation shows its own wizard: the
+#      options page (no Back, Next reads Uninstall, both boxes clear, the
+#      first one ticked with Tab and Space), then the uninstall finish page
+#      with Finish (code 0).
 # With SHOTS=DIR set, a PNG picture of every page of the walk is saved there.
 #
 # usage: wizard_scenarios.sh INSTALLER PROBE WINE_RUN PREFIX
@@ -204,10 +206,25 @@ if [ -f "$uninstaller" ]; then
   }
   start_program "$uninstaller"
   choose_language
+  if wait_page PageUninstallParams; then
+    has 'Button|Uninstall|1|1|' "uninstall options"
+    hasnt 'Button|< Back|' "uninstall options"
+    has 'Button|Remove the backups of earlier versions|1|1|0' "uninstall options: backups"
+    has 'Button|Remove the settings and libraries of every user|1|1|0' "uninstall options"
+    # The first box ticked with the keyboard.
+    key 'Mivo Setup' Tab
+    key 'Mivo Setup' space
+    sleep 1
+    listing=$(probe)
+    has 'Button|Remove the backups of earlier versions|1|1|1' "uninstall options: Tab and Space"
+    has 'Button|Remove the settings and libraries of every user|1|1|0' "uninstall options"
+    shot 7-uninstall-options
+    key 'Mivo Setup' Return
+  fi
   if wait_page PageUninstallFinish; then
     has 'Button|Finish|1|1|' "uninstall finish"
     hasnt 'Button|< Back|' "uninstall finish"
-    shot 7-uninstall-finish
+    shot 8-uninstall-finish
     key 'Mivo Setup' Return
   fi
   finish 0 "uninstallation"
