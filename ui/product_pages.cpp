@@ -20,6 +20,27 @@ void TSetupPageChoices::SaveChoices() {
     Setup->Settings.WriteBool(choice.Section, choice.Key, choice.Box->Checked());
 }
 
+// ---- TSetupPageIntegration ----
+
+void TSetupPageIntegration::CreateControls() {
+  AddHeading({40, 30, 540, 20}, u"LB1");
+  AddChoice({60, 70, 540, 16}, u"CB1", kSettingsIntegration, u"ShortcutDesktop");
+  AddChoice({60, 90, 540, 16}, u"CB2", kSettingsIntegration, u"ShortcutStartMenu");
+  AddHeading({40, 120, 540, 20}, u"LB2");
+  AddChoice({60, 160, 540, 16}, u"CB4", kSettingsIntegration, u"IntegrateToWindows");
+  AddLabel({79, 180, 540, 48}, u"CB4Hint", true).SetEnabled(false);
+  AddChoice({60, 230, 540, 16}, u"CB3", kSettingsIntegration, u"AssociateWithFiles");
+  AddChoice({60, 250, 540, 16}, u"CB5", kSettingsIntegration, u"RegisterContextMenu");
+}
+
+bool TSetupPageIntegration::IsApplicable() {
+  return !Setup->IsOptionSet(TSetupOption::Portable) && !Setup->IsOptionSet(TSetupOption::Update);
+}
+
+bool TSetupPageIntegration::DefaultChoice(const TChoice&) const {
+  return !Setup->IsOptionSet(TSetupOption::Portable);
+}
+
 // ---- TSetupPageUninstallParams ----
 
 void TSetupPageUninstallParams::CreateControls() {
@@ -29,5 +50,7 @@ void TSetupPageUninstallParams::CreateControls() {
 
 // ---- page classes ----
 
+const TSetupPageClassInfo SetupPageIntegration{u"TSetupPageIntegration",
+                                               &CreateSetupPage<TSetupPageIntegration>};
 const TSetupPageClassInfo SetupPageUninstallParams{u"TSetupPageUninstallParams",
                                                    &CreateSetupPage<TSetupPageUninstallParams>};

@@ -32,6 +32,18 @@ class TSetupPageChoices : public TSetupPage {
   std::vector<TChoice> choices_;
 };
 
+// Shortcuts and Windows integration; skipped by portable installations and
+// updates.
+class TSetupPageIntegration : public TSetupPageChoices {
+ public:
+  TSetupPageIntegration() : TSetupPageChoices(u"TSetupPageIntegration") {}
+  void CreateControls() override;
+  bool IsApplicable() override;
+
+ protected:
+  bool DefaultChoice(const TChoice& choice) const override;
+};
+
 // What an uninstallation removes besides the program.
 class TSetupPageUninstallParams : public TSetupPageChoices {
  public:
@@ -42,4 +54,5 @@ class TSetupPageUninstallParams : public TSetupPageChoices {
   bool DefaultChoice(const TChoice&) const override { return false; }
 };
 
+extern const TSetupPageClassInfo SetupPageIntegration;
 extern const TSetupPageClassInfo SetupPageUninstallParams;

@@ -307,6 +307,6 @@ void RegisterStandardPageClasses() {
   for (const TSetupPageClassInfo* pageClass :
        {&SetupPageWelcome, &SetupPageLicense, &SetupPageReadyToInstall, &SetupPageInstall,
         &SetupPageUninstall, &SetupPageFinish, &SetupPageUninstallFinish,
-        &SetupPageUninstallParams})
+        &SetupPageIntegration, &SetupPageUninstallParams})
     RegisterSetupPageClass(pageClass->Name, pageClass);
 }

@@ -96,3 +96,121 @@ TEST_F(UninstallParamsTest, AClickWritesBothChoices) {
 
 }  // namespace
 }  // namespace wizard_test
+
+namespace wizard_test {
+namespace {
+
+struct TIntegrationBox {
+  const char16_t* name;
+  const char16_t* key;  // in the section "Integration"
+  const char* caption;
+  TWizardRect bounds;
+};
+const TIntegrationBox kIntegrationBoxes[] = {
+    {u"CB1", u"ShortcutDesktop", "Desktop", {60, 70, 540, 16}},
+    {u"CB2", u"ShortcutStartMenu", "Start menu", {60, 90, 540, 16}},
+    {u"CB4", u"IntegrateToWindows", "Register", {60, 160, 540, 16}},
+    {u"CB3", u"AssociateWithFiles", "Associate", {60, 230, 540, 16}},
+    {u"CB5", u"RegisterContextMenu", "Context menu", {60, 250, 540, 16}},
+};
+
+class IntegrationPageTest : public WizardTest {
+ protected:
+  // An interactive installation: the test page, the integration page, the
+  // summary; prepare runs before the form exists.
+  TWizardForm& CreateInstallForm(const std::function<void(TSetup&)>& prepare = {}) {
+    form_.reset();
+    setup_.reset();
+    window_ = TTestWindow();
+    Scenario().pages = {&SetupPageTest, &SetupPageIntegration, &SetupPageReadyToInstall};
+    CreateSetup(u"");
+    setup_->SetDestPath(work_);
+    if (prepare) prepare(*setup_);
+    return CreateForm();
+  }
+  bool AnyWritten() const { return setup_->Settings.SectionExists(u"Integration"); }
+};
+
+TEST_F(IntegrationPageTest, ControlsAndDefaults) {
+  struct TCase {
+    const char16_t* stored;  // the section "Integration" before the page opens
+    bool checked[5];         // in the order of kIntegrationBoxes
+  } cases[] = {
+      {nullptr, {true, true, true, true, true}},
+      {u"ShortcutDesktop=0\r\nAssociateWithFiles=0", {false, true, true, false, true}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(U8(c.stored ? c.stored : u"nothing stored"));
+    TWizardForm& form = CreateInstallForm([&](TSetup& setup) {
+      if (c.stored) setup.Settings.SetSectionText(u"Integration", c.stored);
+    });
+    form.bNextClick();
+    ASSERT_EQ(U8(Active().Name()), "PageIntegration");
+    EXPECT_EQ(U8(Active().Title), "Integration");
+    EXPECT_EQ(U8(Control(u"LB1").Text()), "Shortcuts");
+    EXPECT_EQ(Control(u"LB2").FontSize, 11);
+    EXPECT_FALSE(Control(u"CB4Hint").Enabled());
+    EXPECT_EQ(U8(Control(u"CB4Hint").Text()), "A hint");
+    EXPECT_TRUE(window_.backVisible);
+    EXPECT_EQ(U8(window_.nextCaption), "Next >");
+    for (size_t i = 0; i < std::size(kIntegrationBoxes); ++i) {
+      const TIntegrationBox& box = kIntegrationBoxes[i];
+      SCOPED_TRACE(U8(box.name));
+      EXPECT_EQ(U8(Control(box.name).Text()), box.caption);
+      EXPECT_EQ(Control(box.name).Bounds(), box.bounds);
+      EXPECT_EQ(Control(box.name).Checked(), c.checked[i]);
+    }
+    // Entering the page writes nothing.
+    EXPECT_EQ(AnyWritten(), c.stored != nullptr);
+  }
+}
+
+// A portable installation has no integration: the page is skipped both ways,
+// and would show its boxes cleared unless a choice was stored.
+TEST_F(IntegrationPageTest, APortableInstallationSkipsThePage) {
+  TWizardForm& form = CreateInstallForm([](TSetup& setup) {
+    setup.Settings.SetSectionText(u"Integration", u"ShortcutStartMenu=1");
+    setup.SetOption(TSetupOption::Portable, true);
+  });
+  ASSERT_TRUE(setup_->IsOptionSet(TSetupOption::Portable));
+  form.bNextClick();
+  EXPECT_EQ(U8(Active().Name()), "PageReadyToInstall");
+  form.bBackClick();
+  EXPECT_EQ(U8(Active().Name()), "PageTest");
+  TSetupCustomPage& page = *form.Pages().Items(1);
+  ASSERT_EQ(U8(page.Name()), "PageIntegration");
+  page.Prepare();
+  for (const auto& box : kIntegrationBoxes)
+    EXPECT_EQ(page.FindControl(box.name)->Checked(), box.key == std::u16string_view(u"ShortcutStartMenu"))
+        << U8(box.name);
+}
+
+TEST_F(IntegrationPageTest, AnUpdateSkipsThePage) {
+  Scenario().canUpdate = true;
+  TWizardForm& form =
+      CreateInstallForm([](TSetup& setup) { setup.SetOption(TSetupOption::Update, true); });
+  ASSERT_TRUE(setup_->IsOptionSet(TSetupOption::Update));
+  form.bNextClick();
+  EXPECT_EQ(U8(Active().Name()), "PageReadyToInstall");
+}
+
+TEST_F(IntegrationPageTest, AClickWritesAllFive) {
+  TWizardForm& form = CreateInstallForm();
+  form.bNextClick();
+  ASSERT_EQ(U8(Active().Name()), "PageIntegration");
+  Control(u"CB3").Click();
+  for (const auto& box : kIntegrationBoxes) {
+    SCOPED_TRACE(U8(box.name));
+    EXPECT_TRUE(setup_->Settings.KeyExists(u"Integration", box.key));
+    EXPECT_EQ(setup_->Settings.ReadBool(u"Integration", box.key, true),
+              std::u16string_view(box.name) != u"CB3");
+  }
+  // The page shows the stored choice when it is entered again.
+  form.bBackClick();
+  form.bNextClick();
+  EXPECT_FALSE(Control(u"CB3").Checked());
+  EXPECT_TRUE(Control(u"CB1").Checked());
+}
+
+}  // namespace
+}  // namespace wizard_test

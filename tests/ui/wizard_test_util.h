@@ -52,6 +52,7 @@ extern const TSetupPageClassInfo SetupPageTest;
 struct TScenario {
   std::vector<TSetupPageClass> pages;
   std::vector<TSetupActionClass> actions;
+  bool canUpdate = false;  // the destination holds an installation to update
 };
 
 inline TScenario& Scenario() {
@@ -61,7 +62,7 @@ inline TScenario& Scenario() {
 
 class TTestProduct : public TSetupProductInfo {
  public:
-  bool CanUpdate() override { return false; }
+  bool CanUpdate() override { return Scenario().canUpdate; }
   bool IsPortable() override { return false; }
   int32_t GetInstalledVersion() override { return 0; }
   void LoadConfig() override {}

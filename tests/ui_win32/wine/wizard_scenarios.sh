@@ -3,9 +3,12 @@
 # display, driven with the keyboard through xdotool and checked with a probe
 # that lists the wizard's controls:
 #   1. an interactive installation page by page (Welcome, License with Next
-#      off until the box is ticked and no Back, ReadyToInstall with Install,
+#      off until the box is ticked and no Back, Integration with every box
+#      ticked and the desktop shortcut declined with Tab and Space,
+#      ReadyToInstall with Install,
 #      Install, Finish with Finish and no Back),
-#      ending with the files installed and exit code 0;
+#      ending with the files and the Start menu shortcut installed, no
+#      desktop shortcut, and exit code 0;
 #   2. closing before the run asks the question: Cancel keeps the page, OK
 #      ends with code 2 and installs nothing;
 #   3. an /AUTO run with the window closes itself (code 0);
@@ -105,7 +108,13 @@ DISPLAY=$("$wine_run" --prefix "$prefix" --print-display) || exit 1
 export DISPLAY
 dest='C:\Program Files\Mivo\'
 # A prefix kept from an earlier run starts without the installation.
+# The shortcuts to the player anywhere in the prefix.
+mivo_links() {
+  find "$prefix/drive_c" -path "$prefix/drive_c/windows" -prune -o -iname '*.lnk' -print 2>/dev/null |
+    grep -i mivo
+}
 rm -rf "$(host "$dest")" "$(host 'C:\Auto\')" "$(host 'C:\Blocked')"
+mivo_links | while read -r link; do rm -f "$link"; done
 
 # 1. The interactive walk.
 start
@@ -129,6 +138,21 @@ if wait_page PageLicense; then
   has 'Button|Next >|1|1|' "license after the tick"
   key 'Mivo Setup' Return
 fi
+if wait_page PageIntegration; then
+  has 'Button|< Back|1|1|' "integration"
+  has 'Button|Next >|1|1|' "integration"
+  has 'Button|Create a desktop shortcut|1|1|1' "integration: desktop"
+  has 'Button|Associate Mivo with audio files|1|1|1' "integration: files"
+  # The desktop shortcut declined with the keyboard.
+  key 'Mivo Setup' Tab
+  key 'Mivo Setup' space
+  sleep 1
+  listing=$(probe)
+  has 'Button|Create a desktop shortcut|1|1|0' "integration: Tab and Space"
+  has 'Button|Create a Start menu shortcut|1|1|1' "integration: start menu"
+  shot 2b-integration
+  key 'Mivo Setup' Return
+fi
 if wait_page PageReadyToInstall; then
   has 'Button|Install|1|1|' "ready to install"
   has 'Button|< Back|1|1|' "ready to install"
@@ -149,6 +173,9 @@ if wait_page PageFinish; then
 fi
 finish 0 "interactive installation"
 [ -f "$(host "$dest")Mivo.exe" ] || fail "interactive installation: Mivo.exe not installed"
+links=$(mivo_links)
+grep -qi 'start menu' <<<"$links" || fail "interactive installation: no Start menu shortcut in"$'\n'"$links"
+grep -qi 'desktop' <<<"$links" && fail "interactive installation: the declined desktop shortcut was made"
 
 # 2. Closing before the run: Cancel stays, OK ends with 2.
 start
