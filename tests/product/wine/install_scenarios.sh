@@ -98,7 +98,7 @@ check_installation() {
   dir=$(host "$dest")
   local expected=("$@" Uninstall.dat Uninstall.exe)
   local tree
-  tree=$(cd "$dir" 2>/dev/null && find . -type f ! -name Mivo.ini | sed 's|^\./||; s|/|\\|g' | sort)
+  tree=$(cd "$dir" 2>/dev/null && find . -type f ! -name Mivo.ini ! -path './!Backup/*' | sed 's|^\./||; s|/|\\|g' | sort)
   local want
   want=$(printf '%s\n' "${expected[@]}" | sort)
   [ "$tree" = "$want" ] || fail "$name: installed tree:"$'\n'"$tree"$'\n'"expected:"$'\n'"$want"

@@ -1,0 +1,228 @@
+#include "product/setup_action_prepare.h"
+
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "core/setup.h"
+#include "lib/system.h"
+#include "platform/files.h"
+#include "platform/setup_helpers.h"
+#include "platform/system_info.h"
+#include "product/setup_backup_archive.h"
+#include "product/setup_classes.h"
+#include "resources/installer_errors.h"
+#include "resources/setup_script.h"
+
+namespace {
+
+const TSetupClassRegistrar registrar(u"TSetupActionPrepare", ActionClass<TSetupActionPrepare>());
+
+bool IsOption(TSetupOption option) {
+  return Setup->IsOptionSet(option);
+}
+
+int32_t InstalledVersion() {
+  return Setup->ProductInfo().GetInstalledVersion();
+}
+
+// Removes duplicates (any letter case, in the user's locale); the first
+// occurrence stays.
+void RemoveDuplicates(TVelStringList& list) {
+  std::set<String> seen;
+  TVelStringList unique;
+  for (int i = 0; i < list.Count(); ++i)
+    if (seen.insert(VelSystem().UpperCase(list.Strings(i))).second) unique.Add(list.Strings(i));
+  list = unique;
+}
+
+std::tm LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  return local;
+}
+
+}  // namespace
+
+String TSetupActionPrepare::BackupFolder() {
+  return Setup->GetDestPath() + kBackupFolder;
+}
+
+String TSetupActionPrepare::BackupArchiveName(const std::tm& local) const {
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d.%02d.%02d %02d-%02d-%02d", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  return BackupFolder() + u"z Before install " + ProductInfo().GetProductVersion() + u" [" +
+         Utf8ToUtf16(stamp) + u"].zip";
+}
+
+void TSetupActionPrepare::Execute() {
+  Counter = 0;
+  TVelStringList deleteList;
+  Profiles.Populate();
+  CreateTasks();
+  Backup(deleteList);
+  if (IsOption(TSetupOption::Update)) KeepUserContent(deleteList);
+  RemoveOldBackups(deleteList);
+  AddObsoleteFiles(deleteList);
+  AddTargetFiles(deleteList);
+  RemoveDuplicates(deleteList);
+  RunTasks(deleteList);
+  DeleteFiles(deleteList);
+}
+
+void TSetupActionPrepare::CreateTasks() {
+  const bool update = IsOption(TSetupOption::Update);
+  if (!IsOption(TSetupOption::Portable) && (!update || InstalledVersion() < 4000)) {
+    Tasks.push_back(std::make_unique<TSetupUpdateTaskRemoveShellMenu>());
+    Tasks.push_back(std::make_unique<TSetupUpdateTaskRemoveUninstallInfo>());
+    Tasks.push_back(std::make_unique<TSetupUpdateTaskRemoveShortcuts>());
+  }
+  if (update)
+    for (int i = 0; i < Profiles.Count(); ++i)
+      Tasks.push_back(std::make_unique<TSetupUpdateTaskUpdateConfigs>(Profiles.Items(i)));
+}
+
+void TSetupActionPrepare::Backup(TVelStringList& deleteList) {
+  Total = static_cast<int32_t>(Tasks.size());
+  if (IsOption(TSetupOption::NoBackup)) return;
+  const std::unique_ptr<TSetupFileList> list = CreateBackupList();
+  Total += list->Count();
+  for (int i = 0; i < list->Count(); ++i) deleteList.Add(list->Items(i).FileName);
+  for (const char16_t* name : kNotBackedUp) list->RemoveByName(name);
+  WriteBackupArchive(*list);
+}
+
+std::unique_ptr<TSetupFileList> TSetupActionPrepare::CreateBackupList() {
+  auto list = std::make_unique<TSetupFileList>();
+  const String dest = Setup->GetDestPath(), backup = BackupFolder();
+  if (IsOption(TSetupOption::Portable)) {
+    list->AddFolder(dest, backup, u"");
+    return list;
+  }
+  for (int i = 0; i < Profiles.Count(); ++i)
+    list->AddFolder(Profiles.Items(i).OldDataFolder, backup,
+                    u"Profiles\\" + Profiles.Items(i).UserName + u"\\");
+  list->AddFolder(dest, backup, u"Program\\");
+  return list;
+}
+
+void TSetupActionPrepare::WriteBackupArchive(const TSetupFileList& list) {
+  SetStatus(GetCommonText(u"A1"));
+  if (list.Count() == 0) return;
+  std::vector<uint64_t> sizes;
+  sizes.reserve(static_cast<size_t>(list.Count()));
+  uint64_t total = 0;
+  for (int i = 0; i < list.Count(); ++i) {
+    uint64_t size = 0;
+    int64_t time = 0;
+    if (!platform::FileSizeAndTime(list.Items(i).FileName, size, time)) size = 0;
+    sizes.push_back(size);
+    total += size;
+  }
+  if (total >= kBackupLimit) throw EInstallerBackupError(u"Too many files for backup");
+  // The backup folder belongs to the installation: a link in its place
+  // would send the archive, and the deletion of old archives, elsewhere.
+  const String folder = BackupFolder();
+  if (platform::IsLink(folder)) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
+  ForceFolder(folder);
+  TSetupBackupArchive::Write(
+      BackupArchiveName(LocalNow()), list, sizes,
+      [this](int) {
+        ++Counter;
+        StepProgress();
+      },
+      &terminated_);
+}
+
+void TSetupActionPrepare::KeepUserContent(TVelStringList& deleteList) {
+  const String dest = Setup->GetDestPath();
+  if (InstalledVersion() >= 3600) TSetupHelper::RemoveByPrefix(deleteList, dest + u"Plugins\\");
+  for (const char16_t* kept :
+       {u"Icons\\", u"System\\Data\\", u"System\\Encoders\\", u"Skins\\", u"libwebp.dll"})
+    TSetupHelper::RemoveByPrefix(deleteList, dest + kept);
+}
+
+void TSetupActionPrepare::RemoveOldBackups(TVelStringList& deleteList) {
+  const String folder = BackupFolder();
+  std::vector<platform::TFolderEntry> entries;
+  if (platform::IsLink(folder) || !platform::ListFolder(folder, entries)) return;
+  TVelStringList archives;
+  archives.SetCaseSensitive(true);
+  for (const platform::TFolderEntry& e : entries) {
+    if (e.link || (e.attributes & platform::kFileAttributeDirectory)) continue;
+    if (e.name.size() > 4 && SameTextAscii(StringView(e.name).substr(e.name.size() - 4), u".zip"))
+      archives.Add(folder + e.name);
+  }
+  archives.Sort();
+  for (int i = 0; i + kKeptBackups < archives.Count(); ++i) deleteList.Add(archives.Strings(i));
+}
+
+void TSetupActionPrepare::AddObsoleteFiles(TVelStringList& deleteList) {
+  String system;
+  if (platform::SpecialFolder(platform::kCsidlSystem, system)) {
+    const String codec = IncludeTrailingBackslash(system) + u"OptimFROG.dll";
+    if (platform::FileExists(codec)) deleteList.Add(codec);
+  }
+  const String plugins = Setup->GetDestPath() + u"Plugins\\";
+  const int32_t version = InstalledVersion();
+  for (const TDiscontinuedPlugin& plugin : kDiscontinuedPlugins)
+    if (plugin.belowVersion == 0 || version < plugin.belowVersion)
+      FindFiles(plugins + plugin.folder + u"\\", u"", deleteList);
+}
+
+void TSetupActionPrepare::AddTargetFiles(TVelStringList& deleteList) {
+  const TSetupScriptGroup& components = Script().Components;
+  for (int i = 0; i < components.Count(); ++i)
+    deleteList.Add(Resources().ExpandPath(components.Items(i).Name));
+}
+
+void TSetupActionPrepare::RunTasks(TVelStringList& deleteList) {
+  SetStatus(GetCommonText(u"A5"));
+  for (const auto& task : Tasks) {
+    ++Counter;
+    task->Execute(&deleteList);
+    StepProgress();
+  }
+}
+
+void TSetupActionPrepare::DeleteFiles(TVelStringList& deleteList) {
+  SetStatus(GetCommonText(u"A3"));
+  const String dest = Setup->GetDestPath();
+  // A folder below the destination that is a link leads elsewhere: nothing
+  // is deleted through it. Each folder is looked at once.
+  std::map<String, bool> safeFolders;
+  auto throughLink = [&](const String& file) {
+    if (!StartsTextLocale(file, dest)) return false;
+    for (size_t at = file.find(u'\\', dest.size()); at != String::npos;
+         at = file.find(u'\\', at + 1)) {
+      const String folder = file.substr(0, at);
+      auto it = safeFolders.find(VelSystem().UpperCase(folder));
+      if (it == safeFolders.end())
+        it = safeFolders.emplace(VelSystem().UpperCase(folder), !platform::IsLink(folder)).first;
+      if (!it->second) return true;
+    }
+    return false;
+  };
+  TVelStringList folders;
+  for (int i = 0; i < deleteList.Count(); ++i) {
+    const String& file = deleteList.Strings(i);
+    if (throughLink(file)) continue;
+    DeleteFileOrDefer(file);
+    folders.Add(ExtractFilePath(file));
+  }
+  RemoveDuplicates(folders);
+  folders.Sort();
+  for (int i = folders.Count() - 1; i >= 0; --i) TSetupHelper::DeletePath(folders.Strings(i), true);
+}
+
+void TSetupActionPrepare::StepProgress() {
+  if (Total <= 0) return;
+  // MulDiv: rounded to nearest.
+  SetProgress(static_cast<int32_t>((int64_t{Counter} * 100 + Total / 2) / Total));
+}

@@ -1,0 +1,355 @@
+#include "product/setup_backup_archive.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "lib/format.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "resources/installer_errors.h"
+
+namespace {
+
+constexpr size_t kReadBuffer = 1 << 20;
+constexpr size_t kWriteBuffer = 1 << 20;
+constexpr uint16_t kUtf8Flag = 1 << 11;
+
+// Little-endian fields of the ZIP headers.
+uint32_t Get32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+// What went wrong, for the message of the error raised.
+struct TFailure {
+  bool failed = false;
+  int index = -1;  // the item, or -1 for the archive itself
+  uint32_t systemError = 0;
+  String message;
+};
+
+// The archive file: buffered writes through the platform layer, under the
+// temporary name until it is committed.
+class TArchiveOutput {
+ public:
+  TArchiveOutput(String path, TFailure& failure)
+      : path_(std::move(path)), temp_(TSetupBackupArchive::TempName(path_)), failure_(failure) {
+    zip_error_init(&error_);
+  }
+  ~TArchiveOutput() { zip_error_fini(&error_); }
+
+  static zip_int64_t Callback(void* self, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    return static_cast<TArchiveOutput*>(self)->Handle(data, len, cmd);
+  }
+
+ private:
+  zip_int64_t Handle(void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    switch (cmd) {
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(
+            ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
+            ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
+            ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE,
+            ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_REMOVE,
+            -1);
+      case ZIP_SOURCE_STAT:
+        // Always a new archive: it does not exist yet.
+        zip_error_set(&error_, ZIP_ER_READ, ENOENT);
+        return -1;
+      case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&error_, data, len);
+      case ZIP_SOURCE_BEGIN_WRITE:
+        platform::SetAttributes(temp_, 0);
+        stream_ = platform::OpenFileShared(temp_, platform::kGenericRead | platform::kGenericWrite,
+                                           0, platform::kCreateAlways);
+        if (!stream_) return Fail(ZIP_ER_OPEN);
+        buffer_.clear();
+        buffer_.reserve(kWriteBuffer);
+        return 0;
+      case ZIP_SOURCE_WRITE: {
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        if (buffer_.size() + len > kWriteBuffer && !Flush()) return -1;
+        if (len >= kWriteBuffer) {
+          if (stream_->Write(bytes, static_cast<int64_t>(len)) != static_cast<int64_t>(len))
+            return Fail(ZIP_ER_WRITE);
+        } else {
+          buffer_.insert(buffer_.end(), bytes, bytes + len);
+        }
+        return static_cast<zip_int64_t>(len);
+      }
+      case ZIP_SOURCE_SEEK_WRITE: {
+        auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, len, &error_);
+        if (!args || !Flush()) return -1;
+        const SeekOrigin origin[] = {SeekOrigin::Begin, SeekOrigin::Current, SeekOrigin::End};
+        if (args->whence < 0 || args->whence > 2 ||
+            stream_->Seek(args->offset, origin[args->whence]) < 0)
+          return Fail(ZIP_ER_SEEK);
+        return 0;
+      }
+      case ZIP_SOURCE_TELL_WRITE: {
+        if (!Flush()) return -1;
+        const int64_t position = stream_->Position();
+        if (position < 0) return Fail(ZIP_ER_TELL);
+        return position;
+      }
+      case ZIP_SOURCE_COMMIT_WRITE:
+        if (!Flush()) return -1;
+        if (!MarkNamesUtf8()) return Fail(ZIP_ER_WRITE);
+        stream_.reset();
+        platform::SetAttributes(path_, 0);
+        if (!platform::MoveFileWithOptions(temp_, path_, platform::kMoveFileReplaceExisting))
+          return Fail(ZIP_ER_RENAME);
+        return 0;
+      case ZIP_SOURCE_ROLLBACK_WRITE:
+        stream_.reset();
+        platform::RemoveFile(temp_);
+        return 0;
+      case ZIP_SOURCE_REMOVE:
+        platform::RemoveFile(path_);
+        return 0;
+      case ZIP_SOURCE_OPEN:
+      case ZIP_SOURCE_CLOSE:
+      case ZIP_SOURCE_FREE:
+        return 0;
+      case ZIP_SOURCE_READ:
+        return 0;
+      case ZIP_SOURCE_SEEK:
+      case ZIP_SOURCE_TELL:
+        return 0;
+      default:
+        zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+  }
+
+  zip_int64_t Fail(int zipError) {
+    if (!failure_.failed) {
+      failure_.failed = true;
+      failure_.index = -1;
+      failure_.systemError = platform::LastError();
+    }
+    zip_error_set(&error_, zipError, 0);
+    return -1;
+  }
+
+  bool Flush() {
+    if (buffer_.empty()) return true;
+    const int64_t n = static_cast<int64_t>(buffer_.size());
+    const bool ok = stream_->Write(buffer_.data(), n) == n;
+    buffer_.clear();
+    if (!ok) Fail(ZIP_ER_WRITE);
+    return ok;
+  }
+
+  // Sets the UTF-8 flag in every central and local header: the library sets
+  // it only for names that are not plain ASCII.
+  bool MarkNamesUtf8() {
+    const int64_t size = stream_->Size();
+    uint8_t end[22];
+    if (size < 22 || stream_->Seek(size - 22, SeekOrigin::Begin) < 0 ||
+        stream_->Read(end, 22) != 22 || Get32(end) != 0x06054b50)
+      return false;
+    const uint32_t count = Get16(end + 10), directorySize = Get32(end + 12),
+                   directoryOffset = Get32(end + 16);
+    std::vector<uint8_t> directory(directorySize);
+    if (stream_->Seek(directoryOffset, SeekOrigin::Begin) < 0 ||
+        stream_->Read(directory.data(), directorySize) != static_cast<int64_t>(directorySize))
+      return false;
+    size_t at = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (at + 46 > directory.size() || Get32(&directory[at]) != 0x02014b50) return false;
+      uint8_t* flags = &directory[at + 8];
+      const uint16_t value = static_cast<uint16_t>(Get16(flags) | kUtf8Flag);
+      flags[0] = static_cast<uint8_t>(value);
+      flags[1] = static_cast<uint8_t>(value >> 8);
+      const uint32_t local = Get32(&directory[at + 42]);
+      uint8_t header[8];
+      if (stream_->Seek(local, SeekOrigin::Begin) < 0 || stream_->Read(header, 8) != 8 ||
+          Get32(header) != 0x04034b50 || stream_->Seek(local + 6, SeekOrigin::Begin) < 0 ||
+          stream_->Write(flags, 2) != 2)
+        return false;
+      at += 46 + Get16(&directory[at + 28]) + Get16(&directory[at + 30]) +
+            Get16(&directory[at + 32]);
+    }
+    return stream_->Seek(directoryOffset, SeekOrigin::Begin) >= 0 &&
+           stream_->Write(directory.data(), directorySize) ==
+               static_cast<int64_t>(directorySize);
+  }
+
+  String path_, temp_;
+  TFailure& failure_;
+  zip_error_t error_;
+  std::unique_ptr<TStream> stream_;
+  std::vector<uint8_t> buffer_;
+};
+
+// One file read into the archive.
+class TArchiveInput {
+ public:
+  TArchiveInput(const TSetupFileListItem& item, uint64_t size, int index, TFailure& failure,
+                const TSetupBackupArchive::TOnItem& onItem, const std::atomic<bool>* cancel)
+      : item_(item), size_(size), index_(index), failure_(failure), onItem_(onItem),
+        cancel_(cancel) {
+    zip_error_init(&error_);
+    uint64_t ignored = 0;
+    if (!platform::FileSizeAndTime(item.FileName, ignored, time_)) time_ = 0;
+  }
+  ~TArchiveInput() { zip_error_fini(&error_); }
+
+  static zip_int64_t Callback(void* self, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    auto* input = static_cast<TArchiveInput*>(self);
+    if (cmd == ZIP_SOURCE_FREE) {
+      delete input;
+      return 0;
+    }
+    return input->Handle(data, len, cmd);
+  }
+
+ private:
+  zip_int64_t Handle(void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    switch (cmd) {
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                              ZIP_SOURCE_SUPPORTS, -1);
+      case ZIP_SOURCE_STAT: {
+        auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &error_);
+        if (!st) return -1;
+        zip_stat_init(st);
+        st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+        st->size = size_;
+        st->mtime = static_cast<time_t>(time_);
+        return sizeof(zip_stat_t);
+      }
+      case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&error_, data, len);
+      case ZIP_SOURCE_OPEN:
+        // Read sharing only: a file that another program is writing fails
+        // here instead of being archived half-written.
+        stream_ = platform::OpenFileShared(item_.FileName, platform::kGenericRead,
+                                           platform::kFileShareRead, platform::kOpenExisting);
+        if (!stream_) return Fail(ZIP_ER_OPEN, platform::LastError());
+        buffer_.resize(kReadBuffer);
+        filled_ = taken_ = 0;
+        return 0;
+      case ZIP_SOURCE_READ: {
+        if (cancel_ && *cancel_) {
+          zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+          return -1;
+        }
+        if (taken_ == filled_) {
+          const int64_t n = stream_->Read(buffer_.data(), static_cast<int64_t>(buffer_.size()));
+          if (n < 0) return Fail(ZIP_ER_READ, platform::LastError());
+          filled_ = static_cast<size_t>(n);
+          taken_ = 0;
+          if (n == 0) return 0;
+        }
+        const size_t n = std::min<size_t>(static_cast<size_t>(len), filled_ - taken_);
+        std::memcpy(data, buffer_.data() + taken_, n);
+        taken_ += n;
+        return static_cast<zip_int64_t>(n);
+      }
+      case ZIP_SOURCE_CLOSE:
+        stream_.reset();
+        buffer_ = {};
+        if (onItem_) onItem_(index_);
+        return 0;
+      default:
+        zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+  }
+
+  zip_int64_t Fail(int zipError, uint32_t systemError) {
+    if (!failure_.failed) {
+      failure_.failed = true;
+      failure_.index = index_;
+      failure_.systemError = systemError;
+    }
+    zip_error_set(&error_, zipError, 0);
+    return -1;
+  }
+
+  const TSetupFileListItem& item_;
+  uint64_t size_;
+  int64_t time_ = 0;
+  int index_;
+  TFailure& failure_;
+  const TSetupBackupArchive::TOnItem& onItem_;
+  const std::atomic<bool>* cancel_;
+  zip_error_t error_;
+  std::unique_ptr<TStream> stream_;
+  std::vector<uint8_t> buffer_;
+  size_t filled_ = 0, taken_ = 0;
+};
+
+String ZipErrorText(zip_error_t* error) {
+  const char* text = zip_error_strerror(error);
+  return text ? Utf8ToUtf16(text) : String();
+}
+
+}  // namespace
+
+void TSetupBackupArchive::Write(const String& path, const TSetupFileList& files,
+                                const std::vector<uint64_t>& sizes, const TOnItem& onItem,
+                                const std::atomic<bool>* cancel) {
+  TFailure failure;
+  auto raise = [&](const String& libraryMessage) {
+    platform::RemoveFile(TempName(path));
+    if (cancel && *cancel) throw EInstallerBackupError(u"Backup cancelled");
+    const bool itemFailed = failure.index >= 0;
+    const String file = itemFailed ? files.Items(failure.index).FileName : path;
+    const uint64_t size = itemFailed ? sizes[static_cast<size_t>(failure.index)] : 0;
+    throw EInstallerBackupError(Format(
+        u"An error occurs while backuping the \"%s\" file (%d)\r\n%s\r\n%s",
+        {FormatArg(file), FormatArg(static_cast<int64_t>(size)), FormatArg(libraryMessage),
+         FormatArg(platform::SystemErrorText(failure.systemError))}));
+  };
+
+  zip_error_t error;
+  zip_error_init(&error);
+  TArchiveOutput output(path, failure);
+  zip_source_t* target = zip_source_function_create(&TArchiveOutput::Callback, &output, &error);
+  if (!target) {
+    const String text = ZipErrorText(&error);
+    zip_error_fini(&error);
+    raise(text);
+  }
+  zip_t* archive = zip_open_from_source(target, ZIP_CREATE | ZIP_TRUNCATE, &error);
+  if (!archive) {
+    zip_source_free(target);
+    const String text = ZipErrorText(&error);
+    zip_error_fini(&error);
+    raise(text);
+  }
+  zip_error_fini(&error);
+  auto discard = [&](const String& text) {
+    zip_discard(archive);
+    raise(text);
+  };
+
+  for (int i = 0; i < files.Count(); ++i) {
+    const TSetupFileListItem& item = files.Items(i);
+    auto* input = new TArchiveInput(item, sizes[static_cast<size_t>(i)], i, failure, onItem, cancel);
+    zip_source_t* source = zip_source_function(archive, &TArchiveInput::Callback, input);
+    if (!source) {
+      delete input;
+      discard(ZipErrorText(zip_get_error(archive)));
+    }
+    const std::string name = Utf16ToUtf8(item.ArchiveName);
+    const zip_int64_t index = zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8);
+    if (index < 0) {
+      zip_source_free(source);
+      discard(ZipErrorText(zip_get_error(archive)));
+    }
+    zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0);
+  }
+  if (zip_close(archive) != 0) discard(ZipErrorText(zip_get_error(archive)));
+}

@@ -1,0 +1,39 @@
+// The backup archive: a standard ZIP file with Deflate entries whose names
+// are stored as given (backslashes as separators) and marked as UTF-8
+// (general-purpose flag bit 11) in every header.
+//
+// The archive is written under a temporary name beside its final name and
+// renamed only when it is complete, so a failed or cancelled backup never
+// leaves a partial archive under the final name (nor under the temporary
+// one).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "lib/strings.h"
+#include "product/setup_helper.h"
+
+class TSetupBackupArchive {
+ public:
+  TSetupBackupArchive() = delete;
+
+  // The temporary name of an archive while it is written.
+  static String TempName(const String& path) { return path + u".part"; }
+
+  // Called after each item has been read into the archive (index in list
+  // order).
+  using TOnItem = std::function<void(int index)>;
+
+  // Writes the files of the list (each must have its size in sizes, same
+  // order) into a new archive at path, replacing an archive of that name.
+  // A file that cannot be read raises EInstallerBackupError "An error occurs
+  // while backuping the "<file>" file (<size>)\r\n<failure>\r\n<system text>";
+  // a failure to write the archive raises it with the archive's name. When
+  // cancel becomes true the writing stops with EInstallerBackupError
+  // "Backup cancelled". In every failure no file is left behind.
+  static void Write(const String& path, const TSetupFileList& files,
+                    const std::vector<uint64_t>& sizes, const TOnItem& onItem,
+                    const std::atomic<bool>* cancel = nullptr);
+};

@@ -1,0 +1,281 @@
+// The preparation step: backup archive, what is deleted and what is kept.
+#ifndef _WIN32
+#include <zip.h>
+#endif
+
+#include <map>
+#include <regex>
+#include <set>
+
+#include "lib/exceptions.h"
+#include "platform/errors.h"
+#include "product/setup_action_prepare.h"
+#include "product/setup_backup_archive.h"
+#include "product_test_util.h"
+#include "resources/installer_errors.h"
+
+namespace product_test {
+namespace {
+
+#ifndef _WIN32
+
+using platform::FileExists;
+using V = std::vector<String>;
+
+const String kRoaming = u"C:\\Users\\User\\AppData\\Roaming\\";
+
+bool Write(const String& path, const std::string& text) {
+  auto s = platform::OpenFileShared(path, platform::kGenericWrite, 0, platform::kCreateAlways);
+  return s && s->Write(text.data(), static_cast<int64_t>(text.size())) ==
+                  static_cast<int64_t>(text.size());
+}
+
+void Put(const String& path, const std::string& text = "x") {
+  for (size_t at = 3; (at = path.find(u'\\', at)) != String::npos; ++at)
+    platform::CreateFolder(path.substr(0, at));
+  ASSERT_TRUE(Write(path, text)) << U8(path);
+}
+
+// An archive read with the library's reader: entry name -> (bytes, flags).
+struct TEntry {
+  std::string bytes;
+  uint16_t flags = 0;
+};
+std::map<std::string, TEntry> ReadArchive(const String& path) {
+  std::map<std::string, TEntry> entries;
+  const std::string host = platform::standin::HostPath(path);
+  int error = 0;
+  zip_t* archive = zip_open(host.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+  if (!archive) {
+    entries["<error>"] = {std::to_string(error), 0};
+    return entries;
+  }
+  for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+    zip_stat_t st;
+    zip_stat_index(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st);
+    zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
+    std::string bytes(st.size, '\0');
+    if (file) {
+      zip_fread(file, bytes.data(), st.size);
+      zip_fclose(file);
+    }
+    entries[st.name] = {bytes, 0};
+  }
+  zip_close(archive);
+  // The general-purpose flags of every central header, read from the bytes.
+  std::ifstream in(host, std::ios::binary);
+  const std::string raw{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  for (size_t at = raw.find("PK\x01\x02"); at != std::string::npos; at = raw.find("PK\x01\x02", at + 4)) {
+    const auto u16 = [&](size_t o) {
+      return static_cast<uint16_t>(static_cast<uint8_t>(raw[at + o]) |
+                                   (static_cast<uint8_t>(raw[at + o + 1]) << 8));
+    };
+    const std::string name = raw.substr(at + 46, u16(28));
+    const uint32_t local = static_cast<uint8_t>(raw[at + 42]) |
+                           (static_cast<uint8_t>(raw[at + 43]) << 8) |
+                           (static_cast<uint8_t>(raw[at + 44]) << 16);
+    const uint16_t localFlags = static_cast<uint16_t>(static_cast<uint8_t>(raw[local + 6]) |
+                                                      (static_cast<uint8_t>(raw[local + 7]) << 8));
+    if (entries.count(name)) entries[name].flags = u16(8) & localFlags;
+  }
+  return entries;
+}
+
+std::vector<String> Archives(const String& dest) {
+  std::vector<platform::TFolderEntry> entries;
+  platform::ListFolder(dest + u"!Backup\\", entries);
+  std::vector<String> names;
+  for (const auto& e : entries) names.push_back(e.name);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+String ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return u"<no error>";
+}
+
+class PrepareTest : public ProductTest {
+ protected:
+  // An old installation in work_: program files, a user's data folder and
+  // the configuration of that version.
+  void OldInstallation(int32_t version, bool portable = false) {
+    for (const char16_t* f : {u"Mivo.exe", u"Readme.txt", u"Skins\\Light.ini", u"Skins\\Mine.ini",
+                              u"Plugins\\Old.dll", u"Plugins\\DiscRipper\\rip.dll",
+                              u"Plugins\\CodecPack\\codec.dll", u"UpdateInstaller.exe",
+                              u"System\\libsoxr.dll", u"Icons\\a.ico"})
+      Put(work_ + f, U8(f));
+    WriteConfig(work_, version, portable ? u"0" : u"1", version < 4000 ? u"Mivo3.ini" : u"Mivo.ini");
+    if (!portable)
+      Put(kRoaming + (version < 4000 ? u"Mivo3\\" : u"Mivo\\") + u"Library.db", "library");
+  }
+  void Run(const String& extra = u"") {
+    Create(u"/AUTO=\"" + work_ + u"\" /SILENT" + extra);
+    TSetupActionPrepare().Execute();
+  }
+  String Archive() {
+    const auto names = Archives(work_);
+    return names.empty() ? String() : work_ + u"!Backup\\" + names.back();
+  }
+};
+
+TEST_F(PrepareTest, FreshInstallationIntoAnEmptyFolderWritesNoArchive) {
+  Run();
+  EXPECT_FALSE(platform::DirectoryExists(work_ + u"!Backup"));
+  // What a folder without a known installation holds is archived, then removed.
+  Put(work_ + u"Unknown.txt", "unknown");
+  Run();
+  EXPECT_EQ(ReadArchive(Archive()).at("Program\\Unknown.txt").bytes, "unknown");
+  EXPECT_FALSE(FileExists(work_ + u"Unknown.txt"));
+}
+
+TEST_F(PrepareTest, UpdateBacksUpEverythingAndKeepsTheUsersContent) {
+  OldInstallation(5300);
+  Put(work_ + u"Readme.txt", "old readme");
+  Run(u" /UPDATE");
+  const String archive = Archive();
+  ASSERT_FALSE(archive.empty());
+  EXPECT_TRUE(std::regex_match(
+      U8(ExtractFileName(archive)),
+      std::regex(R"(z Before install 5\.50 \[\d{4}\.\d\d\.\d\d \d\d-\d\d-\d\d\]\.zip)")));
+  const auto entries = ReadArchive(archive);
+  std::set<std::string> names;
+  for (const auto& [name, entry] : entries) {
+    names.insert(name);
+    EXPECT_EQ(entry.flags & 0x800, 0x800) << name;
+  }
+  EXPECT_EQ(names, (std::set<std::string>{
+                       "Program\\Mivo.exe", "Program\\Readme.txt", "Program\\Mivo.ini",
+                       "Program\\Skins\\Light.ini", "Program\\Skins\\Mine.ini",
+                       "Program\\Plugins\\Old.dll", "Program\\Plugins\\DiscRipper\\rip.dll",
+                       "Program\\Plugins\\CodecPack\\codec.dll", "Program\\System\\libsoxr.dll",
+                       "Program\\Icons\\a.ico", "Profiles\\User\\Library.db"}));
+  EXPECT_EQ(entries.at("Program\\Readme.txt").bytes, "old readme");
+  EXPECT_EQ(entries.at("Profiles\\User\\Library.db").bytes, "library");
+
+  // Deleted: the old program files, the updater (not backed up), the codec
+  // data and the discontinued plug-ins; kept: the user's content.
+  for (const char16_t* gone : {u"Mivo.exe", u"Readme.txt", u"Mivo.ini", u"UpdateInstaller.exe",
+                               u"System\\libsoxr.dll", u"Skins\\Light.ini",
+                               u"Plugins\\CodecPack\\codec.dll"})
+    EXPECT_FALSE(FileExists(work_ + gone)) << U8(gone);
+  for (const char16_t* kept : {u"Skins\\Mine.ini", u"Plugins\\Old.dll", u"Icons\\a.ico"})
+    EXPECT_TRUE(FileExists(work_ + kept)) << U8(kept);
+  EXPECT_FALSE(platform::DirectoryExists(work_ + u"Plugins\\CodecPack"));
+  EXPECT_TRUE(FileExists(kRoaming + u"Mivo\\Library.db"));
+  EXPECT_FALSE(FileExists(archive + u".part"));
+}
+
+// Plug-ins stay on an update from 3.60 on, not from earlier versions; the
+// discontinued plug-ins go by the version thresholds.
+TEST_F(PrepareTest, WhatAnUpdateKeepsDependsOnTheVersion) {
+  struct Case {
+    int32_t version;
+    bool pluginKept, ripperGone;
+  } cases[] = {{3500, false, true}, {3600, true, true}, {4002, true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version);
+    setup_.reset();
+    platform::standin::ResetWorld();
+    UsePackages(false);
+    platform::CreateFolder(u"C:\\Setup");
+    platform::CreateFolder(work_);
+    OldInstallation(c.version);
+    Run(u" /UPDATE");
+    EXPECT_EQ(FileExists(work_ + u"Plugins\\Old.dll"), c.pluginKept);
+    EXPECT_EQ(!FileExists(work_ + u"Plugins\\DiscRipper\\rip.dll"), c.ripperGone);
+  }
+}
+
+TEST_F(PrepareTest, NoBackupLeavesTheOldInstallationsFilesAlone) {
+  OldInstallation(5300);
+  Run(u" /UPDATE /NOBACKUP");
+  EXPECT_TRUE(Archives(work_).empty());
+  EXPECT_TRUE(FileExists(work_ + u"UpdateInstaller.exe"));
+  EXPECT_TRUE(FileExists(work_ + u"Icons\\a.ico"));
+  // Obsolete plug-ins and the files the new version installs go.
+  EXPECT_FALSE(FileExists(work_ + u"Plugins\\CodecPack\\codec.dll"));
+  EXPECT_FALSE(FileExists(work_ + u"Skins\\Light.ini"));
+  EXPECT_FALSE(FileExists(work_ + u"Mivo.exe"));
+}
+
+TEST_F(PrepareTest, FreshInstallationArchivesAndDeletesGeneration3Data) {
+  Put(kRoaming + u"Mivo3\\Mivo3.ini", "gen3");
+  Run();
+  const auto entries = ReadArchive(Archive());
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries.at("Profiles\\User\\Mivo3.ini").bytes, "gen3");
+  EXPECT_FALSE(FileExists(kRoaming + u"Mivo3\\Mivo3.ini"));
+}
+
+TEST_F(PrepareTest, PortableArchiveNamesHaveNoPrefix) {
+  OldInstallation(5300, true);
+  Put(work_ + u"Profile\\Mivo.ini", "settings");
+  Run(u" /UPDATE /PORTABLE");
+  const auto entries = ReadArchive(Archive());
+  EXPECT_EQ(entries.count("Mivo.exe"), 1u);
+  EXPECT_EQ(entries.at("Profile\\Mivo.ini").bytes, "settings");
+  EXPECT_TRUE(FileExists(work_ + u"Profile\\Mivo.ini"));
+}
+
+TEST_F(PrepareTest, ThreeNewestArchivesStay) {
+  OldInstallation(5300);
+  for (const char16_t* name : {u"z Before install 5.10 [2020.01.01 10-00-00].zip",
+                               u"z Before install 5.20 [2021.01.01 10-00-00].zip",
+                               u"z Before install 5.30 [2022.01.01 10-00-00].zip",
+                               u"z Before install 5.40 [2023.01.01 10-00-00].zip", u"notes.txt"})
+    Put(work_ + u"!Backup\\" + name);
+  Run(u" /UPDATE");
+  const auto names = Archives(work_);
+  ASSERT_EQ(names.size(), 4u);
+  EXPECT_EQ(names[0], u"notes.txt");
+  EXPECT_EQ(names[1], u"z Before install 5.30 [2022.01.01 10-00-00].zip");
+  EXPECT_EQ(names[2], u"z Before install 5.40 [2023.01.01 10-00-00].zip");
+  EXPECT_TRUE(StartsWith(names[3], u"z Before install 5.50 ["));
+}
+
+// A backup that cannot be written stops the step before anything is
+// deleted and leaves no partial archive.
+TEST_F(PrepareTest, FailedBackupDeletesNothing) {
+  OldInstallation(5300);
+  // Held open for writing by another program.
+  auto held = platform::OpenFileShared(work_ + u"Readme.txt", platform::kGenericWrite,
+                                       platform::kFileShareWrite, platform::kOpenExisting);
+  ASSERT_TRUE(held);
+  const String message = ErrorOf([&] { Run(u" /UPDATE"); });
+  EXPECT_TRUE(StartsWith(message, u"An error occurs while backuping the \"" + work_ +
+                                      u"Readme.txt\" file (10)\r\n"))
+      << U8(message);
+  held.reset();
+  EXPECT_TRUE(Archives(work_).empty());
+  EXPECT_TRUE(FileExists(work_ + u"Mivo.exe"));
+
+  // 2 GiB together (a sparse file): refused before any archive is written.
+  auto big = platform::OpenFileShared(work_ + u"Big.bin", platform::kGenericWrite, 0,
+                                      platform::kCreateAlways);
+  ASSERT_TRUE(big);
+  big->SetSize((int64_t{1} << 31) - 10);
+  big.reset();
+  EXPECT_EQ(ErrorOf([&] { Run(u" /UPDATE"); }), u"Too many files for backup");
+  EXPECT_TRUE(Archives(work_).empty());
+  EXPECT_TRUE(FileExists(work_ + u"Mivo.exe"));
+}
+
+TEST_F(PrepareTest, CancelledBackupLeavesNoArchive) {
+  OldInstallation(5300);
+  Create(u"/AUTO=\"" + work_ + u"\" /SILENT /UPDATE");
+  TSetupActionPrepare action;
+  action.Terminate();
+  EXPECT_EQ(ErrorOf([&] { action.Execute(); }), u"Backup cancelled");
+  EXPECT_TRUE(Archives(work_).empty());
+  EXPECT_TRUE(FileExists(work_ + u"Mivo.exe"));
+}
+
+#endif
+
+}  // namespace
+}  // namespace product_test
