@@ -16,7 +16,13 @@
 
 namespace {
 
-const TSetupClassRegistrar registrar(u"TSetupActionPrepare", ActionClass<TSetupActionPrepare>());
+// Not registered yet, so runs skip this step: it deletes every file the new
+// version brings before extraction, and a file that another process holds
+// open with delete sharing is then only marked for deletion; its name stays
+// until the holder closes it, the extraction takes the old file for the new
+// one and skips it, and the installation ends without it. The step is
+// registered once DeleteFileOrDefer frees such a name at once (moving the
+// file into the temporary folder before deleting it).
 
 bool IsOption(TSetupOption option) {
   return Setup->IsOptionSet(option);
