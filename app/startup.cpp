@@ -1,11 +1,15 @@
 #include "app/startup.h"
 
+#include <ctime>
 #include <memory>
+#include <vector>
 
 #include "core/setup.h"
 #include "lib/command_line.h"
 #include "lib/exceptions.h"
+#include "lib/run_log.h"
 #include "lib/system.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/spawn_service.h"
 #include "platform/system_info.h"
@@ -25,6 +29,137 @@ class EStartupRunError : public EInstallerInstallError {
   int exitCode_;
 };
 
+bool HasSwitch(const String& arguments, StringView name) {
+  return TVelCommandLineProcessor::HasSwitch(arguments, name);
+}
+
+String TimeText(const char* format) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  char text[64] = {};
+  std::strftime(text, sizeof text, format, &local);
+  return Utf8ToUtf16(text);
+}
+
+// The log file that /LOG asks for: lines are kept until the product's name
+// is known (it names the default file), then written as they come, each
+// one at once, so that a run that is killed leaves what happened so far.
+// Only the process that does the work writes it: one that relaunches itself
+// ends without opening it.
+class TStartupLog {
+ public:
+  explicit TStartupLog(const String& arguments) {
+    wanted_ = TVelCommandLineProcessor::GetSwitchValue(arguments, kSwitchLog, fileName_);
+    if (!wanted_) return;
+    SetRunLogSink([this](StringView line) { Add(line); });
+  }
+  ~TStartupLog() {
+    if (wanted_) SetRunLogSink(nullptr);
+  }
+  TStartupLog(const TStartupLog&) = delete;
+  TStartupLog& operator=(const TStartupLog&) = delete;
+
+  // Opens the file: the named one (replaced), or a new file in the
+  // temporary folder named after the product and the time. A log that
+  // cannot be written stops nothing.
+  void Open(const String& productName) {
+    if (!wanted_ || file_) return;
+    if (!fileName_.empty()) {
+      file_ = platform::OpenFileShared(platform::FullPathName(fileName_), platform::kGenericWrite,
+                                       platform::kFileShareRead, platform::kCreateAlways);
+    } else {
+      // Created anew, never opened when the name exists: the temporary
+      // folder is writable by others, and a name planted there must not
+      // turn this write into one elsewhere.
+      const String base = platform::TempFolder() + (productName.empty() ? u"Setup" : productName) +
+                          u" Setup " + TimeText("%Y-%m-%d %H-%M-%S");
+      for (int i = 1; i < 100 && !file_; ++i)
+        file_ = platform::OpenFileShared(
+            base + (i == 1 ? String() : u" (" + IntToStr(i) + u")") + u".log",
+            platform::kGenericWrite, platform::kFileShareRead, platform::kCreateNew);
+    }
+    if (!file_) {
+      pending_.clear();
+      return;
+    }
+    for (const std::string& line : pending_) Write(line);
+    pending_.clear();
+  }
+
+ private:
+  void Add(StringView line) {
+    std::string text = Utf16ToUtf8(TimeText("%Y-%m-%d %H:%M:%S  ") + String(line)) + "\r\n";
+    if (file_)
+      Write(text);
+    else
+      pending_.push_back(std::move(text));
+  }
+  void Write(const std::string& text) {
+    try {
+      file_->WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+    } catch (const Exception&) {
+      // A full disk ends the log, not the run.
+    }
+  }
+
+  bool wanted_ = false;
+  String fileName_;
+  std::unique_ptr<TStream> file_;
+  std::vector<std::string> pending_;
+};
+
+String RunKindText(const TSetup& setup) {
+  return setup.RunKind() == TSetupRunKind::Uninstall ? u"uninstall" : u"install";
+}
+
+String OptionsText(const TSetup& setup) {
+  static const std::pair<TSetupOption, const char16_t*> kNames[] = {
+      {TSetupOption::Auto, u"Auto"},     {TSetupOption::Portable, u"Portable"},
+      {TSetupOption::Update, u"Update"}, {TSetupOption::Silent, u"Silent"},
+      {TSetupOption::Run, u"Run"},       {TSetupOption::NoBackup, u"NoBackup"}};
+  String text;
+  for (const auto& [option, name] : kNames)
+    if (setup.IsOptionSet(option)) text += (text.empty() ? u"" : u" ") + String(name);
+  return text.empty() ? u"none" : text;
+}
+
+// The answer that lets a question end the run safely, for a box nobody
+// sees: Abort, Cancel or No, and OK for a mere message.
+int SafeAnswer(uint32_t flags) {
+  switch (flags & 0xF) {
+    case kMbOk:
+      return kIdOk;
+    case kMbAbortRetryIgnore:
+      return kIdAbort;
+    case 4:      // MB_YESNO
+      return 7;  // IDNO
+    default:     // OK/Cancel, Yes/No/Cancel, Retry/Cancel, Cancel/Try/Continue
+      return kIdCancel;
+  }
+}
+
+// The product's name and version, empty when the script lacks them.
+String ProductNameOf(TSetup& setup) {
+  try {
+    return setup.ProductName();
+  } catch (const Exception&) {
+    return {};
+  }
+}
+
+String ProductVersionOf(TSetup& setup) {
+  try {
+    return setup.ProductVersionText();
+  } catch (const Exception&) {
+    return {};
+  }
+}
+
 void RunSilently(TSetup& setup) {
   setup.StartInstall(true);
   if (setup.HasErrors())
@@ -32,6 +167,8 @@ void RunSilently(TSetup& setup) {
                            setup.Cancelled() ? kExitCancelledDuringRun : kExitRunFailed);
   setup.Finish();
 }
+
+int RunStartup(const String& arguments, const TSetupStartupHooks& hooks, TStartupLog& log);
 
 }  // namespace
 
@@ -41,7 +178,45 @@ int SetupExitCode(const TSetup& setup) {
   return setup.HasErrors() ? kExitRunFailed : kExitSuccess;
 }
 
+bool MessageBoxesSuppressed(const String& arguments) {
+  // A silent run told so, and every run without a desktop that a person
+  // sees: a box there would wait for ever.
+  if (!platform::HasInteractiveDesktop()) return true;
+  return HasSwitch(arguments, kSwitchSuppressMsgBoxes) && HasSwitch(arguments, kSwitchAuto) &&
+         HasSwitch(arguments, kSwitchSilent) && !HasSwitch(arguments, kSwitchUpdate);
+}
+
 int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {
+  TStartupLog log(arguments);
+  RunLog(u"Started: " + platform::ModuleFileName());
+  RunLog(u"Command line: " + arguments);
+
+  // Every box goes to the log too; where boxes are suppressed, only there.
+  const bool suppressed = MessageBoxesSuppressed(arguments);
+  TSetupStartupHooks boxes = hooks;
+  boxes.ShowError = [&](const String& message) {
+    RunLog((suppressed ? u"Error (no box shown): " : u"Error box: ") + message);
+    if (!suppressed && hooks.ShowError) hooks.ShowError(message);
+  };
+  boxes.ShowMessageBox = [&](const String& text, const String& caption, uint32_t flags) {
+    if (suppressed) {
+      const int answer = SafeAnswer(flags);
+      RunLog(u"Question not shown, answered " + IntToStr(answer) + u": " + text);
+      return answer;
+    }
+    const int answer = hooks.ShowMessageBox ? hooks.ShowMessageBox(text, caption, flags) : 0;
+    RunLog(u"Question: " + text + u"\r\nAnswer: " + IntToStr(answer));
+    return answer;
+  };
+
+  const int code = RunStartup(arguments, boxes, log);
+  RunLog(u"Exit code: " + IntToStr(code));
+  return code;
+}
+
+namespace {
+
+int RunStartup(const String& arguments, const TSetupStartupHooks& hooks, TStartupLog& log) {
   std::unique_ptr<TSetup> setup;
   try {
     if (!ProductInfoClass()) throw EInstallerGeneralError(u"Setup is malformed");
@@ -81,13 +256,20 @@ int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {
         // Nothing of this process may stay open, or be left behind, in the
         // folder that the copy removes.
         setup.reset();
-        platform::RemoveFile(SetupScriptDumpPath());
+        // A copy of the script that earlier versions left beside the program.
+        platform::RemoveFile(ExtractFilePath(platform::ModuleFileName()) + u"dump.xml");
         return static_cast<int>(RelaunchFromTemp(arguments));
       }
     }
 
+    log.Open(ProductNameOf(*setup));
+    RunLog(u"Product: " + ProductNameOf(*setup) + u" " + ProductVersionOf(*setup));
+    RunLog(u"Run: " + RunKindText(*setup) + u"; options: " + OptionsText(*setup));
+    RunLog(u"Destination: " + setup->GetDestPath());
+
     if (hooks.InitializeToolkit) hooks.InitializeToolkit();
     setup->Resources().InitializeLanguages();
+    RunLog(u"Language: " + setup->Resources().LangName());
 
     if (setup->IsOptionSet(TSetupOption::Silent) || !hooks.RunWizard) {
       RunSilently(*setup);
@@ -96,8 +278,12 @@ int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {
     hooks.RunWizard(*setup);
     return SetupExitCode(*setup);
   } catch (const Exception& e) {
+    // An error before the product was known still gets its log.
+    log.Open(setup ? ProductNameOf(*setup) : String());
     if (hooks.ShowError) hooks.ShowError(e.Message());
     if (const auto* run = dynamic_cast<const EStartupRunError*>(&e)) return run->ExitCode();
     return kExitCannotStart;
   }
 }
+
+}  // namespace

@@ -66,6 +66,8 @@ inline constexpr char16_t kSwitchUpdate[] = u"UPDATE";
 inline constexpr char16_t kSwitchPortable[] = u"PORTABLE";
 inline constexpr char16_t kSwitchPath[] = u"PATH";
 inline constexpr char16_t kSwitchSkipUac[] = u"SKIPUAC";
+inline constexpr char16_t kSwitchSuppressMsgBoxes[] = u"SUPPRESSMSGBOXES";
+inline constexpr char16_t kSwitchLog[] = u"LOG";
 
 class TSetup : public ISetupResourcesHost {
  public:
@@ -79,9 +81,10 @@ class TSetup : public ISetupResourcesHost {
 
   void ParseCommandLine(const String& arguments);
 
-  // Normalises the path (absolute when it holds ".\", short names expanded
-  // when it holds "~", trailing backslash) and recomputes the options from
-  // what is installed there. The identical string as now does nothing.
+  // Normalises the path (NormalizeDestPath, short names expanded when it
+  // holds "~") and recomputes the options from what is installed there. The
+  // identical string as now does nothing. A path that cannot be the
+  // destination is kept as given and refused by StartInstall.
   void SetDestPath(const String& path);
 
   bool IsOptionSet(int index) const;
@@ -121,7 +124,8 @@ class TSetup : public ISetupResourcesHost {
 
   // Starts the worker thread once; with wait, returns when it has ended
   // (delivering notifications meanwhile). EInstallerInstallError "DestPath
-  // is empty" without a destination.
+  // is empty" without a destination, and with the DestPathProblem for a
+  // destination that cannot be one; nothing is written then.
   void StartInstall(bool wait);
   // Destroys the worker thread, cancelling the run; returns when the thread
   // has ended. May be called from inside a notification of the worker.
@@ -183,6 +187,16 @@ class TSetup : public ISetupResourcesHost {
   std::unique_ptr<TSetupThread> thread_;
   TSetupMessageBox messageBox_;
 };
+
+// The destination folder as one absolute folder: forward slashes taken as
+// separators, "." and ".." resolved, a trailing backslash added (an empty
+// path stays empty). Touches no disk.
+String NormalizeDestPath(StringView path);
+// Why the path cannot be the destination folder: a relative or device path,
+// a name Windows cannot hold (reserved characters, control characters, a
+// leading space, trailing dots or spaces, a device name, too long). Empty
+// when it can.
+String DestPathProblem(StringView path);
 
 // The one controller; set while it exists.
 extern TSetup* Setup;

@@ -1,5 +1,7 @@
 #include "core/setup_action.h"
 
+#include "lib/run_log.h"
+
 #include "core/setup.h"
 #include "lib/exceptions.h"
 #include "platform/errors.h"
@@ -38,6 +40,7 @@ void TSetupAction::SetProgress(int32_t percent) {
 }
 
 void TSetupAction::SetStatus(StringView text) {
+  RunLog(u"Status: " + String(text));
   Setup->SendText(NotifyStatus, text);
 }
 
@@ -143,6 +146,7 @@ void TSetupThread::Execute() {
   try {
     PopulateActions();
     const int count = actions_.Count();
+    RunLog(u"Steps: " + IntToStr(count));
     for (int i = 0; i < count && !Terminated(); ++i) {
       SetCurrentAction(&actions_.Items(i));
       actions_.Items(i).RunAction();

@@ -178,6 +178,25 @@ class TSwitchParser {
     }
   }
 
+  // A whole switch in quotes, as deployment tools write one with a folder
+  // that has blanks: "/AUTO=C:\Some Folder\" is the switch AUTO with that
+  // folder as its one value (nothing in it is special, not even ";").
+  bool HandleQuotedSwitch(const TToken& token) {
+    if (token.Kind != TTokenKind::Quoted || token.Text.size() < 2 || token.Text[0] != u'/')
+      return false;
+    const size_t equals = token.Text.find(u'=');
+    const StringView name =
+        StringView(token.Text).substr(1, equals == String::npos ? String::npos : equals - 1);
+    if (name.empty() || name.find_first_of(u"-/;\" \t\r\n'") != StringView::npos) return false;
+    Flush();
+    list_.emplace_back();
+    list_.back().Name = String(name);
+    current_ = list_.size() - 1;
+    if (equals != String::npos) AddValue(StringView(token.Text).substr(equals + 1));
+    state_ = TState::Value;
+    return true;
+  }
+
   void Handle(const TToken& token) {
     switch (state_) {
       case TState::Value:
@@ -185,6 +204,7 @@ class TSwitchParser {
         break;
 
       case TState::AfterBlank:
+        if (HandleQuotedSwitch(token)) break;
         if (IsDelimiter(token, u'/') ||
             (IsDelimiter(token, u'-') && (!list_.empty() || buffer_.empty()))) {
           state_ = TState::SwitchStart;

@@ -31,7 +31,8 @@ class EReadError : public EStreamError {  // "Stream read error"
 class EWriteError : public EStreamError {  // "Stream write error"
  public:
   EWriteError();
-  using EStreamError::EStreamError;
+  // The system's reason when there is one, else "Stream write error".
+  explicit EWriteError(const std::u16string& reason);
 };
 // "Cannot open file \"%s\". %s"
 class EFOpenError : public EStreamError {

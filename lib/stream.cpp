@@ -26,7 +26,7 @@ void TStream::WriteBuffer(const void* buffer, int64_t count) {
   const auto* p = static_cast<const uint8_t*>(buffer);
   while (count > 0) {
     const int64_t n = Write(p, count);
-    if (n <= 0) throw EWriteError();
+    if (n <= 0) throw EWriteError(WriteFailureReason());
     p += n;
     count -= n;
   }
@@ -96,7 +96,9 @@ int64_t TReadOnlyMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
   return pos_;
 }
 
-void TReadOnlyMemoryStream::SetSize(int64_t) { throw EStreamError(u"Stream is read-only"); }
+void TReadOnlyMemoryStream::SetSize(int64_t) {
+  throw EStreamError(u"Stream is read-only");
+}
 
 std::vector<uint8_t> ReadAll(TStream& stream) {
   const int64_t remaining = stream.Size() - stream.Position();

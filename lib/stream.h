@@ -22,6 +22,10 @@ class TStream {
   // Writes out what a buffering stream still holds; raises EWriteError when
   // that fails. Streams without a buffer have nothing to do.
   virtual void Flush() {}
+  // Why the last Write took fewer bytes than asked, in the system's words
+  // ("There is not enough space on the disk."); empty when the stream cannot
+  // tell. WriteBuffer raises it as the message of its EWriteError.
+  virtual String WriteFailureReason() { return {}; }
 
   int64_t Position() { return Seek(0, SeekOrigin::Current); }
   void SetPosition(int64_t pos) { Seek(pos, SeekOrigin::Begin); }

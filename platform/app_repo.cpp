@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -24,13 +25,23 @@ String ReadText(const TRegKey& key, const String& name) {
   return value;
 }
 
+// The program of a command: the text between the quotes when it starts
+// with one (arguments after it dropped), else the whole text, as older
+// versions wrote it unquoted.
+String CommandProgram(const String& command) {
+  if (command.empty() || command[0] != u'"') return command;
+  const size_t close = command.find(u'"', 1);
+  return close == String::npos ? String() : command.substr(1, close - 1);
+}
+
 bool FindInView(const String& key, uint32_t viewFlag, String& path) {
   TRegKey k;
   if (k.Open(RegRoot::LocalMachine, key, platform::kKeyRead | viewFlag) != platform::kErrorSuccess)
     return false;
   path = ReadText(k, u"InstallPath");
   if (!path.empty()) path = IncludeTrailingBackslash(path);
-  if (!platform::DirectoryExists(path)) path = FolderPart(ReadText(k, u"UninstallString"));
+  if (!platform::DirectoryExists(path))
+    path = FolderPart(CommandProgram(ReadText(k, u"UninstallString")));
   if (!platform::DirectoryExists(path)) path = FolderPart(ReadText(k, u"DisplayIcon"));
   return platform::DirectoryExists(path);
 }
@@ -87,7 +98,11 @@ void TSetupAppRepo::Write(const String& displayName, const String& uninstaller,
                           const String& version, const String& publisher, const String& homePage) {
   const String keyName = MakeKeyName(displayName);
   if (!IsUsableKeyName(keyName)) return;
-  Delete(displayName);
+  // The entry is rewritten in place, never deleted first: a run that ends
+  // half-way leaves the old entry or the new one, not none. What an earlier
+  // entry held beyond the values below goes afterwards, and so does an entry
+  // in the 32-bit view.
+  platform::DeleteKeyTree(RegRoot::LocalMachine, GetKeyPath(true) + keyName);
   const String key = GetKeyPath(false) + keyName;
   TRegKey k;
   if (k.Open(RegRoot::LocalMachine, key, platform::kKeyRead | platform::kKeyWrite) !=
@@ -103,8 +118,27 @@ void TSetupAppRepo::Write(const String& displayName, const String& uninstaller,
   k.WriteString(u"InstallDate", LocalDateText());
   k.WriteString(u"InstallPath", ExtractFilePath(uninstaller));
   k.WriteString(u"Publisher", publisher);
-  k.WriteString(u"UninstallString", uninstaller);
+  // Quoted: unquoted, Windows would try "C:\Program.exe" first for a path
+  // with a space.
+  k.WriteString(u"UninstallString", u"\"" + uninstaller + u"\"");
   k.WriteString(u"URLInfoAbout", homePage);
+
+  static const char16_t* const kOurs[] = {
+      u"NoModify",    u"NoRepair",    u"DisplayIcon", u"DisplayName",     u"DisplayVersion",
+      u"InstallDate", u"InstallPath", u"Publisher",   u"UninstallString", u"URLInfoAbout"};
+  std::vector<String> stale;
+  String name;
+  for (uint32_t i = 0; k.EnumValue(i, name) == platform::kErrorSuccess; ++i) {
+    bool ours = false;
+    for (const char16_t* our : kOurs) ours = ours || SameTextAscii(name, our);
+    if (!ours) stale.push_back(name);
+  }
+  for (const String& value : stale) k.DeleteValue(value);
+  std::vector<String> subKeys;
+  for (uint32_t i = 0; k.EnumKey(i, name) == platform::kErrorSuccess; ++i) subKeys.push_back(name);
+  k.Close();
+  for (const String& subKey : subKeys)
+    platform::DeleteKeyTree(RegRoot::LocalMachine, key + u"\\" + subKey);
 }
 
 void TSetupAppRepo::Delete(const String& displayName) {

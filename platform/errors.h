@@ -20,6 +20,7 @@ constexpr uint32_t kErrorNotSameDevice = 17;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorNotSupported = 50;
 constexpr uint32_t kErrorBadNetPath = 53;
+constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorFileExists = 80;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorInvalidName = 123;

@@ -44,6 +44,7 @@ bool MoveFileTo(const String& source, const String& target);  // MoveFileW
 constexpr uint32_t kMoveFileReplaceExisting = 0x1;
 constexpr uint32_t kMoveFileCopyAllowed = 0x2;
 constexpr uint32_t kMoveFileDelayUntilReboot = 0x4;
+constexpr uint32_t kMoveFileWriteThrough = 0x8;
 // MoveFileExW. With kMoveFileDelayUntilReboot the move (or, with an empty
 // target, the deletion) is recorded in the registry value
 // PendingFileRenameOperations and happens at the next restart.

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "lib/stream.h"
 #include "lib/string_list.h"
 #include "lib/strings.h"
 #include "platform/handles.h"
@@ -28,6 +29,14 @@ void CopyFileOrRaise(const String& source, const String& target);
 // deleted at the next restart; when it cannot be moved either it stays where
 // it is. Raises EOSError only when no temporary file name can be made.
 void DeleteFileOrDefer(const String& path);
+
+// Writes a file so that an interruption leaves either the old file or the
+// new one whole, never an empty or half-written one: write fills a fresh
+// file beside it (path + ".new", created anew so that nothing planted under
+// that name is followed), which then replaces the old file in one rename.
+// Raises what write raises, or EFCreateError / EOSError naming the file; the
+// old file is untouched then and the fresh one removed.
+void SaveFileReplacing(const String& path, const std::function<void(TStream& file)>& write);
 
 // Schedules the deletion of the file at the next restart (MoveFileExW with
 // MOVEFILE_DELAY_UNTIL_REBOOT); failures are ignored.

@@ -40,6 +40,10 @@ bool SpecialFolder(int csidl, String& path);
 uint16_t UserDefaultUILanguage();
 // True when the process runs with administrator rights (IsUserAnAdmin).
 bool IsAdmin();
+// False when a window of this process would appear on no desktop that a
+// person sees: a window station that is not visible (session 0, a
+// service's), as deployment agents run. A message box there waits for ever.
+bool HasInteractiveDesktop();
 // The version of the running Windows as the system reports it.
 TWindowsVersion WindowsVersion();
 // True under Wine (ntdll exports "wine_get_version").

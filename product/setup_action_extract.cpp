@@ -1,6 +1,7 @@
 #include "product/setup_action_extract.h"
 
 #include "core/setup.h"
+#include "lib/run_log.h"
 #include "lib/system.h"
 #include "package/setup_package.h"
 #include "platform/app_repo.h"
@@ -45,6 +46,7 @@ void TSetupActionExtract::WriteUninstallRecord(const String& destPath,
   const String uninstaller = destPath + kUninstallerName;
   const String data = destPath + kUninstallDataName;
   CopyFileOrRaise(platform::ModuleFileName(), uninstaller);
+  RunLog(u"Written: " + uninstaller);
 
   TVelIniFile record;
   record.Assign(Settings());
@@ -52,12 +54,20 @@ void TSetupActionExtract::WriteUninstallRecord(const String& destPath,
   for (const TSetupScriptFile* entry : files) AddRecordEntry(record, entry->Name);
   AddRecordEntry(record, data);
   AddRecordEntry(record, uninstaller);
-  SaveRecordPackage(record, data);
+  try {
+    SaveRecordPackage(record, data);
+  } catch (const Exception& e) {
+    throw EInstallerInstallError(data + u"\r\n" + e.Message());
+  }
+  RunLog(u"Written: " + data + u" (" + IntToStr(record.ReadInteger(kRecordSection, u"Count", 0)) +
+         u" entries)");
 
   if (Setup->IsOptionSet(TSetupOption::Portable)) return;
   TSetupProductInfo& product = ProductInfo();
   TSetupAppRepo::Write(product.GetProductName(), uninstaller, product.GetProductVersionNo(),
                        product.GetPublisher(), product.GetHomePage());
+  RunLog(u"Registry entry written: HKEY_LOCAL_MACHINE\\" + TSetupAppRepo::GetKeyPath(false) +
+         TSetupAppRepo::MakeKeyName(product.GetProductName()));
 }
 
 void TSetupActionExtract::AddRecordEntry(TVelIniFile& record, const String& path) {
@@ -77,5 +87,7 @@ void TSetupActionExtract::SaveRecordPackage(const TVelIniFile& record, const Str
   text.SetPosition(0);
   TSetupPackageBuilder builder(kSetupPackageKey);
   builder.Add(text, kRecordName);
-  builder.SaveToFile(packagePath, kRecordPackageLevel);
+  // Replaced in one step: a run killed meanwhile leaves the previous record
+  // readable, which the registry entry still names.
+  SaveFileReplacing(packagePath, [&](TStream& file) { builder.Commit(file, kRecordPackageLevel); });
 }

@@ -43,6 +43,7 @@ class TSetupActionExtract : public TSetupAction {
   // destination (compared without regard to case) loses that prefix.
   void AddRecordEntry(TVelIniFile& record, const String& path);
   // Packs the record (UTF-16LE with byte-order mark) as "Uninstall.ini" into
-  // a new package at LZMA level 4 with the system's key.
+  // a new package at LZMA level 4 with the system's key, which replaces the
+  // file at packagePath only once it is complete.
   void SaveRecordPackage(const TVelIniFile& record, const String& packagePath);
 };

@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "lib/exceptions.h"
+#include "lib/run_log.h"
 #include "lib/system.h"
 #include "platform/crypto.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/setup_helpers.h"
 #include "resources/setup_resources.h"
 
 namespace {
@@ -108,10 +110,26 @@ bool TSetupExtractHelper::CreateTargetStream(const String& targetPath, TStream& 
   const String existing = FileDigest(targetPath);
   const String wanted = platform::DigestToHex(platform::Md5(source));
   source.SetPosition(start);
-  if (SameTextLocale(existing, wanted)) return false;
+  if (SameTextLocale(existing, wanted)) {
+    RunLog(u"Kept (in use, same content): " + targetPath);
+    return false;
+  }
 
   // A file in use can often still be renamed; the new one takes its place.
-  platform::MoveFileTo(targetPath, targetPath + u".bak");
+  // A ".bak" left by an earlier run would stop the rename: it goes first
+  // (deferred to the restart when it is still in use itself).
+  const String backup = targetPath + u".bak";
+  if (platform::FileExists(backup)) {
+    DeleteFileOrDefer(backup);
+    RunLog(platform::FileExists(backup) ? u"Cannot remove earlier copy: " + backup
+                                        : u"Removed earlier copy: " + backup);
+  }
+  if (platform::MoveFileTo(targetPath, backup)) {
+    // The renamed file is still in use: the system deletes it at restart.
+    DeleteOnReboot(backup);
+    RunLog(u"Renamed (in use): " + targetPath + u" -> " + backup +
+           u", to be deleted at the next restart");
+  }
 
   for (;;) {
     target = TryCreateTarget(targetPath);
@@ -119,11 +137,14 @@ bool TSetupExtractHelper::CreateTargetStream(const String& targetPath, TStream& 
     const int answer = AskUser(FormatText(u"QM2", {targetPath}),
                                kMbAbortRetryIgnore | kMbIconWarning | kMbDefButton2);
     if (answer == kIdRetry) continue;
-    // No answer at all (no box could be shown) stops too: skipping the file
-    // unasked would report an incomplete installation as a success.
-    if (answer == kIdAbort || answer == 0)
-      throw EInstallerInstallError(FormatText(u"E1", {targetPath}));
-    return false;
+    if (answer == kIdIgnore) {
+      RunLog(u"Skipped (in use, ignored by the user): " + targetPath);
+      return false;
+    }
+    // Abort, and every answer that nobody gave (no box could be shown, a
+    // desktop nobody sees, suppressed boxes): skipping the file unasked
+    // would report an incomplete installation as a success.
+    throw EInstallerInstallError(FormatText(u"E1", {targetPath}));
   }
 }
 

@@ -1,5 +1,8 @@
 #include "resources/setup_resources.h"
 
+#include <functional>
+
+#include "lib/run_log.h"
 #include "lib/system.h"
 #include "platform/files.h"
 #include "platform/image.h"
@@ -181,21 +184,55 @@ String TSetupResources::GetText(StringView section, StringView key) {
 }
 
 String TSetupResources::ExpandText(StringView text) {
-  String result(text);
-  ReplaceAll(result, u"\\n", u"\r\n");
-  // In this order, each on the result of the one before. A value is asked
-  // for only when its variable occurs.
-  auto replace = [&result](StringView variable, auto&& value) {
-    if (result.find(variable) != String::npos) ReplaceAll(result, variable, value());
+  String source(text);
+  ReplaceAll(source, u"\\n", u"\r\n");
+  // One pass over the text: a value is never searched again, so a "$" in
+  // the destination folder or in the product name stays what it is. Where
+  // several names could start, the first of this order wins. A value is
+  // asked for only when its variable occurs.
+  struct TVariable {
+    StringView name;
+    std::function<String()> value;
+    String cached;
+    bool known = false;
   };
-  replace(u"$DEST", [this] { return host_.DestPath(); });
-  replace(u"$TEMP", [] { return platform::TempFolder(); });
-  replace(u"$LINK", [this] { return host_.ProductHomePage(); });
-  replace(u"$NAME", [this] { return host_.ProductName(); });
-  replace(u"$VERSION", [this] { return host_.ProductVersionText(); });
-  replace(u"$DESKTOP", [this] { return desktopDir_; });
-  replace(u"$STARTMENU", [this] { return startMenuDir_; });
-  replace(u"$PROGRAMS", [this] { return programFilesDir_; });
+  TVariable variables[] = {
+      {u"$DEST", [this] { return host_.DestPath(); }},
+      {u"$TEMP", [] { return platform::TempFolder(); }},
+      {u"$LINK", [this] { return host_.ProductHomePage(); }},
+      {u"$NAME", [this] { return host_.ProductName(); }},
+      {u"$VERSION", [this] { return host_.ProductVersionText(); }},
+      {u"$DESKTOP", [this] { return desktopDir_; }},
+      {u"$STARTMENU", [this] { return startMenuDir_; }},
+      {u"$PROGRAMS", [this] { return programFilesDir_; }},
+  };
+  String result;
+  result.reserve(source.size());
+  size_t pos = 0;
+  while (pos < source.size()) {
+    const size_t dollar = source.find(u'$', pos);
+    if (dollar == String::npos) break;
+    result.append(source, pos, dollar - pos);
+    pos = dollar;
+    TVariable* match = nullptr;
+    for (TVariable& variable : variables)
+      if (StringView(source).substr(dollar, variable.name.size()) == variable.name) {
+        match = &variable;
+        break;
+      }
+    if (!match) {
+      result += u'$';
+      ++pos;
+      continue;
+    }
+    if (!match->known) {
+      match->cached = match->value();
+      match->known = true;
+    }
+    result += match->cached;
+    pos += match->name.size();
+  }
+  result.append(source, pos, String::npos);
   return result;
 }
 
@@ -245,6 +282,7 @@ void TSetupExtractHelper::ExtractFile(const TSetupScriptFile& entry) {
       output->CopyFrom(*source, 0);
       output->Flush();
       output.reset();
+      RunLog(u"Written: " + target);
     }
   } catch (const Exception& e) {
     throw EInstallerInstallError(target + u"\r\n" + e.Message());

@@ -58,7 +58,6 @@ void TSetupScript::Load(TStream& stream) {
   TVelXMLDocument document;
   document.LoadFromStream(stream);
   LoadDocument(document);
-  document.SaveToFile(SetupScriptDumpPath());
 }
 
 void TSetupScript::LoadDocument(const TVelXMLDocument& document) {
@@ -93,8 +92,4 @@ void TSetupScript::LoadDocument(const TVelXMLDocument& document) {
 String TSetupScript::GetSetting(StringView name) const {
   const int index = Settings.IndexOfName(name);
   return index < 0 ? String() : Settings.ValueFromIndex(index);
-}
-
-String SetupScriptDumpPath() {
-  return ExtractFilePath(platform::ModuleFileName()) + u"dump.xml";
 }

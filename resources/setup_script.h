@@ -66,11 +66,11 @@ class TSetupScript {
   virtual ~TSetupScript() = default;
 
   // Parses the script (a malformed document keeps what was read before the
-  // fault; groups add to what they hold) and writes the parsed document to
-  // "dump.xml" beside the running program. A failure to write it raises
-  // EFCreateError.
+  // fault; groups add to what they hold). Nothing is written: a copy of the
+  // parsed document beside the running program would stop a run from a
+  // read-only share, and the elevated process must not write into a folder
+  // that other users can write.
   void Load(TStream& stream);
-  // Loads without writing the dump (for tools and tests).
   void LoadDocument(const TVelXMLDocument& document);
 
   // The value of the last "name=value" line whose name equals name without
@@ -83,6 +83,3 @@ class TSetupScript {
   TVelStringList Settings;
   TSetupScriptGroup Shortcuts;
 };
-
-// The file "dump.xml" in the folder of the running program.
-String SetupScriptDumpPath();

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "lib/run_log.h"
 #include "lib/system.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -87,13 +88,44 @@ void DeleteFileOrDefer(const String& path) {
       (attributes & platform::kFileAttributeDirectory))
     return;
   platform::SetAttributes(path, 0);
-  if (platform::RemoveFile(path)) return;
+  if (platform::RemoveFile(path)) {
+    RunLog(u"Deleted: " + path);
+    return;
+  }
   // In use: move it out of the way and let the system delete it at restart.
   String placeholder;
   if (!platform::MakeTempFileName(platform::TempFolder(), u"delete", 0, placeholder))
     platform::RaiseLastOSError();
   if (platform::FileExists(placeholder)) platform::RemoveFile(placeholder);
-  if (platform::MoveFileTo(path, placeholder)) DeleteOnReboot(placeholder);
+  if (platform::MoveFileTo(path, placeholder)) {
+    DeleteOnReboot(placeholder);
+    RunLog(u"In use, moved to " + placeholder + u" to be deleted at the next restart: " + path);
+  } else {
+    RunLog(u"In use, left in place: " + path);
+  }
+}
+
+void SaveFileReplacing(const String& path, const std::function<void(TStream& file)>& write) {
+  const String fresh = path + u".new";
+  // A leftover of an interrupted run, or a link planted there: removed, not
+  // followed (a link is deleted itself).
+  platform::SetAttributes(fresh, 0);
+  platform::RemoveFile(fresh);
+  std::unique_ptr<TStream> file =
+      platform::OpenFileShared(fresh, platform::kGenericWrite, 0, platform::kCreateNew);
+  if (!file) throw EFCreateError(fresh, platform::SystemErrorText(platform::LastError()));
+  try {
+    write(*file);
+    file->Flush();
+    file.reset();
+    if (!platform::MoveFileWithOptions(
+            fresh, path, platform::kMoveFileReplaceExisting | platform::kMoveFileWriteThrough))
+      platform::RaiseLastOSError(fresh + u" -> " + path);
+  } catch (...) {
+    file.reset();
+    platform::RemoveFile(fresh);
+    throw;
+  }
 }
 
 void DeleteOnReboot(const String& path) {

@@ -167,7 +167,10 @@ class TSharedFileStream : public TStream {
     while (done < count) {
       const ssize_t n =
           write(fd_, static_cast<const char*>(buffer) + done, static_cast<size_t>(count - done));
-      if (n <= 0) break;
+      if (n <= 0) {
+        writeError_ = n < 0 ? ErrnoToWin32(errno, true) : kErrorDiskFull;
+        break;
+      }
       done += n;
     }
     return done;
@@ -181,8 +184,12 @@ class TSharedFileStream : public TStream {
   void SetSize(int64_t size) override {
     if (ftruncate(fd_, size) != 0) throw EWriteError();
   }
+  String WriteFailureReason() override {
+    return writeError_ ? SystemErrorText(writeError_) : String();
+  }
 
  private:
+  uint32_t writeError_ = 0;
   int fd_;
   std::string host_;
   uint64_t id_;

@@ -37,6 +37,7 @@ void SetTempFolder(const String& path);  // with trailing backslash
 void SetSpecialFolder(int csidl, const String& path);
 void SetUserDefaultUILanguage(uint16_t langId);
 void SetAdmin(bool admin);
+void SetInteractiveDesktop(bool interactive);
 void SetWindowsVersion(const TWindowsVersion& version);
 void SetEnvironmentVariable(const String& name, const String& value);
 void SetDataResource(const String& name, std::vector<uint8_t> bytes);

@@ -35,6 +35,7 @@ struct TWorld {
   std::map<int, String> special_folders;
   uint16_t ui_language = 1033;
   bool admin = true;
+  bool interactive = true;
   TWindowsVersion version{10, 0, 19045};
   std::map<String, std::pair<String, String>> environment;  // folded name -> (name, value)
   std::map<String, std::vector<uint8_t>> resources;         // folded name -> bytes
@@ -74,6 +75,7 @@ void ResetFacts(TWorld& w) {
   w.special_folders = DefaultSpecialFolders();
   w.ui_language = 1033;
   w.admin = true;
+  w.interactive = true;
   w.version = {10, 0, 19045};
   w.environment.clear();
   const std::pair<const char16_t*, const char16_t*> vars[] = {
@@ -198,6 +200,8 @@ String SystemErrorText(uint32_t code) {
       return u"The system cannot move the file to a different disk drive.";
     case kErrorSharingViolation:
       return u"The process cannot access the file because it is being used by another process.";
+    case kErrorDiskFull:
+      return u"There is not enough space on the disk.";
     case kErrorBadNetPath:
       return u"The network path was not found.";
     case kErrorFileExists:
@@ -270,6 +274,11 @@ uint16_t UserDefaultUILanguage() {
 bool IsAdmin() {
   std::lock_guard lock(World().mutex);
   return World().admin;
+}
+
+bool HasInteractiveDesktop() {
+  std::lock_guard lock(World().mutex);
+  return World().interactive;
 }
 
 TWindowsVersion WindowsVersion() {
@@ -486,6 +495,9 @@ uint32_t ErrnoToWin32(int err, bool parentExists) {
       return 206;  // ERROR_FILENAME_EXCED_RANGE
     case ENOMEM:
       return kErrorNotEnoughMemory;
+    case ENOSPC:
+    case EFBIG:
+      return kErrorDiskFull;
     default:
       return kErrorAccessDenied;
   }
@@ -599,6 +611,11 @@ void SetUserDefaultUILanguage(uint16_t langId) {
   std::lock_guard lock(World().mutex);
   World().ui_language = langId;
 }
+void SetInteractiveDesktop(bool interactive) {
+  std::lock_guard lock(World().mutex);
+  World().interactive = interactive;
+}
+
 void SetAdmin(bool admin) {
   std::lock_guard lock(World().mutex);
   World().admin = admin;

@@ -31,8 +31,10 @@ class THandleStream : public TStream {
     while (done < count) {
       DWORD n = 0;
       const DWORD chunk = count - done > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count - done);
-      if (!WriteFile(h_, static_cast<const char*>(buffer) + done, chunk, &n, nullptr) || n == 0)
+      if (!WriteFile(h_, static_cast<const char*>(buffer) + done, chunk, &n, nullptr) || n == 0) {
+        writeError_ = GetLastError();
         break;
+      }
       done += n;
     }
     return done;
@@ -51,9 +53,13 @@ class THandleStream : public TStream {
     if (Seek(size, SeekOrigin::Begin) < 0 || !SetEndOfFile(h_)) throw EWriteError();
     Seek(pos < size ? pos : size, SeekOrigin::Begin);
   }
+  String WriteFailureReason() override {
+    return writeError_ ? win32::SystemErrorText(writeError_) : String();
+  }
 
  private:
   HANDLE h_;
+  DWORD writeError_ = 0;
 };
 
 // Junctions and symbolic links carry name-surrogate tags; a reparse point

@@ -58,6 +58,15 @@ bool IsAdmin() {
   return IsUserAnAdmin() != FALSE;
 }
 
+bool HasInteractiveDesktop() {
+  HWINSTA station = GetProcessWindowStation();
+  USEROBJECTFLAGS flags{};
+  DWORD needed = 0;
+  if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed))
+    return true;  // nothing known: as on an ordinary desktop
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 TWindowsVersion WindowsVersion() {
   // GetVersionEx answers what the manifest allows; RtlGetVersion tells the truth.
   using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);

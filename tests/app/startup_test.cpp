@@ -250,6 +250,101 @@ TEST_F(StartupTest, WizardRunsAndTheirExitCodes) {
   EXPECT_EQ(ReadText(work_ + u"worker.txt"), "main=0\r\n");
 }
 
+// Deployment: the log of a run, boxes that nobody would see, a destination
+// that cannot be one, and a switch written whole in quotes.
+TEST_F(StartupTest, LogOfASuccessfulRun) {
+  const String log = work_ + u"setup.log";
+  ASSERT_TRUE(platform::CreateFolder(work_ + u"Some Folder"));
+  EXPECT_EQ(Run(u"\"/AUTO=" + work_ + u"Some Folder\\\" /SILENT /LOG=\"" + log + u"\""),
+            kExitSuccess);
+  EXPECT_EQ(ReadText(work_ + u"Some Folder\\Payload.txt"), "payload\r\n");
+  const std::string text = ReadText(log);
+  for (const std::string& line :
+       {"Command line: \"/AUTO=" + U8(work_) + "Some Folder\\\" /SILENT /LOG=\"" + U8(log) + "\"",
+        std::string("Run: install; options: Auto Silent"),
+        "Destination: " + U8(work_) + "Some Folder\\", std::string("Steps: 3"),
+        "Written: " + U8(work_) + "Some Folder\\Payload.txt", std::string("Exit code: 0")})
+    EXPECT_NE(text.find("  " + line + "\r\n"), std::string::npos) << line << "\n" << text;
+  // Each line starts with the time.
+  EXPECT_EQ(text.substr(4, 1) + text.substr(13, 1), "-:") << text;
+
+  // Without a name: a new file in the temporary folder, named after the
+  // product, never one that is there already.
+  const String temp = platform::TempFolder();
+  std::vector<platform::TFolderEntry> before, after;
+  platform::ListFolder(temp, before);
+  EXPECT_EQ(Run(u"/AUTO=\"" + work_ + u"\" /SILENT /LOG"), kExitSuccess);
+  EXPECT_EQ(Run(u"/AUTO=\"" + work_ + u"\" /SILENT /LOG"), kExitSuccess);
+  platform::ListFolder(temp, after);
+  std::vector<String> logs;
+  for (const auto& entry : after)
+    if (ExtractFileExt(entry.name) == u".log") logs.push_back(entry.name);
+  ASSERT_EQ(logs.size(), 2u);
+  for (const String& name : logs) {
+    EXPECT_EQ(U8(name).rfind(std::string("TestApp Setup 20"), 0), 0u) << U8(name);
+    EXPECT_NE(ReadText(temp + name).find("Exit code: 0"), std::string::npos);
+  }
+  // Without the switch nothing is written.
+  EXPECT_EQ(Run(u"/AUTO=\"" + work_ + u"\" /SILENT"), kExitSuccess);
+  platform::ListFolder(temp, after);
+  EXPECT_EQ(after.size(), before.size() + 2);
+}
+
+TEST_F(StartupTest, SuppressedBoxesGoToTheLogAndTheExitCode) {
+  std::vector<std::string> questions;
+  hooks_.ShowMessageBox = [&](const String& text, const String&, uint32_t) {
+    questions.push_back(U8(text));
+    return kIdIgnore;
+  };
+  // A differing file held open without sharing: the question that would
+  // wait for a person is answered Abort.
+  const String dest = work_ + u"Dest\\";
+  ASSERT_TRUE(platform::CreateFolder(dest));
+  {
+    std::unique_ptr<TStream> out = platform::OpenFileShared(
+        dest + u"Payload.txt", platform::kGenericWrite, 0, platform::kCreateAlways);
+    out->WriteBuffer("older", 5);
+  }
+  for (bool desktop : {true, false}) {
+    SCOPED_TRACE(desktop ? "suppressed" : "no interactive desktop");
+    platform::standin::SetInteractiveDesktop(desktop);
+    std::unique_ptr<TStream> held =
+        platform::OpenFileShared(dest + u"Payload.txt", platform::kGenericRead,
+                                 platform::kFileShareRead, platform::kOpenExisting);
+    const String log = work_ + u"run.log";
+    EXPECT_EQ(Run(u"/AUTO=\"" + dest + u"\" /SILENT /LOG=" + log +
+                  (desktop ? u" /SUPPRESSMSGBOXES" : u"")),
+              kExitRunFailed);
+    held.reset();
+    EXPECT_TRUE(questions.empty());
+    EXPECT_TRUE(boxes_.empty());
+    const std::string text = ReadText(log);
+    for (const char* part : {"Question not shown, answered 3: ", "Error (no box shown): ",
+                             "Payload.txt\r\n", "Exit code: 4"})
+      EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+  }
+  platform::standin::SetInteractiveDesktop(true);
+  // Without the switch the box is shown and its answer counts.
+  EXPECT_EQ(Run(u"/AUTO=\"" + dest + u"\" /SILENT"), kExitSuccess);
+  EXPECT_EQ(questions.size(), 0u);  // not held now: written without asking
+}
+
+TEST_F(StartupTest, DestinationThatCannotBeOneIsRefusedBeforeAnythingIsWritten) {
+  for (const String& folder : {work_ + u"Bad?Name\\", work_ + u"Trail. \\", work_ + u"NUL"}) {
+    boxes_.clear();
+    EXPECT_EQ(Run(u"/AUTO=\"" + folder + u"\" /SILENT /SUPPRESSMSGBOXES"), kExitCannotStart);
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(Run(u"/AUTO=\"" + folder + u"\" /SILENT"), kExitCannotStart);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].rfind("The destination folder \"" + U8(folder) + "\" cannot be used: ", 0),
+              0u)
+        << boxes_[0];
+  }
+  std::vector<platform::TFolderEntry> entries;
+  platform::ListFolder(work_, entries);
+  EXPECT_TRUE(entries.empty());
+}
+
 }  // namespace
 }  // namespace core_test
 

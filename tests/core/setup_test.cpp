@@ -154,6 +154,72 @@ TEST_F(SetupTest, SetDestPathNormalisesAndRecomputes) {
   EXPECT_EQ(setup.State(), TSetupState::Idle);
 }
 
+TEST_F(SetupTest, DestinationMeansExactlyOneFolder) {
+  const char* const kReserved =
+      "a folder name cannot contain control characters or any of < > : \" | ? *";
+  const char* const kTrailing = "a folder name cannot end with a dot or a space";
+  const char* const kDevicePath = "device paths (\\\\.\\ and \\\\?\\) are not accepted";
+  struct TCase {
+    String given;
+    const char* dest;     // as the controller holds it
+    const char* problem;  // why it is refused; empty when it is not
+  } cases[] = {
+      {u"C:\\Up\\A\\..", "C:\\Up\\", ""},
+      {u"C:/Program Files/Mivo", "C:\\Program Files\\Mivo\\", ""},
+      {u"C:\\Up\\.\\B\\\\C", "C:\\Up\\B\\C\\", ""},
+      {u"C:\\$TEMP\\$NAME x", "C:\\$TEMP\\$NAME x\\", ""},
+      {u"C:\\COM10\\a.b", "C:\\COM10\\a.b\\", ""},
+      {u"C:\\Trail. \\", "", kTrailing},
+      {u"C:\\Trail.", "", kTrailing},
+      {u"C:\\Trail \\..\\x", "", kTrailing},
+      {u"C:\\Bad?Name\\", "", kReserved},
+      {u"C:\\A:B\\", "", kReserved},
+      {u"C:\\Mivo\\\"", "", kReserved},
+      {u"C:\\Tab\tName", "", kReserved},
+      {u"C:\\ Lead", "", "a folder name cannot begin with a space"},
+      {u"C:\\CON\\", "", "\"CON\" is the name of a device"},
+      {u"C:\\x\\lpt1 .txt", "", "\"lpt1 .txt\" is the name of a device"},
+      {u"\\\\.\\C:\\Mivo", "", kDevicePath},
+      {u"\\\\?\\C:\\Mivo", "", kDevicePath},
+      {u"//?/C:/Mivo", "", kDevicePath},
+      {u"C:\\" + String(256, u'x'), "", "a folder name is longer than 255 characters"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(U8(c.given));
+    EXPECT_EQ(U8(DestPathProblem(c.given)), c.problem);
+    const String arguments = u"/AUTO=\"" + c.given + u"\" /SILENT";
+    if (*c.problem) {
+      // Refused before anything exists, with the folder and the reason.
+      if (c.given.find(u'"') == String::npos) {
+        EXPECT_EQ(
+            MessageOf([&] { Create(arguments); }),
+            "The destination folder \"" + U8(c.given) + "\" cannot be used: " + c.problem + ".");
+        EXPECT_EQ(::Setup, nullptr);
+      }
+      continue;
+    }
+    EXPECT_EQ(U8(NormalizeDestPath(c.given)), c.dest);
+    TSetup& setup = Create(arguments);
+    EXPECT_EQ(U8(setup.GetDestPath()), c.dest);
+    setup_.reset();
+  }
+  EXPECT_EQ(U8(DestPathProblem(u"")), "no folder is named");
+#ifdef _WIN32
+  // Network shares (the stand-in has none).
+  EXPECT_EQ(U8(NormalizeDestPath(u"\\\\server\\share\\A\\..\\B")), "\\\\server\\share\\B\\");
+  EXPECT_EQ(U8(DestPathProblem(u"\\\\server\\share\\B\\")), "");
+#endif
+
+  // A folder that a page gave is refused when the run would start.
+  TSetup& setup = Create(u"/AUTO=\"" + work_ + u"\"");
+  setup.SetDestPath(u"C:\\Bad|Name");
+  EXPECT_EQ(U8(setup.GetDestPath()), "C:\\Bad|Name");
+  EXPECT_EQ(
+      MessageOf([&] { setup.StartInstall(false); }),
+      "The destination folder \"C:\\Bad|Name\" cannot be used: " + std::string(kReserved) + ".");
+  EXPECT_EQ(setup.State(), TSetupState::Idle);
+}
+
 TEST_F(SetupTest, SettingDefaults) {
   struct TCase {
     const char16_t* section;

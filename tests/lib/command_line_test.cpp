@@ -120,6 +120,15 @@ TEST(CommandLineParse, Table) {
       // Line breaks end a free value; in a value list they are kept inside.
       {u"a\r\nb", {{u"", {u"a", u"b"}}}},
       {u"/A x\ny", {{u"A", {u"x", u"y"}}}},
+      // A whole switch in quotes is that switch, its value one folder.
+      {u"\"/AUTO=C:\\Some Folder\\\" /SILENT",
+       {{u"AUTO", {u"C:\\Some Folder\\"}}, {u"SILENT", {}}}},
+      {u"/SILENT \"/AUTO=C:\\a;b c\\\"", {{u"SILENT", {}}, {u"AUTO", {u"C:\\a;b c\\"}}}},
+      {u"\"/SILENT\" \"/LOG=\"", {{u"SILENT", {}}, {u"LOG", {}}}},
+      {u"\"/AUTO\" C:\\x", {{u"AUTO", {u"C:\\x"}}}},
+      // Quoted text that is no switch stays a free value.
+      {u"\"/ x\" \"/=y\" \"-A\"", {{u"", {u"/ x", u"/=y", u"-A"}}}},
+      {u"a\"/AUTO=x\"", {{u"", {u"a\"/AUTO=x\""}}}},
       // The same switch twice is kept twice.
       {u"/A=1 /a=2", {{u"A", {u"1"}}, {u"a", {u"2"}}}},
   };

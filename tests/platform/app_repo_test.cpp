@@ -78,13 +78,14 @@ TEST_F(AppRepoTest, WriteStoresTenValuesAndFindReadsThemBack) {
   uint32_t dword = 0;
   EXPECT_TRUE(k.ReadDword(u"NoModify", dword) && dword == 1);
   EXPECT_TRUE(k.ReadDword(u"NoRepair", dword) && dword == 1);
-  const std::pair<const char16_t*, String> texts[] = {{u"DisplayIcon", uninstaller},
-                                                      {u"DisplayName", name_},
-                                                      {u"DisplayVersion", u"5.50.1"},
-                                                      {u"InstallPath", dir_ + u"App\\"},
-                                                      {u"Publisher", u"Mivo Team"},
-                                                      {u"UninstallString", uninstaller},
-                                                      {u"URLInfoAbout", u"https://mivo.example/"}};
+  const std::pair<const char16_t*, String> texts[] = {
+      {u"DisplayIcon", uninstaller},
+      {u"DisplayName", name_},
+      {u"DisplayVersion", u"5.50.1"},
+      {u"InstallPath", dir_ + u"App\\"},
+      {u"Publisher", u"Mivo Team"},
+      {u"UninstallString", u"\"" + uninstaller + u"\""},
+      {u"URLInfoAbout", u"https://mivo.example/"}};
   for (const auto& [name, text] : texts) {
     uint32_t type = 0;
     std::vector<uint8_t> data;
@@ -120,9 +121,13 @@ TEST_F(AppRepoTest, FindFallsBackFromValueToValue) {
       {"install path without backslash", dir_ + u"App", u"", u"", true, app},
       {"deleted install path, plain uninstaller", dir_ + u"Gone\\", app + u"Uninstall.exe", u"",
        true, app},
-      {"quoted uninstaller, icon next", u"", u"\"" + app + u"Uninstall.exe\"", icon + u"Mivo.exe,0",
-       true, icon},
-      {"arguments make no folder", u"", app + u"Uninstall.exe /S", u"", false, u""},
+      {"quoted uninstaller", u"", u"\"" + app + u"Uninstall.exe\"", icon + u"Mivo.exe,0", true,
+       app},
+      {"quoted uninstaller with arguments", u"", u"\"" + app + u"Uninstall.exe\" /AUTO", u"", true,
+       app},
+      {"unclosed quote, icon next", u"", u"\"" + app + u"Uninstall.exe", icon + u"Mivo.exe,0", true,
+       icon},
+      {"unquoted arguments make no folder", u"", app + u"Uninstall.exe /S", u"", false, u""},
       {"forward slashes", u"", u"", dir_ + u"Icon/x.ico", true, dir_ + u"Icon/"},
       {"nothing exists", dir_ + u"Gone", dir_ + u"Gone\\u.exe", dir_ + u"Gone\\i.ico", false, u""},
   };
@@ -163,6 +168,33 @@ TEST_F(AppRepoTest, EntryOnlyInThe32BitViewIsFoundSecond) {
   Entry(kKeyWow64_64Key, {{u"InstallPath", dir_ + u"Native"}});
   ASSERT_TRUE(TSetupAppRepo::Find(name_, path));
   EXPECT_EQ(path, dir_ + u"Native\\");
+}
+
+// The entry is rewritten in place, so that there is no moment without one;
+// what an earlier entry held besides the ten values goes, and so does an
+// entry in the 32-bit view.
+TEST_F(AppRepoTest, WriteOverAnEarlierEntryKeepsNothingElse) {
+  const String app = dir_ + u"App\\";
+  for (uint32_t view : {kKeyWow64_64Key, kKeyWow64_32Key})
+    Entry(view, {{u"DisplayName", u"Old"}, {u"QuietUninstallString", u"old.exe /S"}});
+  TRegKey sub;
+  ASSERT_EQ(sub.Create(RegRoot::LocalMachine, TSetupAppRepo::GetKeyPath(false) + key_ + u"\\A\\B",
+                       kKeyAllAccess),
+            kErrorSuccess);
+  sub.Close();
+  TSetupAppRepo::Write(name_, app + u"Uninstall.exe", u"5.50", u"Mivo Team", u"https://x/");
+  EXPECT_FALSE(Exists(true));
+  EXPECT_FALSE(Exists(false, u"\\A"));
+  TRegKey k;
+  ASSERT_EQ(k.Open(RegRoot::LocalMachine, TSetupAppRepo::GetKeyPath(false) + key_, kKeyRead),
+            kErrorSuccess);
+  uint32_t subKeys = 0, values = 0;
+  ASSERT_EQ(k.QueryInfo(subKeys, values), kErrorSuccess);
+  EXPECT_EQ(subKeys, 0u);
+  EXPECT_EQ(values, 10u);
+  String name;
+  EXPECT_TRUE(k.ReadString(u"DisplayName", name));
+  EXPECT_EQ(name, name_);
 }
 
 TEST_F(AppRepoTest, DeleteRemovesBothViewsWithSubKeys) {

@@ -52,6 +52,8 @@ String Message(const std::function<void()>& f, uint32_t* code = nullptr) {
   } catch (const EOSError& e) {
     if (code) *code = e.ErrorCode();
     return e.Message();
+  } catch (const Exception& e) {
+    return e.Message();
   }
   return u"<no error>";
 }
@@ -65,8 +67,9 @@ TEST_F(SetupHelpersTest, CopyReplacesAndRaisesWithBothPaths) {
 
   const String missing = dir_ + u"missing.txt";
   uint32_t code = 0;
-  EXPECT_EQ(Message([&] { CopyFileOrRaise(missing, target); }, &code),
-            u"System Error.  Code: 2.\r\n" + SystemErrorText(2) + missing + u" -> " + target);
+  EXPECT_EQ(
+      Message([&] { CopyFileOrRaise(missing, target); }, &code),
+      u"System Error.  Code: 2.\r\n" + SystemErrorText(2) + u"\r\n" + missing + u" -> " + target);
   EXPECT_EQ(code, kErrorFileNotFound);
 
   // A read-only target is not replaced: the callers clear attributes first.
@@ -74,9 +77,42 @@ TEST_F(SetupHelpersTest, CopyReplacesAndRaisesWithBothPaths) {
   const String message = Message([&] { CopyFileOrRaise(source, target); }, &code);
   if (message == u"<no error>" && !ReadOnlyEnforced(target))
     GTEST_SKIP() << "read-only files are writable here";
-  EXPECT_EQ(message,
-            u"System Error.  Code: 5.\r\n" + SystemErrorText(5) + source + u" -> " + target);
+  EXPECT_EQ(message, u"System Error.  Code: 5.\r\n" + SystemErrorText(5) + u"\r\n" + source +
+                         u" -> " + target);
   EXPECT_EQ(code, kErrorAccessDenied);
+}
+
+// An interrupted or failed rewrite leaves the old file whole.
+TEST_F(SetupHelpersTest, SaveFileReplacingChangesTheFileInOneStep) {
+  const String file = dir_ + u"record.dat";
+  const auto save = [&](const std::string& text, bool fail) {
+    SaveFileReplacing(file, [&](TStream& out) {
+      out.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+      if (fail) throw EWriteError(u"There is not enough space on the disk.");
+    });
+  };
+  save("first", false);
+  EXPECT_EQ(ReadText(file), "first");
+  EXPECT_EQ(Message([&] { save("second, cut short", true); }),
+            u"There is not enough space on the disk.");
+  EXPECT_EQ(ReadText(file), "first");
+  EXPECT_FALSE(FileExists(file + u".new"));
+
+  // A leftover of a killed run under the fresh name is no obstacle.
+  ASSERT_TRUE(WriteText(file + u".new", "half"));
+  save("third", false);
+  EXPECT_EQ(ReadText(file), "third");
+  EXPECT_FALSE(FileExists(file + u".new"));
+
+  // What cannot be created is named.
+  ASSERT_TRUE(CreateFolder(file + u".new"));
+  // (The system's reason differs: access denied, or that the name exists.)
+  const String message = Message([&] { save("fourth", false); });
+  const String named = u"Cannot create file \"" + file + u".new\". ";
+  EXPECT_EQ(message.substr(0, named.size()), named) << U8(message);
+  EXPECT_GT(message.size(), named.size());
+  EXPECT_EQ(ReadText(file), "third");
+  RemoveFolder(file + u".new");
 }
 
 TEST_F(SetupHelpersTest, DeleteIgnoresWhatIsNoFileAndClearsReadOnly) {

@@ -316,7 +316,7 @@ TEST_F(SpawnServiceShellTest, RelaunchFromTempRunsAPrivateCopyAndEndsWithItsCode
   // Without its data package the relaunch fails with both paths.
   ASSERT_TRUE(RemoveFile(folder + u"Uninstall.dat"));
   const std::u16string message = ErrorOf([] { RelaunchFromTemp(u""); });
-  EXPECT_EQ(message.find(u"System Error.  Code: 2.\r\n" + SystemErrorText(2) + folder +
+  EXPECT_EQ(message.find(u"System Error.  Code: 2.\r\n" + SystemErrorText(2) + u"\r\n" + folder +
                          u"Uninstall.dat -> " + temp + kRelaunchFolderPrefix),
             0u)
       << U8(message);

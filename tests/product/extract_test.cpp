@@ -4,7 +4,9 @@
 #include <exception>
 #include <functional>
 
+#include "../platform/setup_test_util.h"
 #include "core/setup_action.h"
+#include "lib/system.h"
 #include "platform/app_repo.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
@@ -229,7 +231,7 @@ TEST_F(ExtractTest, InstallsTheLanguagesFilesAndRecordsThem) {
         {u"DisplayVersion", u"5.50.0.5500"},
         {u"InstallPath", work_},
         {u"Publisher", u"Mivo Team"},
-        {u"UninstallString", work_ + u"Uninstall.exe"},
+        {u"UninstallString", u"\"" + work_ + u"Uninstall.exe\""},
         {u"URLInfoAbout", u"https://mivo.example/"}};
     for (const auto& [name, expected] : strings) {
       String value;
@@ -273,7 +275,9 @@ TEST_F(ExtractTest, RecordEntriesAreRelativeBelowTheDestination) {
 // A target that cannot be written: the user is asked on the main thread
 // while the extraction waits on its worker thread.
 TEST_F(ExtractTest, TargetThatCannotBeWritten) {
-  enum Lock { Free, Held, HeldAndBakTaken };
+  // HeldAndBakTaken: the ".bak" of an earlier run is in use too;
+  // HeldAndStaleBak: it is left over, not in use.
+  enum Lock { Free, Held, HeldAndBakTaken, HeldAndStaleBak };
   struct Case {
     const char* name;
     Lock lock;
@@ -287,10 +291,15 @@ TEST_F(ExtractTest, TargetThatCannotBeWritten) {
       {"free", Free, false, {}, false, "new", "<missing>", false},
       {"same content", Held, true, {}, false, "old", "<missing>", false},
       {"renamed", Held, false, {}, false, "new", "old", false},
+      {"stale bak replaced", HeldAndStaleBak, false, {}, false, "new", "old", false},
       {"retry after release", HeldAndBakTaken, false, {kIdRetry}, true, "new", "bak", false},
       {"retry, ignore", HeldAndBakTaken, false, {kIdRetry, kIdIgnore}, false, "old", "bak", false},
       {"abort", HeldAndBakTaken, false, {kIdAbort}, false, "old", "bak", true},
+      // Whatever a box answers that nobody saw (nothing, OK, Cancel) fails
+      // the run: only Ignore skips the file.
       {"no answer", HeldAndBakTaken, false, {0}, false, "old", "bak", true},
+      {"answered OK", HeldAndBakTaken, false, {kIdOk}, false, "old", "bak", true},
+      {"answered Cancel", HeldAndBakTaken, false, {kIdCancel}, false, "old", "bak", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -305,18 +314,36 @@ TEST_F(ExtractTest, TargetThatCannotBeWritten) {
     const std::string fresh = PackageText(entry.Text);
     const std::string old = c.sameContent ? fresh : "an older readme";
     WriteFileText(target, old);
-    if (c.lock == HeldAndBakTaken) WriteFileText(target + u".bak", "bak");
-    std::unique_ptr<TStream> holder;
+    if (c.lock == HeldAndBakTaken || c.lock == HeldAndStaleBak)
+      WriteFileText(target + u".bak", "bak");
+    std::unique_ptr<TStream> holder, bakHolder;
     if (c.lock != Free) {
       holder = HoldOpen(target);
       ASSERT_NE(holder, nullptr);
+    }
+    if (c.lock == HeldAndBakTaken) {
+      bakHolder = platform::OpenFileShared(target + u".bak", platform::kGenericRead,
+                                           platform::kFileShareRead, platform::kOpenExisting);
+      ASSERT_NE(bakHolder, nullptr);
     }
     Answer(c.answers, [&] {
       if (c.releaseOnAsk) holder.reset();
     });
 
+    platform_test::TPendingRenames pending;
     const std::string error = OnWorker([&] { setup_->ExtractHelper().ExtractFile(entry); });
     holder.reset();
+    bakHolder.reset();
+    // A file renamed aside is deleted at the next restart, like other
+    // files in use.
+    const std::vector<String> added = pending.Added();
+    if (c.bak == "old") {
+      ASSERT_EQ(added.size(), 2u);
+      EXPECT_TRUE(SameTextLocale(ExtractFileName(added[0]), u"Readme.txt.bak")) << U8(added[0]);
+      EXPECT_EQ(added[1], u"");
+    } else {
+      EXPECT_TRUE(added.empty());
+    }
     const auto content = [&](const std::string& which) {
       return which == "new" ? fresh : which == "old" ? old : which;
     };

@@ -279,9 +279,11 @@ platform::WindowHandle WaitForPlayerWindow() {
 }
 
 TEST_F(ProductTest, FindInstalledPathFindsTheRunningPlayer) {
+  // An uninstall entry would come first: one left by a crashed run in the
+  // test prefix (or the stand-in's registry) must not hide what is tested.
+  TSetupAppRepo::Delete(u"Mivo");
+  TSetupAppRepo::Delete(u"Mivo3");
   String path;
-  if (TSetupAppRepo::Find(u"Mivo", path) || TSetupAppRepo::Find(u"Mivo3", path))
-    GTEST_SKIP() << "an uninstall entry of the product comes first: " << U8(path);
   ASSERT_EQ(platform::FindWindowByClass(u"TMivoMainForm"), 0) << "a player is running already";
   const String player = DemoPlayer();
   ASSERT_TRUE(platform::FileExists(player)) << U8(player);

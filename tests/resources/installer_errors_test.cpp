@@ -8,7 +8,6 @@
 
 namespace {
 
-
 TEST(InstallerErrors, MessagesAndFamily) {
   EXPECT_EQ(U8(EInstallerNoAdminRightsError().Message()),
             "Administrator rights are required to process this operation.");
@@ -35,7 +34,7 @@ TEST(InstallerErrors, OperatingSystemError) {
     EXPECT_EQ(e.ErrorCode(), platform::kErrorFileNotFound);
     EXPECT_EQ(U8(e.Message()), "System Error.  Code: 2.\r\n" +
                                    U8(platform::SystemErrorText(platform::kErrorFileNotFound)) +
-                                   "!");
+                                   "\r\n!");
   }
 }
 

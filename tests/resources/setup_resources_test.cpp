@@ -118,15 +118,14 @@ TEST_F(ResourcesTest, StartUpFailuresCarryTheirMessages) {
     EXPECT_EQ(MessageOf([&] { Create(); }), c.message) << c.what;
   }
 
-  // The dump cannot be written beside the program.
+  // Nothing needs to be written beside the program: a folder where a file
+  // could be written stops nothing.
   standin::ResetWorld();
   ASSERT_TRUE(platform::CreateFolder(u"C:\\Setup"));
   ASSERT_TRUE(platform::CreateFolder(u"C:\\Setup\\dump.xml"));
   standin::SetDataResource(u"SETUP", good);
   standin::SetDataResource(u"PRODUCT", good);
-  EXPECT_EQ(MessageOf([&] { Create(); }),
-            "Cannot create file \"C:\\Setup\\dump.xml\". " +
-                U8(platform::SystemErrorText(platform::kErrorAccessDenied)));
+  EXPECT_EQ(MessageOf([&] { Create(); }), "<no error>");
 
   // "English.lng" in neither package stops the language set-up.
   standin::ResetWorld();
@@ -145,7 +144,7 @@ TEST_F(ResourcesTest, MalformedScriptKeepsWhatWasRead) {
   auto res = Create();
   EXPECT_EQ(U8(res->Script().GetSetting(u"ProductName")), "Mivo");
   ASSERT_EQ(res->Script().Components.Count(), 1);
-  EXPECT_EQ(ReadFile(u"C:\\Setup\\dump.xml").find("a.txt") != std::string::npos, true);
+  EXPECT_FALSE(platform::FileExists(u"C:\\Setup\\dump.xml"));
 }
 
 TEST_F(ResourcesTest, ExpandTextReplacesVariablesInOrder) {
@@ -168,10 +167,11 @@ TEST_F(ResourcesTest, ExpandTextReplacesVariablesInOrder) {
   };
   for (const Case& c : cases) EXPECT_EQ(U8(res->ExpandText(c.text)), c.expanded) << U8(c.text);
 
-  // A value holding a later variable is expanded again; an earlier one is not.
-  host_.dest = u"$PROGRAMS$NAME\\";
+  // A value is never expanded again: a "$" in the destination folder or the
+  // product name is taken literally.
+  host_.dest = u"C:\\$PROGRAMS$NAME$TEMP\\";
   host_.name = u"$DEST";
-  EXPECT_EQ(U8(res->ExpandText(u"$DEST")), "C:\\Program Files\\$DEST\\");
+  EXPECT_EQ(U8(res->ExpandText(u"$DEST|$NAME")), "C:\\$PROGRAMS$NAME$TEMP\\|$DEST");
 }
 
 TEST_F(ResourcesTest, ProductNameIsAskedOnlyWhenUsed) {

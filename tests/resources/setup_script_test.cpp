@@ -150,24 +150,19 @@ TEST(SetupScript, EmptyOrForeignDocumentsLeaveEverythingEmpty) {
 #ifndef _WIN32
 class SetupScriptDump : public ResourcesTest {};
 
-TEST_F(SetupScriptDump, EveryLoadReplacesDumpBesideTheProgram) {
+TEST_F(SetupScriptDump, LoadWritesNothingBesideTheProgram) {
   platform::standin::SetModuleFileName(u"C:\\Setup\\Setup.exe");
-  ASSERT_TRUE(WriteFile(u"C:\\Setup\\dump.xml", ToBytes("old contents that are longer")));
+  ASSERT_TRUE(WriteFile(u"C:\\Setup\\dump.xml", ToBytes("old contents")));
   TSetupScript script;
   TMemoryStream stream(ToBytes("<r a='1'><product/><broken"));
   script.Load(stream);
-  EXPECT_EQ(ReadFile(u"C:\\Setup\\dump.xml"),
-            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<r a=\"1\">\r\n\t<product/>\r\n</r>");
-}
+  EXPECT_EQ(ReadFile(u"C:\\Setup\\dump.xml"), "old contents");
 
-TEST_F(SetupScriptDump, UnwritableDumpPropagates) {
-  // A folder of that name cannot be replaced by a file.
+  // A name that could not be written is no reason to stop.
+  ASSERT_TRUE(platform::RemoveFile(u"C:\\Setup\\dump.xml"));
   ASSERT_TRUE(platform::CreateFolder(u"C:\\Setup\\dump.xml"));
-  TSetupScript script;
-  TMemoryStream stream(ToBytes("<r/>"));
-  EXPECT_EQ(MessageOf([&] { script.Load(stream); }),
-            "Cannot create file \"C:\\Setup\\dump.xml\". " +
-                U8(platform::SystemErrorText(platform::kErrorAccessDenied)));
+  TMemoryStream again(ToBytes("<r/>"));
+  EXPECT_EQ(MessageOf([&] { script.Load(again); }), "<no error>");
 }
 #endif
 

@@ -128,7 +128,7 @@ check_registry() {
     "DisplayIcon|REG_SZ|${dest}Uninstall.exe" 'DisplayName|REG_SZ|Mivo' \
     'DisplayVersion|REG_SZ|5.50.0.5500' 'InstallDate|REG_SZ|yyyyMMdd' \
     "InstallPath|REG_SZ|$dest" 'Publisher|REG_SZ|Mivo Team' \
-    "UninstallString|REG_SZ|${dest}Uninstall.exe" 'URLInfoAbout|REG_SZ|https://mivo.example/' |
+    "UninstallString|REG_SZ|\"${dest}Uninstall.exe\"" 'URLInfoAbout|REG_SZ|https://mivo.example/' |
     sort)
   [ "$values" = "$want" ] || fail "$name: registry entry:"$'\n'"$values"
 }
