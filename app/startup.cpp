@@ -76,8 +76,13 @@ class TStartupLog {
       // Created anew, never opened when the name exists: the temporary
       // folder is writable by others, and a name planted there must not
       // turn this write into one elsewhere.
-      const String base = platform::TempFolder() + (productName.empty() ? u"Setup" : productName) +
-                          u" Setup " + TimeText("%Y-%m-%d %H-%M-%S");
+      // Named after the product, or after the program when the product is
+      // not known (its packages could not be read, say).
+      String program = ExtractFileName(platform::ModuleFileName());
+      program.resize(program.size() - ExtractFileExt(program).size());
+      const String base = platform::TempFolder() +
+                          (productName.empty() ? program : productName + u" Setup") + u" " +
+                          TimeText("%Y-%m-%d %H-%M-%S");
       for (int i = 1; i < 100 && !file_; ++i)
         file_ = platform::OpenFileShared(
             base + (i == 1 ? String() : u" (" + IntToStr(i) + u")") + u".log",
@@ -178,6 +183,8 @@ int SetupExitCode(const TSetup& setup) {
   return setup.HasErrors() ? kExitRunFailed : kExitSuccess;
 }
 
+namespace {
+
 bool MessageBoxesSuppressed(const String& arguments) {
   // A silent run told so, and every run without a desktop that a person
   // sees: a box there would wait for ever.
@@ -185,6 +192,8 @@ bool MessageBoxesSuppressed(const String& arguments) {
   return HasSwitch(arguments, kSwitchSuppressMsgBoxes) && HasSwitch(arguments, kSwitchAuto) &&
          HasSwitch(arguments, kSwitchSilent) && !HasSwitch(arguments, kSwitchUpdate);
 }
+
+}  // namespace
 
 int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {
   TStartupLog log(arguments);

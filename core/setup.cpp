@@ -62,7 +62,12 @@ String FolderNameProblem(StringView name) {
   if (name.front() == u' ') return u"a folder name cannot begin with a space";
   if (name.back() == u' ' || name.back() == u'.')
     return u"a folder name cannot end with a dot or a space";
-  if (IsDeviceName(name)) return u"\"" + String(name) + u"\" is the name of a device";
+  if (IsDeviceName(name)) {
+    String text(1, u'"');
+    text += name;
+    text += u"\" is the name of a device";
+    return text;
+  }
   if (name.size() > kMaxFolderName) return u"a folder name is longer than 255 characters";
   return {};
 }
@@ -148,6 +153,16 @@ void TSetup::ParseCommandLine(const String& arguments) {
     return;
   }
   options_ = OptionBit(TSetupOption::Auto);
+  // Text left after the folder (a stray quote, a blank that was meant to be
+  // part of it) makes a second value: which folder was meant is unknown.
+  for (const auto& command : TVelCommandLineProcessor::Parse(arguments)) {
+    if (!SameTextLocale(command.Name, kSwitchAuto)) continue;
+    if (command.Values.Count() > 1)
+      throw EInstallerInstallError(u"The destination folder \"" + destination +
+                                   u"\" cannot be used: it is written as several values; put "
+                                   u"the whole folder in quotes.");
+    break;
+  }
   if (!destination.empty()) CheckDestPath(destination);
   SetDestPath(destination.empty() ? productInfo_->GetDefaultPath() : destination);
   if (HasSwitch(arguments, kSwitchNoBackup)) options_ |= OptionBit(TSetupOption::NoBackup);

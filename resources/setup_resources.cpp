@@ -191,6 +191,7 @@ String TSetupResources::ExpandText(StringView text) {
   // several names could start, the first of this order wins. A value is
   // asked for only when its variable occurs.
   struct TVariable {
+    TVariable(StringView n, std::function<String()> v) : name(n), value(std::move(v)) {}
     StringView name;
     std::function<String()> value;
     String cached;

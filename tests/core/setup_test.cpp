@@ -204,6 +204,13 @@ TEST_F(SetupTest, DestinationMeansExactlyOneFolder) {
     setup_.reset();
   }
   EXPECT_EQ(U8(DestPathProblem(u"")), "no folder is named");
+  // Text after the folder makes a second value: refused, not joined.
+  EXPECT_EQ(MessageOf([&] { Create(u"/AUTO=\"C:\\Quote\\\"x /SILENT"); }),
+            "The destination folder \"C:\\Quote\\;x\" cannot be used: it is written as several "
+            "values; put the whole folder in quotes.");
+  EXPECT_EQ(MessageOf([&] { Create(u"/AUTO=C:\\a;b"); }),
+            "The destination folder \"C:\\a;b\" cannot be used: it is written as several values; "
+            "put the whole folder in quotes.");
 #ifdef _WIN32
   // Network shares (the stand-in has none).
   EXPECT_EQ(U8(NormalizeDestPath(u"\\\\server\\share\\A\\..\\B")), "\\\\server\\share\\B\\");
