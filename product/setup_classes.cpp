@@ -3,6 +3,8 @@
 #include <map>
 #include <mutex>
 
+#include "resources/installer_errors.h"
+
 namespace {
 
 struct TRegistry {
@@ -39,6 +41,17 @@ TSetupPageClass FindSetupPageClass(StringView name) {
   std::lock_guard lock(Registry().lock);
   const auto it = Registry().pages.find(name);
   return it == Registry().pages.end() ? nullptr : it->second;
+}
+
+void EnumActionClasses(const std::vector<String>& names,
+                       const std::function<void(const TSetupActionClass&)>& callback) {
+  std::vector<const TSetupActionClass*> classes;
+  for (const String& name : names) {
+    const TSetupActionClass* actionClass = FindSetupActionClass(name);
+    if (!actionClass) throw EInstallerGeneralError(u"Setup is malformed");
+    classes.push_back(actionClass);
+  }
+  for (const TSetupActionClass* actionClass : classes) callback(*actionClass);
 }
 
 void UnregisterSetupClass(StringView name) {

@@ -201,6 +201,28 @@ TEST_F(ProductTest, EnumActionsHandsOutTheRegisteredClasses) {
             (std::vector<std::string>{"TSetupActionCloseApplications", "TSetupActionConfig"}));
 }
 
+// A listed step that this program has no class for fails, before anything
+// runs: a run without its steps would end "successfully" having done nothing.
+TEST_F(ProductTest, AListedStepWithoutAClassIsAFault) {
+  RegisterSetupActionClass(u"TTestStepOne", [] {
+    return std::unique_ptr<TSetupAction>(new TNamedAction("TTestStepOne"));
+  });
+  std::vector<std::string> created;
+  const auto collect = [&](const TSetupActionClass& actionClass) {
+    const std::unique_ptr<TSetupAction> action = actionClass();
+    created.push_back(static_cast<const TNamedAction*>(action.get())->name_);
+  };
+  EnumActionClasses({u"TTestStepOne", u"TTestStepOne"}, collect);
+  EXPECT_EQ(created, (std::vector<std::string>{"TTestStepOne", "TTestStepOne"}));
+  created.clear();
+  EXPECT_EQ(MessageOf([&] { EnumActionClasses({u"TTestStepOne", u"TTestStepMissing"}, collect); }),
+            "Setup is malformed");
+  EXPECT_TRUE(created.empty());
+  EnumActionClasses({}, collect);
+  EXPECT_TRUE(created.empty());
+  UnregisterSetupClass(u"TTestStepOne");
+}
+
 TEST_F(ProductTest, FindInstalledPathOrder) {
   const String player = u"C:\\Player\\", gen3 = u"C:\\Mivo3\\",
                current = u"C:\\Program Files\\Mivo\\";
