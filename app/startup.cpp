@@ -7,6 +7,7 @@
 #include "core/setup.h"
 #include "lib/command_line.h"
 #include "lib/exceptions.h"
+#include "lib/local_time.h"
 #include "lib/run_log.h"
 #include "lib/system.h"
 #include "platform/errors.h"
@@ -34,13 +35,7 @@ bool HasSwitch(const String& arguments, StringView name) {
 }
 
 String TimeText(const char* format) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = LocalTimeNow();
   char text[64] = {};
   std::strftime(text, sizeof text, format, &local);
   return Utf8ToUtf16(text);

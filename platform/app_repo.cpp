@@ -4,6 +4,7 @@
 #include <ctime>
 #include <vector>
 
+#include "lib/local_time.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -54,13 +55,7 @@ bool IsUsableKeyName(const String& keyName) {
 
 // The local date as "yyyyMMdd".
 String LocalDateText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = LocalTimeNow();
   char text[40];  // room for any int, so the output is never cut
   std::snprintf(text, sizeof text, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
                 local.tm_mday);

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "core/setup.h"
+#include "lib/local_time.h"
 #include "lib/system.h"
 #include "platform/files.h"
 #include "platform/setup_helpers.h"
@@ -40,17 +41,6 @@ void RemoveDuplicates(TVelStringList& list) {
   for (int i = 0; i < list.Count(); ++i)
     if (seen.insert(VelSystem().UpperCase(list.Strings(i))).second) unique.Add(list.Strings(i));
   list = unique;
-}
-
-std::tm LocalNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  return local;
 }
 
 }  // namespace
@@ -138,7 +128,7 @@ void TSetupActionPrepare::WriteBackupArchive(const TSetupFileList& list) {
   if (platform::IsLink(folder)) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
   ForceFolder(folder);
   TSetupBackupArchive::Write(
-      BackupArchiveName(LocalNow()), list, sizes,
+      BackupArchiveName(LocalTimeNow()), list, sizes,
       [this](int) {
         ++Counter;
         StepProgress();
