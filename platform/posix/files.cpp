@@ -114,6 +114,20 @@ void ForgetAttributes(const std::string& host) {
   Tables().attributes.erase(host);
 }
 
+// Removes the record of an open handle, wherever the file has moved since
+// it was opened (handles follow renames). The caller holds the lock.
+void ForgetOpenHandle(uint64_t id) {
+  for (auto it = Tables().opened.begin(); it != Tables().opened.end(); ++it) {
+    auto& v = it->second;
+    for (size_t i = 0; i < v.size(); ++i)
+      if (v[i].id == id) {
+        v.erase(v.begin() + static_cast<ptrdiff_t>(i));
+        if (v.empty()) Tables().opened.erase(it);
+        return;
+      }
+  }
+}
+
 void MoveAttributes(const std::string& from, const std::string& to) {
   std::lock_guard lock(Tables().mutex);
   // Open handles follow the file to its new name, like on Windows.
@@ -140,15 +154,7 @@ class TSharedFileStream : public TStream {
     close(fd_);
     std::lock_guard lock(Tables().mutex);
     // The file may have been renamed while open: the handle went with it.
-    for (auto it = Tables().opened.begin(); it != Tables().opened.end(); ++it) {
-      auto& v = it->second;
-      for (size_t i = 0; i < v.size(); ++i)
-        if (v[i].id == id_) {
-          v.erase(v.begin() + static_cast<ptrdiff_t>(i));
-          if (v.empty()) Tables().opened.erase(it);
-          return;
-        }
-    }
+    ForgetOpenHandle(id_);
   }
   int64_t Read(void* buffer, int64_t count) override {
     if (count <= 0 || !(access_ & kGenericRead)) return 0;
@@ -514,15 +520,7 @@ class TPosixPrivateFolder : public TPrivateFolder {
   }
   ~TPosixPrivateFolder() override {
     std::lock_guard lock(Tables().mutex);
-    for (auto it = Tables().opened.begin(); it != Tables().opened.end(); ++it) {
-      auto& v = it->second;
-      for (size_t i = 0; i < v.size(); ++i)
-        if (v[i].id == id_) {
-          v.erase(v.begin() + static_cast<ptrdiff_t>(i));
-          if (v.empty()) Tables().opened.erase(it);
-          return;
-        }
-    }
+    ForgetOpenHandle(id_);
   }
 
  private:
