@@ -62,7 +62,16 @@ wait_page() {
   fail "page $page did not appear; last listing:"$'\n'"$listing"
   return 1
 }
-has() { grep -qF -- "$1" <<<"$listing" || fail "$2: no '$1' in"$'\n'"$listing"; }
+# A window's controls are shown and filled while the probe may be listing
+# them, so an expected control is looked for again for up to 10 s.
+has() {
+  for _ in $(seq 1 20); do
+    grep -qF -- "$1" <<<"$listing" && return 0
+    sleep 0.5
+    listing=$(probe)
+  done
+  fail "$2: no '$1' in"$'\n'"$listing"
+}
 hasnt() { grep -qF -- "$1" <<<"$listing" && fail "$2: '$1' shown"; }
 shot() {
   [ -n "$shots" ] || return 0
