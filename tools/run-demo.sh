@@ -43,7 +43,7 @@ if [ -n "$shots" ]; then
   echo "run-demo: walking through the wizard; pictures go to $shots"
   SHOTS=$shots exec bash "$root/tests/ui_win32/wine/wizard_scenarios.sh" \
     "$build/demo/MivoSetup.exe" "$build/tests/ui_probe_wizard.exe" \
-    "$root/tools/wine-run.sh" "$prefix"
+    "$root/tools/wine-run.sh" "$prefix" "$build/demo/companions/Mivo.exe"
 fi
 
 installer=$build/demo/MivoSetup.exe

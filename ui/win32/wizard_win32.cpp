@@ -224,6 +224,10 @@ class TWin32WizardWindow : public IWizardWindow {
   void DisableCloseCommand() override {
     EnableMenuItem(GetSystemMenu(window_, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_DISABLED | MF_GRAYED);
   }
+  bool CloseCommandDisabled() const {
+    const UINT state = GetMenuState(GetSystemMenu(window_, FALSE), SC_CLOSE, MF_BYCOMMAND);
+    return state != static_cast<UINT>(-1) && (state & (MF_DISABLED | MF_GRAYED)) != 0;
+  }
   void Close() override { PostMessageW(window_, WM_CLOSE, 0, 0); }
   int Ask(const String& text, const String& caption, uint32_t flags) override {
     return MessageBoxW(window_, W(text), W(caption), flags);
@@ -625,6 +629,12 @@ LRESULT TWin32WizardWindow::HandleForm(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (id == kBackId && IsWindowVisible(back_)) Protect(window_, [this] { form_->bBackClick(); });
         return 0;
       }
+      break;
+    case WM_SYSCOMMAND:
+      // Windows leaves a disabled Close command alone (system menu, title-bar
+      // button, Alt+F4); Wine closes all the same, so the state is checked
+      // here too. After the run the wizard is left through Finish.
+      if ((wParam & 0xFFF0) == SC_CLOSE && CloseCommandDisabled()) return 0;
       break;
     case WM_CLOSE: {
       bool canClose = true;

@@ -1,5 +1,7 @@
 // Looks at the wizard window for the scenario scripts.
-//   probe_wizard [FILE.bmp]   one line "caption|close-enabled", then one line
+//   probe_wizard [FILE.bmp]   one line "caption|close-enabled" (1, 0, or ?
+//                             where the system does not hand out another
+//                             process's system menu, as Wine), then one line
 //                             per visible child window
 //                             "class|text|1|enabled|checked" (checked -1 for
 //                             controls without a check state); with a file
@@ -135,9 +137,12 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(search.found, BM_CLICK, 0, 0);
     return 0;
   }
-  const UINT state = GetMenuState(GetSystemMenu(wizard, FALSE), SC_CLOSE, MF_BYCOMMAND);
-  const bool closeEnabled = state == static_cast<UINT>(-1) || !(state & (MF_DISABLED | MF_GRAYED));
-  std::printf("%s|%d\n", Utf8(Text(wizard)).c_str(), closeEnabled ? 1 : 0);
+  const HMENU menu = GetSystemMenu(wizard, FALSE);
+  const UINT state = menu ? GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) : static_cast<UINT>(-1);
+  const char* close = state == static_cast<UINT>(-1)       ? "?"
+                      : (state & (MF_DISABLED | MF_GRAYED)) ? "0"
+                                                            : "1";
+  std::printf("%s|%s\n", Utf8(Text(wizard)).c_str(), close);
   std::vector<HWND> children;
   EnumChildWindows(
       wizard,

@@ -6,7 +6,8 @@
 #      off until the box is ticked and no Back, Integration with every box
 #      ticked and the desktop shortcut declined with Tab and Space,
 #      ReadyToInstall with Install,
-#      Install, Finish with Finish and no Back),
+#      Install, Finish with Finish, no Back and the Close command disabled:
+#      Alt+F4 there neither closes nor asks),
 #      ending with the files and the Start menu shortcut installed, no
 #      desktop shortcut, and exit code 0;
 #   2. closing before the run asks the question: Cancel keeps the page, OK
@@ -17,13 +18,19 @@
 #   5. Uninstall.exe of the first installation shows its own wizard: the
 #      options page (no Back, Next reads Uninstall, both boxes clear, the
 #      first one ticked with Tab and Space), then the uninstall finish page
-#      with Finish (code 0).
+#      with Finish (code 0);
+#   6. closing during the run, held in its first step by a player that does
+#      not close (the demo's Mivo.exe /REFUSECLOSE): the question appears
+#      over the progress page; Cancel lets the run go on, and once the
+#      player has gone the run ends well (code 0, files installed); OK stops
+#      it: code 5, the destination untouched, nothing started.
 # With SHOTS=DIR set, a PNG picture of every page of the walk is saved there.
 #
-# usage: wizard_scenarios.sh INSTALLER PROBE WINE_RUN PREFIX
+# usage: wizard_scenarios.sh INSTALLER PROBE WINE_RUN PREFIX [PLAYER]
+#   PLAYER: the demo's Mivo.exe; without it scenario 6 is left out
 set -uo pipefail
 
-installer=$1 probe=$2 wine_run=$3 prefix=$4
+installer=$1 probe=$2 wine_run=$3 prefix=$4 player=${5:-}
 export WINEPREFIX=$prefix
 work=$(mktemp -d /tmp/mivo-wizard-wine.XXXXXX)
 shots=${SHOTS:-}
@@ -38,8 +45,10 @@ stop_prefix() {
     rm -f "$prefix.xvfb"
   fi
 }
+held=
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  [ -n "$held" ] && kill "$held" 2>/dev/null
   stop_prefix
   rm -rf "$work"
 }
@@ -84,6 +93,16 @@ shot() {
     echo "no picture of $1 (the window moved on first)" >&2
   fi
 }
+# The whole display, for a question box over the wizard.
+screen_shot() {
+  [ -n "$shots" ] || return 0
+  mkdir -p "$shots"
+  if /usr/bin/import -display "$DISPLAY" -window root "$shots/$1.png" 2>/dev/null; then
+    echo "screenshot: $shots/$1.png"
+  else
+    echo "no picture of $1" >&2
+  fi
+}
 key() { xdotool key --window "$(xdotool search --name "$1" | head -n 1)" "$2" 2>/dev/null; }
 start() {
   "$wine_run" --prefix "$prefix" "$installer" "$@" >/dev/null 2>&1 &
@@ -122,14 +141,17 @@ mivo_links() {
   find "$prefix/drive_c" -path "$prefix/drive_c/windows" -prune -o -iname '*.lnk' -print 2>/dev/null |
     grep -i mivo
 }
-rm -rf "$(host "$dest")" "$(host 'C:\Auto\')" "$(host 'C:\Blocked')"
+rm -rf "$(host "$dest")" "$(host 'C:\Auto\')" "$(host 'C:\Blocked')" "$(host 'C:\Held\')"
+# An installation recorded there would become the default destination.
+run reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Mivo' /f >/dev/null 2>&1
 mivo_links | while read -r link; do rm -f "$link"; done
 
 # 1. The interactive walk.
 start
 choose_language
 if wait_page PageWelcome; then
-  has 'Mivo Setup|1' "welcome: caption and Close command"
+  has 'Mivo Setup|' "welcome: caption"
+  hasnt 'Mivo Setup|0' "welcome: the Close command is disabled"
   hasnt 'Button|< Back|' "welcome"
   has 'Button|Next >|1|1|' "welcome"
   shot 1-welcome
@@ -172,7 +194,15 @@ if wait_page PageFinish; then
   has 'Button|Finish|1|1|' "finish"
   echo "finish page: $(head -n 1 <<<"$listing")"
   hasnt 'Button|< Back|' "finish"
+  hasnt 'Mivo Setup|1' "finish: the Close command is enabled"
   shot 5-finish
+  # The Close command is disabled after the run: Alt+F4 neither closes nor
+  # asks; the wizard is left through Finish.
+  key 'Mivo Setup' alt+F4
+  sleep 2
+  [ -z "$(probe box)" ] || fail "finish: Alt+F4 asks a question"
+  listing=$(probe)
+  grep -q '^TSetupPage|PageFinish|' <<<"$listing" || fail "finish: Alt+F4 closed the wizard"
   # Nothing is started afterwards: untick every offered program.
   while read -r text; do
     [ -n "$text" ] && probe click "$text" >/dev/null
@@ -266,6 +296,84 @@ if [ -f "$uninstaller" ]; then
   finish 0 "uninstallation"
 else
   fail "no Uninstall.exe in the installation folder"
+fi
+
+# 6. Closing during the run. The demo player, started with /REFUSECLOSE,
+# keeps the run in its first step (closing the running player) until the
+# player's process is ended.
+held_run() {
+  local what=$1
+  shift
+  rm -rf "$(host 'C:\Held\')" "$(host 'C:\CompanionLogs\')"
+  mkdir -p "$(host 'C:\Held\')" "$(host 'C:\CompanionLogs\')"
+  cp "$player" "$(host 'C:\Held\')Mivo.exe"
+  MIVO_COMPANION_LOG_DIR='C:\CompanionLogs' "$wine_run" --prefix "$prefix" \
+    'C:\Held\Mivo.exe' /REFUSECLOSE /HIDDEN >/dev/null 2>&1 &
+  held=$!
+  for _ in $(seq 1 60); do
+    [ -s "$(host 'C:\CompanionLogs\')Mivo.log" ] && break
+    sleep 0.5
+  done
+  sleep 1
+  MIVO_COMPANION_LOG_DIR='C:\CompanionLogs' start '/AUTO=C:\Held\' "$@"
+  wait_page PageInstall || return 1
+  has 'Closing running copies of Mivo' "$what: the run waits for the player"
+  key 'Mivo Setup' alt+F4
+  local text=
+  for _ in $(seq 1 20); do
+    text=$(probe box)
+    [ -n "$text" ] && break
+    sleep 0.5
+  done
+  [ "$text" = 'Setup is not complete. Do you really want to quit?' ] ||
+    fail "$what: the question during the run reads '$text'"
+}
+release_player() {
+  [ -n "$held" ] || return 0
+  kill "$held" 2>/dev/null
+  wait "$held" 2>/dev/null
+  held=
+}
+uninstall_entry() {
+  run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Mivo' 2>/dev/null |
+    tr -d '\r'
+}
+if [ -n "$player" ]; then
+  # OK: the run stops in its first step; nothing is written or started.
+  entry=$(uninstall_entry)
+  rm -f "$(host 'C:\close.log')"
+  if held_run "close during the run, OK" '/LOG=C:\close.log'; then
+    screen_shot 9-close-during-run
+    probe answer 1 >/dev/null
+  fi
+  finish 5 "close during the run, OK"
+  release_player
+  grep -q 'The installation did not complete\.' "$(host 'C:\close.log')" ||
+    fail "close during the run, OK: the run's errors lack the stop"
+  left=$(cd "$(host 'C:\Held\')" && ls -A)
+  [ "$left" = Mivo.exe ] ||
+    fail "close during the run, OK: the destination holds more than the player:"$'\n'"$left"
+  logs=$(cd "$(host 'C:\CompanionLogs\')" && ls -A)
+  [ "$logs" = Mivo.log ] || fail "close during the run, OK: programs were started:"$'\n'"$logs"
+  [ "$(grep -c . "$(host 'C:\CompanionLogs\')Mivo.log")" = 1 ] ||
+    fail "close during the run, OK: the player was started again"
+  [ "$(uninstall_entry)" = "$entry" ] || fail "close during the run, OK: the uninstall entry changed"
+
+  # Cancel: the run goes on; once the player has gone it ends well.
+  if held_run "close during the run, Cancel"; then
+    probe answer 2 >/dev/null
+    sleep 2
+    listing=$(probe)
+    grep -q '^TSetupPage|PageInstall|' <<<"$listing" ||
+      fail "close during the run, Cancel: the progress page is gone:"$'\n'"$listing"
+    [ -z "$(probe box)" ] || fail "close during the run, Cancel: the question is still open"
+    has 'Closing running copies of Mivo' "close during the run, Cancel: the run goes on"
+    release_player
+  fi
+  finish 0 "close during the run, Cancel"
+  release_player
+  [ -f "$(host 'C:\Held\')Uninstall.dat" ] ||
+    fail "close during the run, Cancel: the installation was not completed"
 fi
 
 if [ "$failures" -ne 0 ]; then
