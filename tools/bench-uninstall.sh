@@ -35,9 +35,7 @@ work=$(mktemp -d /tmp/mivo-bench-uninstall.XXXXXX)
 prefix=$work/prefix
 export WINEPREFIX=$prefix
 cleanup() {
-  timeout 20 wineserver -k >/dev/null 2>&1 || true
-  local n pid
-  if [ -f "$prefix.xvfb" ] && read -r n pid <"$prefix.xvfb"; then kill "$pid" 2>/dev/null || true; fi
+  "$root/tools/wine-run.sh" --prefix "$prefix" --stop
   rm -rf "$work"
 }
 trap cleanup EXIT

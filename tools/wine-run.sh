@@ -3,11 +3,13 @@
 #
 # usage: tools/wine-run.sh [--prefix DIR] [--display] PROGRAM [ARGS...]
 #        tools/wine-run.sh [--prefix DIR] --print-display
+#        tools/wine-run.sh [--prefix DIR] --stop
 #        tools/wine-run.sh --stop-all
 #   --prefix DIR      the Wine prefix (default: $MIVO_WINEPREFIX, else build/wineprefix);
 #                     created on first use, once: wineboot, then Windows version 10
 #   --display         accepted for clarity; every program of a prefix gets its display
 #   --print-display   prints the prefix's X display (for xdotool and the like)
+#   --stop            ends the prefix's Wine server and virtual display
 #   --stop-all        ends the Wine servers and virtual displays of every prefix under build/
 # The program's exit code is this script's exit code.
 #
@@ -21,18 +23,24 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 prefix=${MIVO_WINEPREFIX:-$root/build/wineprefix}
 print_display=0
+# Ends the Wine server and the virtual display of one prefix.
+stop_prefix() {
+  local p=$1 pid=
+  WINEPREFIX=$p timeout 20 wineserver -k >/dev/null 2>&1 || true
+  [ -f "$p.xvfb" ] || return 0
+  read -r _ pid <"$p.xvfb" || true
+  [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null || true
+  rm -f "$p.xvfb"
+}
 while [ $# -gt 0 ]; do
   case "$1" in
     --prefix) prefix=$2; shift 2 ;;
     --display) shift ;;
     --print-display) print_display=1; shift ;;
+    --stop) stop_prefix "$prefix"; exit 0 ;;
     --stop-all)
       for f in $(find "$root/build" -maxdepth 4 -name '*.xvfb' 2>/dev/null); do
-        p=${f%.xvfb}
-        WINEPREFIX=$p timeout 20 wineserver -k >/dev/null 2>&1 || true
-        read -r _ pid <"$f" || true
-        [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null || true
-        rm -f "$f"
+        stop_prefix "${f%.xvfb}"
       done
       exit 0 ;;
     *) break ;;
