@@ -5,6 +5,7 @@
 #include "platform/com.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/setup_helpers.h"
 #include "product/setup_classes.h"
 
 namespace {
@@ -29,8 +30,14 @@ void TSetupActionConfig::Execute() {
     config.LoadFromStream(*file);
   }
   UpdateConfig(config);
-  if (!config.SaveToFile(path))
-    throw EFCreateError(path, platform::SystemErrorText(platform::LastError()));
+  // Replaced in one step, like the uninstall record: a run killed meanwhile
+  // leaves the player's previous settings whole. A read-only file is
+  // replaced too, as it always was.
+  const uint32_t attributes = platform::GetAttributes(path);
+  if (attributes != platform::kInvalidFileAttributes &&
+      (attributes & platform::kFileAttributeReadOnly))
+    platform::SetAttributes(path, attributes & ~platform::kFileAttributeReadOnly);
+  SaveFileReplacing(path, [&](TStream& file) { config.SaveToStream(file); });
 }
 
 void TSetupActionConfig::UpdateConfig(TVelIniFile& config) {

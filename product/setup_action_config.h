@@ -14,8 +14,9 @@ class TSetupActionConfig : public TSetupAction {
   // Status "A6"; loads dest + "Mivo.ini" when it exists (raising its open
   // error when it exists but cannot be read, so that nothing in it is lost),
   // updates it (UpdateConfig) and saves it in the encoding it was read in
-  // (UTF-16LE with byte-order mark for a new file). EFCreateError when it
-  // cannot be saved.
+  // (UTF-16LE with byte-order mark for a new file) to a fresh file that then
+  // replaces it (SaveFileReplacing). EFCreateError or EOSError naming the
+  // file when it cannot be saved; the old file is left whole then.
   void Execute() override;
 
   // Section "Integration" becomes a copy of the settings store's; section

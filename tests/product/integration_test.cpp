@@ -162,13 +162,34 @@ TEST_F(IntegrationTest, ConfigurationThatCannotBeReadOrWritten) {
     EXPECT_THROW(TSetupActionConfig().Execute(), EFOpenError);
   }
   EXPECT_EQ(FileBytes(path), original);
+  // The new file is written beside it and replaces it when complete: when
+  // it cannot be written, the old one stays whole and the error names it.
+  ASSERT_TRUE(platform::CreateFolder(path + u".new"));
+  try {
+    TSetupActionConfig().Execute();
+    ADD_FAILURE() << "saved without its fresh file";
+  } catch (const EFCreateError& e) {
+    EXPECT_NE(e.Message().find(u"Mivo.ini.new"), String::npos) << U8(e.Message());
+  }
+  EXPECT_EQ(FileBytes(path), original);
+  ASSERT_TRUE(platform::RemoveFolder(path + u".new"));
+  // A half-written leftover of a killed run is no obstacle, and a read-only
+  // file is replaced as well.
+  WriteBytes(path + u".new", "[Sys");
+  ASSERT_TRUE(platform::SetAttributes(path, platform::kFileAttributeReadOnly));
+  TSetupActionConfig().Execute();
+  EXPECT_FALSE(platform::FileExists(path + u".new"));
+  TVelIniFile config;
+  config.LoadFromFile(path);
+  EXPECT_EQ(config.ReadInteger(u"Player", u"Volume", 0), 80);
+  EXPECT_EQ(config.ReadInteger(u"System", u"Version", 0), 5500);
   // A folder of that name: the save fails with the file's name.
   ASSERT_TRUE(platform::RemoveFile(path));
   ASSERT_TRUE(platform::CreateFolder(path));
   try {
     TSetupActionConfig().Execute();
     ADD_FAILURE() << "saved over a folder";
-  } catch (const EFCreateError& e) {
+  } catch (const Exception& e) {
     EXPECT_NE(e.Message().find(u"Mivo.ini"), String::npos) << U8(e.Message());
   }
   (void)setup;
