@@ -17,7 +17,8 @@
 # prefix's desktop to the display of the first program that needs one, so
 # programs with and without windows must not be mixed across displays. The
 # display is a private Xvfb started for the prefix (MIVO_WINE_DISPLAY names
-# another one, e.g. a developer's own screen).
+# another one, e.g. a developer's own screen; MIVO_WINE_DISPLAY=none runs
+# the prefix without any display, like a machine nobody is logged on to).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -65,6 +66,10 @@ mkdir -p "$(dirname "$prefix")"
 
 # The prefix's display: "NUMBER PID" in PREFIX.xvfb while its Xvfb runs.
 ensure_display() {
+  if [ "${MIVO_WINE_DISPLAY:-}" = none ]; then
+    unset DISPLAY
+    return
+  fi
   if [ -n "${MIVO_WINE_DISPLAY:-}" ]; then
     export DISPLAY=$MIVO_WINE_DISPLAY
     return
@@ -80,9 +85,10 @@ ensure_display() {
       return
     fi
   fi
-  # Display numbers are chosen under one lock for all prefixes, and a display
-  # counts as ours only when its X lock file names our Xvfb.
-  exec 7>/tmp/mivo-wine-xvfb.lock
+  # Display numbers are chosen under one lock for all prefixes of a user
+  # (one per user: another user's lock file could not be opened), and a
+  # display counts as ours only when its X lock file names our Xvfb.
+  exec 7>"/tmp/mivo-wine-xvfb-$(id -u).lock"
   flock 7
   for n in $(seq 99 499); do
     [ -e "/tmp/.X$n-lock" ] && continue
@@ -111,8 +117,22 @@ ensure_display() {
 ensure_display
 
 if [ "$print_display" = 1 ]; then
-  echo "$DISPLAY"
+  echo "${DISPLAY:-}"
   exit 0
+fi
+
+# Wine refuses a prefix that another user owns (the tests may run as an
+# ordinary user one time and as root the next): a throwaway prefix of
+# another user is made anew.
+if [ -d "$prefix" ] && [ "$(stat -c %u "$prefix")" != "$(id -u)" ]; then
+  exec 9>"$prefix.lock"
+  flock 9
+  if [ -d "$prefix" ] && [ "$(stat -c %u "$prefix")" != "$(id -u)" ]; then
+    echo "wine-run: $prefix belongs to another user; creating it anew" >&2
+    timeout 20 wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$prefix"
+  fi
+  flock -u 9
 fi
 
 if [ ! -f "$prefix/.mivo-ready" ]; then

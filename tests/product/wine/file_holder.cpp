@@ -1,19 +1,29 @@
 // Holds files open the way Windows holds a running program's image: others
 // may read and rename them, but nobody may write them.
 //
-// usage: file_holder.exe READY RELEASE FILE...
+// usage: file_holder.exe [--share=read|none] READY RELEASE FILE...
 // Opens every FILE, then creates READY and waits (at most two minutes) until
-// RELEASE exists; exits with 1 when a file cannot be opened.
+// RELEASE exists; exits with 1 when a file cannot be opened. With
+// --share=read others may only read the files (not rename them), with
+// --share=none not even that.
 #include <windows.h>
 
+#include <cwchar>
 #include <vector>
 
 int wmain(int argc, wchar_t** argv) {
+  DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+  if (argc > 1 && wcscmp(argv[1], L"--share=read") == 0) share = FILE_SHARE_READ;
+  if (argc > 1 && wcscmp(argv[1], L"--share=none") == 0) share = 0;
+  if (argc > 1 && wcsncmp(argv[1], L"--share=", 8) == 0) {
+    ++argv;
+    --argc;
+  }
   if (argc < 4) return 2;
   std::vector<HANDLE> held;
   for (int i = 3; i < argc; ++i) {
-    HANDLE file = CreateFileW(argv[i], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(argv[i], GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;
     held.push_back(file);
   }
