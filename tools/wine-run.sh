@@ -135,6 +135,20 @@ if [ -d "$prefix" ] && [ "$(stat -c %u "$prefix")" != "$(id -u)" ]; then
   flock -u 9
 fi
 
+# Debian's Wine names its server's private folder in PREFIX/wineserver. A
+# prefix handed to another user (chown, as test-all.sh does) still names the
+# folder of the user before, which Wine cannot enter: that name is dropped,
+# and Wine makes a folder of ours.
+if [ -f "$prefix/wineserver" ]; then
+  server_dir=$(cat "$prefix/wineserver" 2>/dev/null || true)
+  for tmp in "${TMPDIR:-/tmp}" /tmp; do
+    if [ -n "$server_dir" ] && [ -e "$tmp/$server_dir" ] && [ ! -O "$tmp/$server_dir" ]; then
+      rm -f "$prefix/wineserver"
+      break
+    fi
+  done
+fi
+
 if [ ! -f "$prefix/.mivo-ready" ]; then
   exec 9>"$prefix.lock"
   flock 9

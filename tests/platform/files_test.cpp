@@ -19,6 +19,10 @@ TEST_F(FilesTest, AttributesOfFilesAndFolders) {
   EXPECT_FALSE(FileExists(dir_));
   EXPECT_TRUE(GetAttributes(dir_) & kFileAttributeDirectory);
 
+  // (Hidden first: Wine keeps that flag in an extended attribute, which an
+  // ordinary user cannot write once the file is read-only.)
+  ASSERT_TRUE(SetAttributes(file, kFileAttributeHidden));
+  EXPECT_TRUE(GetAttributes(file) & kFileAttributeHidden);
   ASSERT_TRUE(SetAttributes(file, kFileAttributeReadOnly | kFileAttributeHidden));
   uint32_t a = GetAttributes(file);
   EXPECT_TRUE(a & kFileAttributeReadOnly);
