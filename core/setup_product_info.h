@@ -46,6 +46,12 @@ class TSetupProductInfo {
   virtual bool IsPortable() = 0;
   // The installed version (major * 1000 + minor * 10 + last digit), 0 for none.
   virtual int32_t GetInstalledVersion() = 0;
+  // The folder of an installation of the product anywhere on the computer;
+  // false (none found) by default.
+  virtual bool FindInstalledCopy(String& path) {
+    path.clear();
+    return false;
+  }
   // Script setting "ProductName"; EInstallerGeneralError "Setup has wrong
   // config" when it is empty.
   virtual String GetProductName();

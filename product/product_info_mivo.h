@@ -38,6 +38,7 @@ class TProductInfoMivo : public TSetupProductInfo {
   // the machine: the uninstall entries "Mivo" and "Mivo3", then the folder
   // of a running player. False with an empty path when none is found.
   static bool FindInstalledPath(String& path);
+  bool FindInstalledCopy(String& path) override { return FindInstalledPath(path); }
   // The add-ons page and step are offered: an interactive, visible run in
   // the language "Russian".
   static bool AddonsAvailable();

@@ -76,6 +76,13 @@ void TPageControl::Click() {
   if (OnClick) OnClick();
 }
 
+void TPageControl::Edited(StringView text) {
+  if (!enabled_) return;
+  text_ = String(text);
+  richText_ = false;
+  if (OnChange) OnChange();
+}
+
 String ViewerLinkTarget(StringView link) {
   if (link.find(u"//") != StringView::npos || (!link.empty() && platform::DirectoryExists(String(link))))
     return String(link);

@@ -31,6 +31,9 @@ enum class TPageControlKind : uint8_t {
   Viewer,       // read-only rich text with a vertical scroll bar
   ErrorList,    // read-only multi-line text with a vertical scroll bar
   Link,         // a label that opens LinkTarget with the shell when clicked
+  PathEdit,     // single-line edit with one embedded button (ButtonText)
+  Warning,      // a warning line: icon and bold text, kept at its bottom edge
+  Formatted,    // a label with inline links: <a href="target">text</a>
 };
 
 // What changed, for the peer.
@@ -93,6 +96,16 @@ class TPageControl {
   // radio button becomes checked), then OnClick runs.
   void Click();
   std::function<void()> OnClick;
+
+  // An edit's text as the user typed it: stored without being sent back to
+  // the peer, then OnChange runs.
+  void Edited(StringView text);
+  std::function<void()> OnChange;
+  // The embedded button of a path edit: its caption, its width at 96 DPI,
+  // and what a click on it does.
+  String ButtonText;
+  int ButtonWidth = 0;
+  std::function<void()> OnButtonClick;
 
   IPageControlPeer* Peer() const { return peer_; }
   void SetPeer(IPageControlPeer* peer) { peer_ = peer; }

@@ -307,6 +307,6 @@ void RegisterStandardPageClasses() {
   for (const TSetupPageClassInfo* pageClass :
        {&SetupPageWelcome, &SetupPageLicense, &SetupPageReadyToInstall, &SetupPageInstall,
         &SetupPageUninstall, &SetupPageFinish, &SetupPageUninstallFinish,
-        &SetupPageIntegration, &SetupPageUninstallParams})
+        &SetupPageSetup, &SetupPageAddons, &SetupPageIntegration, &SetupPageUninstallParams})
     RegisterSetupPageClass(pageClass->Name, pageClass);
 }

@@ -16,6 +16,7 @@
 #include "core/setup_action.h"
 #include "core/setup_summary.h"
 #include "lib/exceptions.h"
+#include "lib/system.h"
 #include "platform/files.h"
 #include "platform/spawn_service.h"
 #include "resources/installer_errors.h"
@@ -53,6 +54,10 @@ struct TScenario {
   std::vector<TSetupPageClass> pages;
   std::vector<TSetupActionClass> actions;
   bool canUpdate = false;  // the destination holds an installation to update
+  // An installed copy (version 5.00) in this folder, portable or not; it is
+  // also the copy found anywhere on the computer.
+  String installedAt;
+  bool installedPortable = false;
 };
 
 inline TScenario& Scenario() {
@@ -62,9 +67,17 @@ inline TScenario& Scenario() {
 
 class TTestProduct : public TSetupProductInfo {
  public:
-  bool CanUpdate() override { return Scenario().canUpdate; }
-  bool IsPortable() override { return false; }
-  int32_t GetInstalledVersion() override { return 0; }
+  bool CanUpdate() override { return Scenario().canUpdate || AtInstalledCopy(); }
+  bool IsPortable() override { return AtInstalledCopy() && Scenario().installedPortable; }
+  int32_t GetInstalledVersion() override { return AtInstalledCopy() ? 5000 : 0; }
+  bool FindInstalledCopy(String& path) override {
+    path = Scenario().installedAt;
+    return !path.empty();
+  }
+  static bool AtInstalledCopy() {
+    return !Scenario().installedAt.empty() &&
+           SameTextLocale(Setup->GetDestPath(), Scenario().installedAt);
+  }
   void LoadConfig() override {}
   void EnumActions(const std::function<void(const TSetupActionClass&)>& callback) override {
     for (const auto& actionClass : Scenario().actions) callback(actionClass);

@@ -18,7 +18,10 @@
 #include "core/setup.h"
 #include "lib/exceptions.h"
 #include "platform/setup_helpers.h"
+#include "ui/product_pages.h"
+#include "ui/win32/controls_win32.h"
 #include "ui/wizard_form.h"
+#include "ui/wizard_theme.h"
 
 namespace {
 
@@ -29,16 +32,8 @@ constexpr int kNextId = 1002;
 constexpr int kFirstControlId = 2000;
 constexpr UINT kDeferredMessage = WM_APP + 2;
 
-// Theme colours (0x00BBGGRR) of the light theme and the dark one.
-struct TThemeColors {
-  COLORREF accent, surface, background, headerText;
-};
-constexpr TThemeColors kLight{0x338CDE, 0xFFFFFF, 0xFFFFFF, 0x000000};
-constexpr TThemeColors kDark{0x1C67AC, 0x2A2A2A, 0x262626, 0xFFFFFF};
-constexpr COLORREF kVersionText = 0xF0F0F0;
-
-const TThemeColors& Theme() {
-  return WizardDarkTheme() ? kDark : kLight;
+const TWizardTheme& Theme() {
+  return CurrentWizardTheme();
 }
 
 const wchar_t* W(const String& s) {
@@ -52,6 +47,23 @@ RECT ToRect(const TWizardRect& r) {
 void Fill(HDC dc, const RECT& r, COLORREF color) {
   SetDCBrushColor(dc, color);
   FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+}
+
+// The image's pixels laid over a background colour (images with
+// transparent parts on a plain page).
+TSetupImage OverBackground(const TSetupImage& image, uint32_t background) {
+  TSetupImage result = image;
+  const uint8_t back[3] = {static_cast<uint8_t>((background >> 16) & 0xFF),
+                           static_cast<uint8_t>((background >> 8) & 0xFF),
+                           static_cast<uint8_t>(background & 0xFF)};  // B, G, R
+  for (size_t i = 0; i + 3 < result.Pixels.size(); i += 4) {
+    const int alpha = result.Pixels[i + 3];
+    for (int c = 0; c < 3; ++c)
+      result.Pixels[i + c] = static_cast<uint8_t>(
+          (result.Pixels[i + c] * alpha + back[c] * (255 - alpha) + 127) / 255);
+    result.Pixels[i + 3] = 255;
+  }
+  return result;
 }
 
 void DrawImage(HDC dc, const TSetupImage& image, const RECT& target) {
@@ -88,10 +100,13 @@ void Protect(HWND owner, const std::function<void()>& reaction) {
   }
 }
 
+HMODULE RichEditLibrary();
+
 // The mirror of one page control.
 class TControlPeer : public IPageControlPeer {
  public:
-  TControlPeer(TPageControl& control, HWND window) : control_(control), window_(window) {
+  TControlPeer(TPageControl& control, HWND window, HWND button = nullptr)
+      : control_(control), window_(window), button_(button) {
     control.SetPeer(this);
   }
   ~TControlPeer() override { control_.SetPeer(nullptr); }
@@ -101,6 +116,16 @@ class TControlPeer : public IPageControlPeer {
 
   TPageControl& Control() { return control_; }
   HWND Window() const { return window_; }
+  // The embedded button of a path edit.
+  HWND Button() const { return button_; }
+  // True while the peer itself sets the edit's text.
+  bool Applying() const { return applying_; }
+  // The rectangle of the frame the page draws around an edit or a viewer,
+  // in the page's client coordinates; empty for other controls.
+  RECT Frame() const;
+  void SetFrame(const RECT& frame) { frame_ = frame; }
+  // The theme's colours for controls the system paints (viewers, edits).
+  void ApplyTheme();
 
  private:
   void ApplyText();
@@ -108,8 +133,37 @@ class TControlPeer : public IPageControlPeer {
 
   TPageControl& control_;
   HWND window_;
+  HWND button_;
+  bool applying_ = false;
+  RECT frame_{};
   int maxHeight_ = 0;
+  int bottom_ = 0;
 };
+
+RECT TControlPeer::Frame() const {
+  if (!control_.Visible()) return {};
+  return frame_;
+}
+
+void TControlPeer::ApplyTheme() {
+  const TWizardTheme& theme = Theme();
+  const TPageControlKind kind = control_.Kind();
+  if (kind == TPageControlKind::Viewer || kind == TPageControlKind::ErrorList)
+    ApplyWindowTheme(window_, WizardDarkTheme());
+  if (kind == TPageControlKind::Viewer && RichEditLibrary()) {
+    SendMessageW(window_, EM_SETBKGNDCOLOR, 0, theme.FieldBackground);
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof(format);
+    format.dwMask = CFM_COLOR;
+    // A disabled viewer (the summary) only takes no focus: its text is
+    // content and is not greyed.
+    format.crTextColor = theme.HeaderText;
+    SendMessageW(window_, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
+    SendMessageW(window_, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+  }
+  InvalidateRect(window_, nullptr, TRUE);
+  if (button_) InvalidateRect(button_, nullptr, FALSE);
+}
 
 void TControlPeer::ApplyText() {
   if (control_.Kind() == TPageControlKind::Viewer && control_.RichText()) {
@@ -129,29 +183,34 @@ void TControlPeer::ApplyText() {
       return 0;
     };
     SendMessageW(window_, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+    ApplyTheme();
     return;
   }
+  applying_ = true;
   SetWindowTextW(window_, W(control_.Text()));
-  if (control_.Kind() == TPageControlKind::Label) FitLabel();
+  applying_ = false;
+  const TPageControlKind kind = control_.Kind();
+  if (kind == TPageControlKind::Label || kind == TPageControlKind::Warning) FitLabel();
+  if (kind == TPageControlKind::Viewer) ApplyTheme();
 }
 
 // A label is only as tall as its text (at most its rectangle), so that a
 // label never covers a neighbour that its rectangle overlaps.
+// A warning line keeps its bottom edge instead (it is docked to the
+// bottom of the page).
 void TControlPeer::FitLabel() {
   RECT bounds{};
   GetWindowRect(window_, &bounds);
   MapWindowPoints(nullptr, GetParent(window_), reinterpret_cast<POINT*>(&bounds), 2);
-  if (maxHeight_ == 0) maxHeight_ = bounds.bottom - bounds.top;
-  HDC dc = GetDC(window_);
-  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(window_, WM_GETFONT, 0, 0)));
-  RECT text{0, 0, bounds.right - bounds.left, 0};
-  DrawTextW(dc, W(control_.Text()), -1, &text,
-            DT_CALCRECT | DT_NOPREFIX | (control_.Wrap ? DT_WORDBREAK : DT_SINGLELINE));
-  SelectObject(dc, old);
-  ReleaseDC(window_, dc);
-  const int height = std::min<int>(maxHeight_, std::max<int>(text.bottom, 1));
-  SetWindowPos(window_, nullptr, 0, 0, bounds.right - bounds.left, height,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  if (maxHeight_ == 0) {
+    maxHeight_ = bounds.bottom - bounds.top;
+    bottom_ = bounds.bottom;
+  }
+  const int width = bounds.right - bounds.left;
+  const int height = std::min<int>(maxHeight_, std::max<int>(OwnTextHeight(window_, width), 1));
+  const int top = control_.Kind() == TPageControlKind::Warning ? bottom_ - height : bounds.top;
+  SetWindowPos(window_, nullptr, bounds.left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(window_, nullptr, FALSE);
 }
 
 void TControlPeer::Changed(TPageControl&, TPageControlChange change) {
@@ -161,9 +220,12 @@ void TControlPeer::Changed(TPageControl&, TPageControlChange change) {
       break;
     case TPageControlChange::Visible:
       ShowWindow(window_, control_.Visible() ? SW_SHOWNA : SW_HIDE);
+      if (button_) ShowWindow(button_, control_.Visible() ? SW_SHOWNA : SW_HIDE);
+      InvalidateRect(GetParent(window_), nullptr, FALSE);
       break;
     case TPageControlChange::Enabled:
       EnableWindow(window_, control_.Enabled());
+      if (button_) EnableWindow(button_, control_.Enabled());
       break;
     case TPageControlChange::Checked:
       SendMessageW(window_, BM_SETCHECK, control_.Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -172,6 +234,7 @@ void TControlPeer::Changed(TPageControl&, TPageControlChange change) {
       SendMessageW(window_, PBM_SETPOS, static_cast<WPARAM>(control_.Position()), 0);
       break;
     case TPageControlChange::Color:
+      if (TOwnPaint* paint = OwnPaintOf(window_)) paint->Color = control_.Color();
       InvalidateRect(window_, nullptr, TRUE);
       break;
     case TPageControlChange::Focus:
@@ -181,6 +244,7 @@ void TControlPeer::Changed(TPageControl&, TPageControlChange change) {
 }
 
 void TControlPeer::ApplyAll() {
+  if (button_) SetWindowTextW(button_, W(control_.ButtonText));
   ApplyText();
   Changed(control_, TPageControlChange::Checked);
   Changed(control_, TPageControlChange::Position);
@@ -193,6 +257,8 @@ struct TPagePeer : TSetupCustomPage::TPeer {
     if (window) DestroyWindow(window);
   }
   HWND window = nullptr;
+  // Where the form placed the page (96 DPI).
+  TWizardRect bounds;
   std::vector<std::unique_ptr<TControlPeer>> controls;
 };
 
@@ -248,7 +314,18 @@ class TWin32WizardWindow : public IWizardWindow {
   void PaintPage(TSetupCustomPage& page, HWND window, HDC dc);
   HFONT Font(int points);
   TPagePeer& CreatePageWindow(TSetupCustomPage& page, const TWizardRect& bounds);
-  HWND CreateControlWindow(HWND parent, TPageControl& control, int id);
+  // The control's window; a path edit's button goes to button.
+  // The control's window; a path edit's button goes to button, the frame
+  // the page draws around an edit or a viewer to frame.
+  HWND CreateControlWindow(HWND parent, TPageControl& control, int id, HWND& button, RECT& frame);
+  void CreateBrushes();
+  // The system's app mode or colours changed: decide the theme again and
+  // repaint everything in it.
+  void ThemeChanged();
+  // The window moved to a screen of another DPI: fonts and layout anew.
+  void DpiChanged(int dpi, const RECT& suggested);
+  void PlaceFooter();
+  bool BrowseFolder(const String& start, String& chosen);
   void PumpMessages();
   bool Dialog(MSG& msg) { return IsDialogMessageW(window_, &msg); }
 
@@ -264,6 +341,7 @@ class TWin32WizardWindow : public IWizardWindow {
   ITaskbarList3* taskbar_ = nullptr;
   HBRUSH accentBrush_ = nullptr;
   HBRUSH backgroundBrush_ = nullptr;
+  HBRUSH fieldBrush_ = nullptr;
   std::unique_ptr<TWizardForm> form_;
   std::map<HWND, TSetupCustomPage*> pageOfWindow_;
   bool coInitialized_ = false;
@@ -320,23 +398,22 @@ TWin32WizardWindow::TWin32WizardWindow() {
   const int actual = static_cast<int>(GetDpiForWindow(window_));
   if (actual != dpi && actual > 0) layout_.SetDpi(actual);
 
-  auto button = [&](const TWizardRect& r, int id, DWORD extra) {
-    HWND h = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | extra, r.Left,
-                             r.Top, r.Width, r.Height, window_,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+  auto button = [&](int id, DWORD extra, TOwnPaintKind kind) {
+    HWND h = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | extra, 0, 0, 0,
+                             0, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                              GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(Font(9)), FALSE);
+    TOwnPaint paint;
+    paint.Kind = kind;
+    PaintOwnControl(h, paint);
     return h;
   };
-  back_ = button(layout_.BackButton(), kBackId, BS_PUSHBUTTON);
-  next_ = button(layout_.NextButton(), kNextId, BS_DEFPUSHBUTTON);
-  const TWizardRect v = layout_.VersionLabel();
+  back_ = button(kBackId, BS_PUSHBUTTON, TOwnPaintKind::FooterButton);
+  next_ = button(kNextId, BS_DEFPUSHBUTTON, TOwnPaintKind::DefaultButton);
   version_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_CENTERIMAGE,
-                             v.Left, v.Top, v.Width, v.Height, window_, nullptr,
-                             GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(version_, WM_SETFONT, reinterpret_cast<WPARAM>(Font(9)), FALSE);
-  accentBrush_ = CreateSolidBrush(Theme().accent);
-  backgroundBrush_ = CreateSolidBrush(Theme().background);
+                             0, 0, 0, 0, window_, nullptr, GetModuleHandleW(nullptr), nullptr);
+  PlaceFooter();
+  CreateBrushes();
+  ApplyFrameTheme(window_, WizardDarkTheme());
 
   if (coInitialized_ &&
       SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
@@ -348,9 +425,92 @@ TWin32WizardWindow::TWin32WizardWindow() {
   }
 }
 
+void TWin32WizardWindow::PlaceFooter() {
+  auto place = [&](HWND h, const TWizardRect& r) {
+    SetWindowPos(h, nullptr, r.Left, r.Top, r.Width, r.Height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(Font(9)), TRUE);
+    if (TOwnPaint* paint = OwnPaintOf(h)) paint->Dpi = layout_.Dpi();
+  };
+  place(back_, layout_.BackButton());
+  place(next_, layout_.NextButton());
+  place(version_, layout_.VersionLabel());
+}
+
+void TWin32WizardWindow::CreateBrushes() {
+  for (HBRUSH* brush : {&accentBrush_, &backgroundBrush_, &fieldBrush_})
+    if (*brush) DeleteObject(*brush);
+  accentBrush_ = CreateSolidBrush(Theme().Accent);
+  backgroundBrush_ = CreateSolidBrush(Theme().Background);
+  fieldBrush_ = CreateSolidBrush(Theme().FieldBackground);
+}
+
 void TWin32WizardWindow::CreateForm() {
   SetPageMessagePump([this] { PumpMessages(); });
+  SetFolderBrowser([this](const String& start, String& chosen) { return BrowseFolder(start, chosen); });
   form_ = std::make_unique<TWizardForm>(*this);
+}
+
+bool TWin32WizardWindow::BrowseFolder(const String& start, String& chosen) {
+  TSetupResources& texts = Setup->Resources();
+  return BrowseForFolder(window_, start, texts.GetText(u"Common", u"lBrowse"),
+                         texts.GetText(u"Common", u"lNewFolder"), texts.GetText(u"Common", u"lOk"),
+                         texts.GetText(u"Common", u"lCancel"), chosen);
+}
+
+void TWin32WizardWindow::ThemeChanged() {
+  if (!UpdateWizardTheme(GetSysColor(COLOR_WINDOW))) return;
+  CreateBrushes();
+  ApplyFrameTheme(window_, WizardDarkTheme());
+  if (form_) {
+    for (int i = 0; i < form_->Pages().Count(); ++i)
+      if (auto* peer = dynamic_cast<TPagePeer*>(form_->Pages().Items(i)->Peer.get()))
+        for (auto& control : peer->controls) control->ApplyTheme();
+  }
+  RedrawWindow(window_, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+void TWin32WizardWindow::DpiChanged(int dpi, const RECT& suggested) {
+  if (dpi <= 0) return;
+  layout_.SetDpi(dpi);
+  // The pages' windows are built again at the new DPI: the active one now
+  // (with the focus on the same control), the others when they are shown.
+  TSetupCustomPage* active = form_ ? form_->ActivePage() : nullptr;
+  TWizardRect activeBounds;
+  int focused = -1;
+  bool focusOnButton = false;
+  if (form_) {
+    for (int i = 0; i < form_->Pages().Count(); ++i) {
+      TSetupCustomPage& page = *form_->Pages().Items(i);
+      auto* peer = dynamic_cast<TPagePeer*>(page.Peer.get());
+      if (!peer) continue;
+      if (&page == active) {
+        activeBounds = peer->bounds;
+        HWND focus = GetFocus();
+        for (size_t c = 0; c < peer->controls.size(); ++c)
+          if (peer->controls[c]->Window() == focus || peer->controls[c]->Button() == focus) {
+            focused = static_cast<int>(c);
+            focusOnButton = peer->controls[c]->Button() == focus;
+          }
+      }
+      page.Peer.reset();
+    }
+  }
+  std::map<int, HFONT> oldFonts;
+  oldFonts.swap(fonts_);
+  SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  PlaceFooter();
+  if (active) {
+    ShowPage(*active, activeBounds);
+    auto* peer = dynamic_cast<TPagePeer*>(active->Peer.get());
+    if (peer && focused >= 0 && focused < static_cast<int>(peer->controls.size())) {
+      const TControlPeer& control = *peer->controls[static_cast<size_t>(focused)];
+      SetFocus(focusOnButton ? control.Button() : control.Window());
+    }
+  }
+  for (auto& [size, font] : oldFonts) DeleteObject(font);
+  InvalidateRect(window_, nullptr, FALSE);
 }
 
 TWin32WizardWindow::~TWin32WizardWindow() {
@@ -362,6 +522,8 @@ TWin32WizardWindow::~TWin32WizardWindow() {
   for (auto& [size, font] : fonts_) DeleteObject(font);
   if (accentBrush_) DeleteObject(accentBrush_);
   if (backgroundBrush_) DeleteObject(backgroundBrush_);
+  if (fieldBrush_) DeleteObject(fieldBrush_);
+  SetFolderBrowser(nullptr);
   if (taskbar_) taskbar_->Release();
   if (coInitialized_) CoUninitialize();
 }
@@ -406,53 +568,125 @@ void TWin32WizardWindow::PumpMessages() {
   }
 }
 
-HWND TWin32WizardWindow::CreateControlWindow(HWND parent, TPageControl& control, int id) {
+HWND TWin32WizardWindow::CreateControlWindow(HWND parent, TPageControl& control, int id,
+                                             HWND& button, RECT& frame) {
+  button = nullptr;
+  frame = {};
   const wchar_t* cls = L"STATIC";
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
-  DWORD exStyle = 0;
+  TOwnPaint paint;
+  paint.Dpi = layout_.Dpi();
+  paint.Color = control.Color();
+  paint.Wrap = control.Wrap;
+  paint.Centered = control.Centered;
+  bool ownPaint = true;
   switch (control.Kind()) {
     case TPageControlKind::Label:
       style |= control.Wrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
+      paint.Kind = TOwnPaintKind::Label;
+      break;
+    case TPageControlKind::Warning:
+      style |= SS_LEFT;
+      paint.Kind = TOwnPaintKind::Warning;
       break;
     case TPageControlKind::Link:
       style |= SS_NOTIFY | (control.Centered ? SS_CENTER : SS_LEFT);
+      paint.Kind = TOwnPaintKind::Link;
       break;
     case TPageControlKind::CheckBox:
       cls = L"BUTTON";
       style |= BS_CHECKBOX | WS_TABSTOP;
+      paint.Kind = TOwnPaintKind::CheckBox;
       break;
     case TPageControlKind::RadioButton:
       cls = L"BUTTON";
       style |= BS_RADIOBUTTON | WS_TABSTOP;
+      paint.Kind = TOwnPaintKind::RadioButton;
       break;
     case TPageControlKind::ProgressBar:
       cls = PROGRESS_CLASSW;
+      paint.Kind = TOwnPaintKind::Progress;
       break;
     case TPageControlKind::Viewer:
       cls = RichEditLibrary() ? MSFTEDIT_CLASS : L"EDIT";
       style |= WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL;
-      exStyle = WS_EX_CLIENTEDGE;
+      ownPaint = false;
       break;
     case TPageControlKind::ErrorList:
       cls = L"EDIT";
       style |= WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL;
-      exStyle = WS_EX_CLIENTEDGE;
+      ownPaint = false;
+      break;
+    case TPageControlKind::PathEdit:
+      cls = L"EDIT";
+      style |= WS_TABSTOP | ES_AUTOHSCROLL;
+      ownPaint = false;
+      break;
+    case TPageControlKind::Formatted:
+      cls = WC_LINK;
+      style |= WS_TABSTOP | LWS_TRANSPARENT;
+      ownPaint = false;
       break;
   }
   if (control.Visible()) style |= WS_VISIBLE;
   const TWizardRect& b = control.Bounds();
-  HWND h = CreateWindowExW(exStyle, cls, L"", style, layout_.Scale(b.Left), layout_.Scale(b.Top),
-                           layout_.Scale(b.Width), layout_.Scale(b.Height), parent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+  RECT r{layout_.Scale(b.Left), layout_.Scale(b.Top), layout_.Scale(b.Right()),
+         layout_.Scale(b.Bottom())};
+  HFONT font = Font(control.FontSize ? control.FontSize : 9);
+  const TPageControlKind kind = control.Kind();
+  RECT buttonRect{};
+  if (kind == TPageControlKind::PathEdit) {
+    // The button at the right end; the edit one pixel inside its frame,
+    // as high as a line of its text, centred.
+    const int buttonWidth = layout_.Scale(control.ButtonWidth);
+    const int gap = layout_.Scale(6);
+    buttonRect = {r.right - buttonWidth, r.top, r.right, r.bottom};
+    r.right -= buttonWidth + gap;
+    frame = r;
+    HDC dc = GetDC(parent);
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(parent, dc);
+    const int height = std::min<int>(metrics.tmHeight, r.bottom - r.top - 2);
+    const int top = r.top + (r.bottom - r.top - height) / 2;
+    r = {r.left + layout_.Scale(4), top, r.right - layout_.Scale(2), top + height};
+  } else if (kind == TPageControlKind::Viewer || kind == TPageControlKind::ErrorList) {
+    frame = r;
+    InflateRect(&r, -1, -1);
+  }
+  HWND h = CreateWindowExW(0, cls, L"", style, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                           parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                            GetModuleHandleW(nullptr), nullptr);
   if (!h) return nullptr;
-  SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(Font(control.FontSize ? control.FontSize : 9)),
-               FALSE);
-  if (control.Kind() == TPageControlKind::ProgressBar) SendMessageW(h, PBM_SETRANGE32, 0, 100);
-  if (control.Kind() == TPageControlKind::Viewer && RichEditLibrary()) {
+  SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (ownPaint) PaintOwnControl(h, paint);
+  if (kind == TPageControlKind::PathEdit) {
+    // After the edit: the tab order goes from the edit to its button.
+    button = CreateWindowExW(0, L"BUTTON", L"", (style & ~ES_AUTOHSCROLL) | BS_PUSHBUTTON,
+                             buttonRect.left, buttonRect.top, buttonRect.right - buttonRect.left,
+                             buttonRect.bottom - buttonRect.top, parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id + 1000)),
+                             GetModuleHandleW(nullptr), nullptr);
+    if (button) {
+      SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+      TOwnPaint buttonPaint;
+      buttonPaint.Kind = TOwnPaintKind::Button;
+      buttonPaint.Dpi = layout_.Dpi();
+      PaintOwnControl(button, buttonPaint);
+    }
+  }
+  if (kind == TPageControlKind::ProgressBar) SendMessageW(h, PBM_SETRANGE32, 0, 100);
+  if (kind == TPageControlKind::ErrorList) {
+    const int margin = layout_.Scale(4);
+    SendMessageW(h, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(margin, margin));
+  }
+  if (kind == TPageControlKind::Viewer && RichEditLibrary()) {
+    const int margin = layout_.Scale(4);
+    SendMessageW(h, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(margin, margin));
     SendMessageW(h, EM_AUTOURLDETECT, TRUE, 0);
     SendMessageW(h, EM_SETEVENTMASK, 0, ENM_LINK);
-    SendMessageW(h, EM_SETBKGNDCOLOR, 0, Theme().background);
     // The zoom: 100 % at 96 DPI, in proportion to the DPI.
     const int z = 100 * layout_.Dpi() / 96;
     const int numerator = z <= 100 ? (z * 63 + 50) / 100 + 1 : (z * 64 + 50) / 100;
@@ -472,18 +706,24 @@ TPagePeer& TWin32WizardWindow::CreatePageWindow(TSetupCustomPage& page, const TW
   SetWindowLongPtrW(peer->window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PageProc));
   pageOfWindow_[peer->window] = &page;
   int id = kFirstControlId;
+  peer->bounds = bounds;
   for (const auto& control : page.Controls()) {
-    HWND h = CreateControlWindow(peer->window, *control, id++);
+    HWND button = nullptr;
+    RECT frame{};
+    HWND h = CreateControlWindow(peer->window, *control, id++, button, frame);
     if (!h) continue;
-    peer->controls.push_back(std::make_unique<TControlPeer>(*control, h));
+    peer->controls.push_back(std::make_unique<TControlPeer>(*control, h, button));
+    peer->controls.back()->SetFrame(frame);
     peer->controls.back()->ApplyAll();
+    peer->controls.back()->ApplyTheme();
   }
   // Texts lie beneath the other controls, and an earlier one above a later
   // one: where the page's rectangles overlap (the body under the heading,
   // the error list over the body) every text stays readable.
   for (const auto& control : peer->controls) {
     const TPageControlKind kind = control->Control().Kind();
-    if (kind == TPageControlKind::Label || kind == TPageControlKind::Link)
+    if (kind == TPageControlKind::Label || kind == TPageControlKind::Link ||
+        kind == TPageControlKind::Warning || kind == TPageControlKind::Formatted)
       SetWindowPos(control->Window(), HWND_BOTTOM, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
@@ -494,12 +734,14 @@ TPagePeer& TWin32WizardWindow::CreatePageWindow(TSetupCustomPage& page, const TW
 
 void TWin32WizardWindow::ShowPage(TSetupCustomPage& page, const TWizardRect& bounds) {
   auto* peer = dynamic_cast<TPagePeer*>(page.Peer.get());
-  if (!peer)
+  if (!peer) {
     peer = &CreatePageWindow(page, bounds);
-  else
+  } else {
+    peer->bounds = bounds;
     SetWindowPos(peer->window, nullptr, layout_.Scale(bounds.Left), layout_.Scale(bounds.Top),
                  layout_.Scale(bounds.Width), layout_.Scale(bounds.Height),
                  SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   ShowWindow(peer->window, SW_SHOW);
 }
 
@@ -530,19 +772,19 @@ void TWin32WizardWindow::SetTaskbarProgress(int value, int maximum, TTaskbarStat
 }
 
 void TWin32WizardWindow::Paint(HDC dc) {
-  const TThemeColors& theme = Theme();
+  const TWizardTheme& theme = Theme();
   const RECT client = ToRect(layout_.Client());
-  Fill(dc, client, theme.background);
+  Fill(dc, client, theme.Background);
   const RECT footer = ToRect(layout_.Footer());
-  Fill(dc, footer, theme.accent);
+  Fill(dc, footer, theme.Accent);
   const RECT header = ToRect(layout_.Header());
   DrawImage(dc, WizardDarkTheme() ? *headerDark_ : *headerLight_, header);
   Fill(dc, {header.left, header.bottom - layout_.Scale(1), header.right, header.bottom},
-       theme.accent);
+       theme.Accent);
   TSetupCustomPage* page = form_ ? form_->ActivePage() : nullptr;
   if (page && !page->IsFullScreen()) {
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, theme.headerText);
+    SetTextColor(dc, theme.HeaderText);
     const RECT area = ToRect(layout_.HeaderText());
     HGDIOBJ old = SelectObject(dc, Font(11));
     RECT title = area;
@@ -561,22 +803,47 @@ void TWin32WizardWindow::Paint(HDC dc) {
   // The page-progress strip.
   if (!form_) return;
   strip_.SetBounds(layout_.Strip(), form_->Pages().Count(), layout_.Dpi());
-  Fill(dc, ToRect(strip_.Bounds()), theme.surface);
+  Fill(dc, ToRect(strip_.Bounds()), theme.Surface);
   const int index = form_->Pages().IndexOf(page);
   if (index < 0 || strip_.SegmentWidth() == 0) return;
   const TWizardRect segment = strip_.Segment(index);
   for (int i = 0; i < strip_.SegmentWidth() / 6; ++i)
     Fill(dc, {segment.Left + 6 * i, segment.Top, segment.Left + 6 * i + 3, segment.Bottom()},
-         theme.accent);
-  Fill(dc, ToRect(strip_.Filled(index, page->GetProgress())), theme.accent);
+         theme.Accent);
+  Fill(dc, ToRect(strip_.Filled(index, page->GetProgress())), theme.Accent);
 }
 
 void TWin32WizardWindow::PaintPage(TSetupCustomPage& page, HWND window, HDC dc) {
+  const TWizardTheme& theme = Theme();
   RECT client{};
   GetClientRect(window, &client);
-  Fill(dc, client, Theme().background);
+  Fill(dc, client, theme.Background);
   if (auto* full = dynamic_cast<TSetupPageFullScreen*>(&page))
     DrawImage(dc, full->SideImage(), {0, 0, layout_.Scale(188), layout_.Scale(435)});
+  if (auto* addons = dynamic_cast<TSetupPageAddons*>(&page)) {
+    const TSetupImage& image = addons->Image();
+    const int width = layout_.Scale(static_cast<int>(image.Width));
+    const int right = client.right - layout_.Scale(TSetupPageAddons::kImageMargin);
+    DrawImage(dc, OverBackground(image, theme.Background),
+              {right - width, 0, right, layout_.Scale(static_cast<int>(image.Height))});
+  }
+  // The frames of edits and viewers, in the focus colour while they have
+  // the focus.
+  if (auto* peer = dynamic_cast<TPagePeer*>(page.Peer.get())) {
+    HWND focus = GetFocus();
+    for (const auto& control : peer->controls) {
+      const RECT frame = control->Frame();
+      if (IsRectEmpty(&frame)) continue;
+      Fill(dc, frame, theme.FieldBackground);
+      const bool focused = focus && focus == control->Window();
+      FrameRectColor(dc, frame, focused ? theme.FieldFocusBorder : theme.FieldBorder);
+      if (focused && control->Control().Kind() == TPageControlKind::PathEdit) {
+        RECT inner = frame;
+        InflateRect(&inner, -1, -1);
+        FrameRectColor(dc, inner, theme.FieldFocusBorder);
+      }
+    }
+  }
 }
 
 // Paints through an off-screen bitmap: nothing flickers.
@@ -613,13 +880,22 @@ LRESULT TWin32WizardWindow::HandleForm(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC:
       if (reinterpret_cast<HWND>(lParam) == version_) {
         HDC dc = reinterpret_cast<HDC>(wParam);
-        SetTextColor(dc, kVersionText);
-        SetBkColor(dc, Theme().accent);
+        SetTextColor(dc, Theme().VersionText);
+        SetBkColor(dc, Theme().Accent);
         return reinterpret_cast<LRESULT>(accentBrush_);
       }
       break;
     case WM_CTLCOLORBTN:
       return reinterpret_cast<LRESULT>(accentBrush_);
+    case WM_SETTINGCHANGE:
+      if (lParam && IsThemeSettingChange(reinterpret_cast<const char16_t*>(lParam))) ThemeChanged();
+      break;
+    case WM_SYSCOLORCHANGE:
+      ThemeChanged();
+      break;
+    case WM_DPICHANGED:
+      DpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
     case DM_GETDEFID:
       return MAKELRESULT(kNextId, DC_HASDEFID);
     case WM_COMMAND:
@@ -676,9 +952,9 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
                                        WPARAM wParam, LPARAM lParam) {
   auto* peer = dynamic_cast<TPagePeer*>(page.Peer.get());
   auto find = [&](HWND control) -> TControlPeer* {
-    if (!peer) return nullptr;
+    if (!peer || !control) return nullptr;
     for (auto& c : peer->controls)
-      if (c->Window() == control) return c.get();
+      if (c->Window() == control || c->Button() == control) return c.get();
     return nullptr;
   };
   switch (msg) {
@@ -688,13 +964,19 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
       PaintBuffered(window, [&](HDC dc) { PaintPage(page, window, dc); });
       return 0;
     case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN: {
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT: {
       HDC dc = reinterpret_cast<HDC>(wParam);
+      const TWizardTheme& theme = Theme();
       TControlPeer* control = find(reinterpret_cast<HWND>(lParam));
       const uint32_t color = control ? control->Control().Color() : kDefaultTextColor;
-      SetTextColor(dc, color == kDefaultTextColor ? Theme().headerText : color);
-      SetBkColor(dc, Theme().background);
-      return reinterpret_cast<LRESULT>(backgroundBrush_);
+      // Edits and the error list lie on the field colour.
+      const TPageControlKind kind = control ? control->Control().Kind() : TPageControlKind::Label;
+      const bool field = kind == TPageControlKind::PathEdit || kind == TPageControlKind::ErrorList;
+      const uint32_t background = field ? theme.FieldBackground : theme.Background;
+      SetTextColor(dc, color == kDefaultTextColor ? theme.HeaderText : ReadableColor(color, background));
+      SetBkColor(dc, background);
+      return reinterpret_cast<LRESULT>(field ? fieldBrush_ : backgroundBrush_);
     }
     case WM_SETCURSOR:
       if (TControlPeer* control = find(reinterpret_cast<HWND>(wParam));
@@ -710,6 +992,27 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
           ShellOpen(control->Control().LinkTarget);
           return 0;
         }
+        if (control->Control().Kind() == TPageControlKind::PathEdit) {
+          HWND from = reinterpret_cast<HWND>(lParam);
+          if (from == control->Button() && code == BN_CLICKED) {
+            TPageControl& edit = control->Control();
+            Protect(window_, [&edit] {
+              if (edit.OnButtonClick) edit.OnButtonClick();
+            });
+          } else if (from == control->Window() && code == EN_CHANGE && !control->Applying()) {
+            const int length = GetWindowTextLengthW(from);
+            std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+            GetWindowTextW(from, text.data(), length + 1);
+            text.resize(static_cast<size_t>(length));
+            TPageControl& edit = control->Control();
+            Protect(window_, [&edit, &text] { edit.Edited(String(text.begin(), text.end())); });
+          } else if (code == EN_SETFOCUS || code == EN_KILLFOCUS) {
+            // The frame shows the focus.
+            const RECT frame = control->Frame();
+            InvalidateRect(window, &frame, FALSE);
+          }
+          return 0;
+        }
         if (code == BN_CLICKED) {
           Protect(window_, [control] { control->Control().Click(); });
           return 0;
@@ -718,6 +1021,16 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
       break;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      if ((header->code == NM_CLICK || header->code == NM_RETURN) && find(header->hwndFrom) &&
+          find(header->hwndFrom)->Control().Kind() == TPageControlKind::Formatted) {
+        const auto* link = reinterpret_cast<const NMLINK*>(lParam);
+        const std::wstring url = link->item.szUrl;
+        // Only web addresses: the text comes from the packages, but nothing
+        // else is started from a label.
+        const String target(url.begin(), url.end());
+        if (StartsWith(target, u"https://") || StartsWith(target, u"http://")) ShellOpen(target);
+        return 0;
+      }
       if (header->code == EN_LINK) {
         const auto* link = reinterpret_cast<const ENLINK*>(lParam);
         if (link->msg == WM_LBUTTONUP) {
@@ -740,6 +1053,9 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
 }  // namespace
 
 void RunWin32Wizard(TSetup&) {
+  // The theme is decided before any window exists: the full-screen pages
+  // take their side image from it when they are created.
+  UpdateWizardTheme(GetSysColor(COLOR_WINDOW));
   TWin32WizardWindow window;
   window.CreateForm();
   window.Run();

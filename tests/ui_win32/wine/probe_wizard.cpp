@@ -10,6 +10,14 @@
 //   probe_wizard box          prints the text of the question box owned by
 //                             the wizard
 //   probe_wizard answer ID    presses the box's button (1 OK, 2 Cancel)
+//   probe_wizard dialog       the owned dialog's caption, then one line per
+//                             visible child "class|text"
+//   probe_wizard type TEXT    replaces the text of the visible edit as typing
+//                             would: everything selected and deleted, then
+//                             the text character by character
+//   probe_wizard theme MODE   sets the user's app mode ("dark" or "light")
+//                             and announces the change to every window, as
+//                             Windows does when the user switches it
 // Exit code 1 when there is no wizard window (or no box, no button).
 #include <windows.h>
 
@@ -80,6 +88,27 @@ bool SaveBitmap(HWND window, const wchar_t* path) {
   return true;
 }
 
+// The first visible child of that class (and with that text, unless null).
+HWND FindChild(HWND parent, const wchar_t* cls, const wchar_t* text) {
+  struct TSearch {
+    const wchar_t* cls;
+    const wchar_t* text;
+    HWND found;
+  } search{cls, text, nullptr};
+  EnumChildWindows(
+      parent,
+      [](HWND child, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<TSearch*>(param);
+        if (IsWindowVisible(child) && ClassOf(child) == s->cls && (!s->text || Text(child) == s->text)) {
+          s->found = child;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 }  // namespace
 
 HWND FindBox(HWND wizard) {
@@ -100,9 +129,50 @@ HWND FindBox(HWND wizard) {
 }
 
 int wmain(int argc, wchar_t** argv) {
+  const std::wstring mode = argc > 1 ? argv[1] : L"";
+  if (mode == L"theme") {
+    if (argc < 3) return 1;
+    const DWORD light = std::wstring(argv[2]) == L"dark" ? 0 : 1;
+    if (RegSetKeyValueW(HKEY_CURRENT_USER,
+                        L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
+                        L"AppsUseLightTheme", REG_DWORD, &light, sizeof(light)) != ERROR_SUCCESS)
+      return 1;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                        reinterpret_cast<LPARAM>(L"ImmersiveColorSet"), SMTO_ABORTIFHUNG, 5000,
+                        &result);
+    return 0;
+  }
   HWND wizard = FindWindowW(L"TWizardForm", nullptr);
   if (!wizard) return 1;
-  const std::wstring mode = argc > 1 ? argv[1] : L"";
+  if (mode == L"type") {
+    const std::wstring text = argc > 2 ? argv[2] : L"";
+    HWND edit = FindChild(wizard, L"Edit", nullptr);
+    if (!edit) return 1;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(edit, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 2000, &result);
+    SendMessageTimeoutW(edit, WM_CHAR, VK_BACK, 0, SMTO_ABORTIFHUNG, 2000, &result);
+    for (wchar_t c : text)
+      SendMessageTimeoutW(edit, WM_CHAR, c, 0, SMTO_ABORTIFHUNG, 2000, &result);
+    return 0;
+  }
+  if (mode == L"dialog") {
+    HWND box = FindBox(wizard);
+    if (!box) return 1;
+    std::printf("%s\n", Utf8(Text(box)).c_str());
+    std::vector<HWND> children;
+    EnumChildWindows(
+        box,
+        [](HWND child, LPARAM param) -> BOOL {
+          reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&children));
+    for (HWND child : children)
+      if (IsWindowVisible(child))
+        std::printf("%s|%s\n", Utf8(ClassOf(child)).c_str(), Utf8(Text(child)).c_str());
+    return 0;
+  }
   if (mode == L"box" || mode == L"answer") {
     HWND box = FindBox(wizard);
     if (!box) return 1;
@@ -118,23 +188,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (mode == L"click") {
     if (argc < 3) return 1;
-    struct TSearch {
-      const wchar_t* text;
-      HWND found;
-    } search{argv[2], nullptr};
-    EnumChildWindows(
-        wizard,
-        [](HWND child, LPARAM param) -> BOOL {
-          auto* s = reinterpret_cast<TSearch*>(param);
-          if (IsWindowVisible(child) && ClassOf(child) == L"Button" && Text(child) == s->text) {
-            s->found = child;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    if (!search.found) return 1;
-    PostMessageW(search.found, BM_CLICK, 0, 0);
+    HWND button = FindChild(wizard, L"Button", argv[2]);
+    if (!button) return 1;
+    PostMessageW(button, BM_CLICK, 0, 0);
     return 0;
   }
   const HMENU menu = GetSystemMenu(wizard, FALSE);
@@ -162,6 +218,14 @@ int wmain(int argc, wchar_t** argv) {
         checked = SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
     }
     std::wstring text = Text(child);
+    // Of another process's edit, GetWindowText reads the caption, not the text.
+    if (cls == L"Edit") {
+      wchar_t buffer[2048] = {};
+      DWORD_PTR copied = 0;
+      if (SendMessageTimeoutW(child, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buffer),
+                              SMTO_ABORTIFHUNG, 2000, &copied))
+        text = buffer;
+    }
     if (cls == L"msctls_progress32") text = std::to_wstring(SendMessageW(child, PBM_GETPOS, 0, 0));
     std::printf("%s|%s|1|%d|%d\n", Utf8(cls).c_str(), Utf8(text).c_str(),
                 IsWindowEnabled(child) ? 1 : 0, checked);

@@ -3,7 +3,8 @@
 # display, driven with the keyboard through xdotool and checked with a probe
 # that lists the wizard's controls:
 #   1. an interactive installation page by page (Welcome, License with Next
-#      off until the box is ticked and no Back, Integration with every box
+#      off until the box is ticked and no Back, Setup with the default
+#      destination and the standard mode, Integration with every box
 #      ticked and the desktop shortcut declined with Tab and Space,
 #      ReadyToInstall with Install,
 #      Install, Finish with Finish, no Back and the Close command disabled:
@@ -24,7 +25,18 @@
 #      over the progress page; Cancel lets the run go on, and once the
 #      player has gone the run ends well (code 0, files installed); OK stops
 #      it: code 5, the destination untouched, nothing started.
+#   7. the destination page: a typed folder holding an updatable copy (update
+#      and backup ticked, the mode fixed, the update warning, no Integration
+#      page), the update unticked (the other-copy warning, Integration
+#      again), a program-files folder typed while portable (standard again),
+#      an empty path (no Next), and the folder chooser with and without a
+#      last folder named like the product;
+#   8. in Russian the add-ons page follows the destination page.
 # With SHOTS=DIR set, a PNG picture of every page of the walk is saved there.
+# WIZARD_THEME=dark|light sets the user's app mode and WIZARD_DPI the
+# prefix's screen DPI (LogPixels) before the walk; on the Welcome page of the
+# first walk the app mode is switched to the other one and back while the
+# wizard is open, and the page's colours are read from pictures.
 #
 # usage: wizard_scenarios.sh INSTALLER PROBE WINE_RUN PREFIX [PLAYER]
 #   PLAYER: the demo's Mivo.exe; without it scenario 6 is left out
@@ -134,6 +146,36 @@ choose_language() {
 run cmd /c ver >/dev/null 2>&1  # creates the prefix before anything is timed
 DISPLAY=$("$wine_run" --prefix "$prefix" --print-display) || exit 1
 export DISPLAY
+theme=${WIZARD_THEME:-light}
+light_value=1
+[ "$theme" = dark ] && light_value=0
+run reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Themes\Personalize' \
+  /v AppsUseLightTheme /t REG_DWORD /d "$light_value" /f >/dev/null 2>&1
+run reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${WIZARD_DPI:-96}" /f \
+  >/dev/null 2>&1
+timeout 20 wineserver -w 2>/dev/null
+
+# The colour (RRGGBB) of a pixel of a picture the probe saved (24-bit BMP,
+# rows bottom-up), at x and y given at 96 DPI.
+pixel() {
+  local file=$1 w h stride x y
+  read -r w h < <(od -An -tu4 -j18 -N8 "$file")
+  x=$(($2 * w / 640)) y=$(($3 * h / 480))
+  stride=$(((w * 3 + 3) / 4 * 4))
+  od -An -tx1 -j $((54 + (h - 1 - y) * stride + x * 3)) -N3 "$file" | awk '{print toupper($3 $2 $1)}'
+}
+# Page background, footer and side image of the Welcome page in a picture.
+welcome_colours() {
+  local bmp=$work/colours.bmp
+  rm -f "$bmp"
+  probe "$(winepath -w "$bmp" 2>/dev/null | tr -d '\r')" >/dev/null
+  [ -f "$bmp" ] || return 1
+  echo "$(pixel "$bmp" 620 400) $(pixel "$bmp" 330 470) $(pixel "$bmp" 20 200)"
+}
+# Background and accent (the footer) of each theme.
+declare -A page_colour=([light]=FFFFFF [dark]=262626) footer_colour=([light]=DE8C33 [dark]=AC671C)
+other_theme=dark
+[ "$theme" = dark ] && other_theme=light
 dest='C:\Program Files\Mivo\'
 # A prefix kept from an earlier run starts without the installation.
 # The shortcuts to the player anywhere in the prefix.
@@ -155,6 +197,23 @@ if wait_page PageWelcome; then
   hasnt 'Button|< Back|' "welcome"
   has 'Button|Next >|1|1|' "welcome"
   shot 1-welcome
+  # The live switch of the app mode: background and footer change at once,
+  # the side image stays as the page was created.
+  read -r back foot side < <(welcome_colours)
+  [ "$back $foot" = "${page_colour[$theme]} ${footer_colour[$theme]}" ] ||
+    fail "$theme theme: page and footer are $back $foot"
+  probe theme "$other_theme" >/dev/null
+  sleep 1
+  read -r back2 foot2 side2 < <(welcome_colours)
+  [ "$back2 $foot2" = "${page_colour[$other_theme]} ${footer_colour[$other_theme]}" ] ||
+    fail "switched to $other_theme: page and footer are $back2 $foot2"
+  [ "$side2" = "$side" ] || fail "switched to $other_theme: the side image changed ($side, $side2)"
+  shot 1-welcome-switched
+  probe theme "$theme" >/dev/null
+  sleep 1
+  read -r back3 foot3 _ < <(welcome_colours)
+  [ "$back3 $foot3" = "${page_colour[$theme]} ${footer_colour[$theme]}" ] ||
+    fail "switched back to $theme: page and footer are $back3 $foot3"
   key 'Mivo Setup' Return
 fi
 if wait_page PageLicense; then
@@ -167,6 +226,17 @@ if wait_page PageLicense; then
   listing=$(probe)
   has '|1|1|1' "license: the box is ticked"
   has 'Button|Next >|1|1|' "license after the tick"
+  key 'Mivo Setup' Return
+fi
+if wait_page PageSetup; then
+  has 'Edit|C:\Program Files\Mivo\|1|1|' "setup: the default destination"
+  has 'Button|Browse...|1|1|' "setup: browse"
+  has 'Button|Standard installation|1|1|1' "setup: standard"
+  has 'Button|Portable installation|1|1|0' "setup: portable"
+  hasnt 'Button|Update the installed copy|' "setup: nothing to update"
+  has 'Button|< Back|1|1|' "setup"
+  has 'Button|Next >|1|1|' "setup"
+  shot 2a-setup
   key 'Mivo Setup' Return
 fi
 if wait_page PageIntegration; then
@@ -377,6 +447,116 @@ if [ -n "$player" ]; then
   release_player
   [ -f "$(host 'C:\Held\')Uninstall.dat" ] ||
     fail "close during the run, Cancel: the installation was not completed"
+fi
+
+# Brings a new interactive installation to the destination page (language
+# chosen with the given key, the license accepted).
+to_setup_page() {
+  start
+  for _ in $(seq 1 120); do
+    xdotool search --name '^Select Language$' >/dev/null 2>&1 && break
+    sleep 0.5
+  done
+  sleep 0.5
+  [ -n "${1:-}" ] && key '^Select Language$' "$1"
+  key '^Select Language$' Return
+  wait_page PageWelcome || return 1
+  key 'Mivo' Return
+  wait_page PageLicense || return 1
+  probe click "$(sed -n 's/^Button|\(.*\)|1|1|0$/\1/p' <<<"$listing" | head -n 1)" >/dev/null
+  sleep 1
+  key 'Mivo' Return
+  wait_page PageSetup
+}
+# Replaces the destination's text as typing does (character by character).
+type_path() {
+  probe type "$1" >/dev/null
+  sleep 1
+  listing=$(probe)
+}
+# Closes the wizard before the run (code 2).
+close_wizard() {
+  key "${2:-Mivo Setup}" alt+F4
+  sleep 2
+  probe answer 1 >/dev/null
+  finish 2 "$1"
+}
+
+# 7. The destination page with an updatable copy, the mode, an empty path
+# and the folder chooser.
+old='C:\Old\Mivo\'
+mkdir -p "$(host "$old")"
+printf '[System]\r\nVersion=5000\r\nUserMode=1\r\n' >"$(host "$old")Mivo.ini"
+if to_setup_page; then
+  type_path 'C:\Old\Mivo'
+  has 'Edit|C:\Old\Mivo|1|1|' "update: the typed text stays"
+  has 'Button|Update the installed copy|1|1|1' "update: the box is ticked"
+  has 'Button|Back up the installed copy before updating|1|1|1' "update: backup"
+  has 'Button|Standard installation|1|0|1' "update: the mode is the installed copy's"
+  has 'Button|Portable installation|1|0|0' "update: the mode is fixed"
+  has 'Static|The installed copy will be updated.' "update: W1"
+  shot 10-setup-update
+  probe click 'Next >' >/dev/null
+  wait_page PageReadyToInstall && probe click '< Back' >/dev/null
+  if wait_page PageSetup; then
+    probe click 'Update the installed copy' >/dev/null
+    sleep 1
+    listing=$(probe)
+    has 'Button|Update the installed copy|1|1|0' "no update"
+    hasnt 'Button|Back up the installed copy' "no update: no backup box"
+    has 'Button|Portable installation|1|1|0' "no update: the mode can be chosen"
+    has 'Static|Another copy of Mivo is installed' "no update: W3"
+    hasnt 'Static|The installed copy will be updated.' "no update: W1"
+    shot 11-setup-another-copy
+    probe click 'Next >' >/dev/null
+    wait_page PageIntegration && probe click '< Back' >/dev/null
+  fi
+  if wait_page PageSetup; then
+    type_path 'C:\Portable'
+    probe click 'Portable installation' >/dev/null
+    sleep 1
+    listing=$(probe)
+    has 'Button|Portable installation|1|1|1' "portable"
+    type_path 'C:\Program Files\Players'
+    has 'Button|Standard installation|1|1|1' "program files: standard again"
+    has 'Button|Portable installation|1|1|0' "program files: not portable"
+    type_path ''
+    has 'Button|Next >|1|0|' "empty path: no Next"
+    type_path 'C:\Music'
+    has 'Edit|C:\Music|1|1|' "typed path"
+    has 'Button|Next >|1|1|' "typed path: Next"
+    # The folder chooser starts at the nearest existing folder and OK takes
+    # it: C:\Old\Mivo is named like the product and is taken as it is,
+    # C:\Old gets the product's folder.
+    for typed in 'C:\Old\Mivo\Sub' 'C:\Old\Other'; do
+      type_path "$typed"
+      probe click 'Browse...' >/dev/null
+      sleep 2
+      chooser=$(probe dialog)
+      grep -q '^Select the destination folder' <<<"$chooser" || fail "chooser: caption in"$'\n'"$chooser"
+      grep -q '^Button|OK' <<<"$chooser" || fail "chooser: OK in"$'\n'"$chooser"
+      grep -q '^Button|New folder' <<<"$chooser" || fail "chooser: New folder in"$'\n'"$chooser"
+      probe answer 1 >/dev/null
+      sleep 1
+      listing=$(probe)
+      has 'Edit|C:\Old\Mivo\|1|1|' "chooser from $typed"
+    done
+  fi
+  close_wizard "destination page"
+fi
+
+# 8. The add-ons page is offered in Russian (the last language of the list),
+# whose caption is not "Mivo Setup".
+if to_setup_page End; then
+  key 'Mivo' Return
+  if wait_page PageAddons; then
+    [ "$(grep -c '^Button|.*|1|1|1$' <<<"$listing")" = 3 ] || fail "add-ons: three ticked boxes in"$'\n'"$listing"
+    has 'SysLink|' "add-ons: the texts with links"
+    shot 12-addons
+    key 'Mivo' Return
+    wait_page PageIntegration
+  fi
+  close_wizard "add-ons page" 'Mivo'
 fi
 
 if [ "$failures" -ne 0 ]; then

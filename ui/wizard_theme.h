@@ -1,0 +1,71 @@
+// The wizard's colours in the light and the dark theme, the rule that picks
+// the theme (the user's app mode, else the lightness of the window colour),
+// and the colours of the controls, which follow the same flag.
+#pragma once
+
+#include <cstdint>
+
+#include "lib/strings.h"
+
+// Colours are 0x00BBGGRR values.
+struct TWizardTheme {
+  // The frame: the line under the header, the footer, the strip's stripes.
+  uint32_t Accent;
+  // The strip's background.
+  uint32_t Surface;
+  // The form's and every page's background.
+  uint32_t Background;
+  // Title and description in the header; the pages' text.
+  uint32_t HeaderText;
+  // The version label on the footer.
+  uint32_t VersionText;
+  // Controls: greyed text (hints, disabled controls).
+  uint32_t DisabledText;
+  // Buttons: face, face under the mouse, pressed face, border, text; the
+  // default button's border.
+  uint32_t ButtonFace;
+  uint32_t ButtonHot;
+  uint32_t ButtonPressed;
+  uint32_t ButtonBorder;
+  uint32_t ButtonText;
+  uint32_t ButtonDefaultBorder;
+  uint32_t ButtonDisabledFace;
+  // Edits, viewers, check boxes and radio buttons: the field's background,
+  // its border, and its border while it has the focus.
+  uint32_t FieldBackground;
+  uint32_t FieldBorder;
+  uint32_t FieldFocusBorder;
+  // The mark of a ticked box or a chosen radio button, and what lies on it.
+  uint32_t Mark;
+  uint32_t MarkGlyph;
+  // Links in labels.
+  uint32_t Link;
+};
+
+const TWizardTheme& WizardTheme(bool dark);
+// The theme of the dark flag now in effect.
+const TWizardTheme& CurrentWizardTheme();
+
+// The HSL lightness of the colour, (largest + smallest component) / 510,
+// is below 0.45.
+bool IsDarkColor(uint32_t color);
+
+// The theme rule: when the current user's key
+// "Software\Microsoft\Windows\CurrentVersion\Themes\Personalize" opens, dark
+// when its DWORD "AppsUseLightTheme" is 0 (light when it is missing);
+// otherwise dark when the system's window colour is dark.
+bool DecideDarkTheme(uint32_t windowColor);
+// Decides the theme again and sets the wizard's dark flag; true when the
+// flag changed.
+bool UpdateWizardTheme(uint32_t windowColor);
+// The parameter of a setting change that asks for the theme to be decided
+// again ("ImmersiveColorSet").
+bool IsThemeSettingChange(StringView parameter);
+
+// The contrast ratio of two colours (1 to 21), as the accessibility
+// guidelines compute it from the relative luminance.
+double ContrastRatio(uint32_t a, uint32_t b);
+// The colour itself when it reads well on the background (4.5:1), else the
+// colour mixed towards white (dark background) or black (light background)
+// just far enough.
+uint32_t ReadableColor(uint32_t color, uint32_t background);
