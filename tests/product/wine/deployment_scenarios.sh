@@ -26,23 +26,11 @@ set -uo pipefail
 
 installer=$1 holder=$2 ipk=$3 wine_run=$4 base=$5
 template=$base-template
-work=$(mktemp -d /tmp/mivo-deploy-wine.XXXXXX)
-failures=0
 prefix=
 holder_pid=
+source "$(dirname "$0")/../../wine/scenario-lib.sh"
+run_timeout=120
 
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-
-# The prefix's Wine server and virtual display end with it.
-stop_prefix() {
-  [ -n "$prefix" ] || return 0
-  WINEPREFIX=$prefix timeout 20 wineserver -k >/dev/null 2>&1
-  local n pid
-  if [ -f "$prefix.xvfb" ] && read -r n pid <"$prefix.xvfb"; then
-    kill "$pid" 2>/dev/null
-    rm -f "$prefix.xvfb"
-  fi
-}
 # One server for all runs of a prefix: starting Wine anew for each run
 # would cost seconds every time (should this script be killed, the server
 # ends by itself a minute after the last program). The first program of a
@@ -53,19 +41,14 @@ start_server() {
   run cmd /c exit >/dev/null 2>&1
 }
 restart_prefix() { stop_prefix; start_server; }
-cleanup() {
+scenario_cleanup() {
   [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null
   stop_prefix
+  prefix=
   chmod -R u+w "$work" 2>/dev/null
-  rm -rf "$work" "$base"-* "$template"
+  rm -rf "$base"-* "$template"
 }
-trap cleanup EXIT
-
-run_env=()
-run() { timeout 120 env "${run_env[@]}" "$wine_run" --prefix "$prefix" "$@"; }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-# The host path of a path on drive C:.
-host() { local p=${1#C:\\}; printf '%s/drive_c/%s' "$prefix" "${p//\\//}"; }
+scenario_start deploy
 
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Mivo'
 registry_value() {
@@ -88,9 +71,7 @@ use_prefix() {
 setup() {
   local program=$installer
   [ $# -gt 1 ] && { program=$1; shift; }
-  printf '@"%s" %s\r\n@exit /b %%errorlevel%%\r\n' "$(winpath "$program")" "$1" \
-    >"$work/setup.bat"
-  run cmd /c "$(winpath "$work/setup.bat")"
+  run_batch setup "\"$(winpath "$program")\" $1"
 }
 
 # expect NAME CODE [PROGRAM] ARGUMENTS: runs setup and checks its exit code.
@@ -362,8 +343,4 @@ echo "  killed after: $(tail -n1 "$log" | tr -d '\r')"
 record "$(host 'C:\Held\Uninstall.dat')" | grep -q '^0=Mivo.exe$' || fail 'killed: Uninstall.dat unreadable'
 [ "$(registry_value InstallPath)" = 'C:\Held\' ] || fail 'killed: the registry entry is gone'
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures deployment check(s) failed" >&2
-  exit 1
-fi
-echo "all deployment scenarios passed"
+scenario_end deployment

@@ -23,32 +23,12 @@ installer=$1 holder=$2 ipk=$3 product_package=$4 wine_run=$5 prefix=$6
 export WINEPREFIX=$prefix
 # The demo's own programs log outside the installations checked here.
 export MIVO_COMPANION_LOG_DIR='C:\CompanionLogs'
-work=$(mktemp -d /tmp/mivo-install-wine.XXXXXX)
-failures=0
-
-# The prefix's Wine server and virtual display end with the script.
-stop_prefix() {
-  timeout 20 wineserver -k >/dev/null 2>&1
-  local n pid
-  if [ -f "$prefix.xvfb" ] && read -r n pid <"$prefix.xvfb"; then
-    kill "$pid" 2>/dev/null
-    rm -f "$prefix.xvfb"
-  fi
-}
-cleanup() {
+source "$(dirname "$0")/../../wine/scenario-lib.sh"
+scenario_cleanup() {
   touch "$prefix/drive_c/Locked/release" 2>/dev/null
   timeout 60 wineserver -w 2>/dev/null
-  stop_prefix
-  rm -rf "$work"
 }
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-run_env=()
-run() { timeout 180 env "${run_env[@]}" "$wine_run" --prefix "$prefix" "$@"; }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-# The host path of a path on drive C:.
-host() { local p=${1#C:\\}; printf '%s/drive_c/%s' "$prefix" "${p//\\//}"; }
+scenario_start install
 
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Mivo'
 # The entry's values as name|type|data lines.
@@ -137,12 +117,8 @@ check_registry() {
 # written (Wine would quote an argument with a space its own way), through a
 # batch file, and expects exit code 0.
 install() {
-  local name=$1 arguments=$2
-  printf '@"%s" %s\r\n@exit /b %%errorlevel%%\r\n' "$(winpath "$installer")" "$arguments" \
-    >"$work/install.bat"
-  run cmd /c "$(winpath "$work/install.bat")"
-  local code=$?
-  [ "$code" = 0 ] || fail "$name: the installer exited with $code"
+  run_batch install "\"$(winpath "$installer")\" $2"
+  [ "$code" = 0 ] || fail "$1: the installer exited with $code"
 }
 
 rm -rf "$prefix" "$prefix.lock"
@@ -201,8 +177,4 @@ else
   check_installation locked "$locked" EN '' "${common_files[@]}"
 fi
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures installation check(s) failed" >&2
-  exit 1
-fi
-echo "all installation scenarios passed"
+scenario_end installation

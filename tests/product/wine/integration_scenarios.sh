@@ -20,38 +20,15 @@ set -uo pipefail
 installer=$1 probe=$2 wine_run=$3 prefix=$4
 export WINEPREFIX=$prefix
 export MIVO_COMPANION_LOG_DIR='C:\CompanionLogs'
-work=$(mktemp -d /tmp/mivo-integration-wine.XXXXXX)
-failures=0
-
-stop_prefix() {
-  timeout 20 wineserver -k >/dev/null 2>&1
-  local n pid
-  if [ -f "$prefix.xvfb" ] && read -r n pid <"$prefix.xvfb"; then
-    kill "$pid" 2>/dev/null
-    rm -f "$prefix.xvfb"
-  fi
-}
-cleanup() {
-  timeout 60 wineserver -w 2>/dev/null
-  stop_prefix
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-run() { timeout 180 "$wine_run" --prefix "$prefix" "$@"; }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-host() { local p=${1#C:\\}; printf '%s/drive_c/%s' "$prefix" "${p//\\//}"; }
+source "$(dirname "$0")/../../wine/scenario-lib.sh"
+scenario_cleanup() { timeout 60 wineserver -w 2>/dev/null; }
+scenario_start integration
 
 # install NAME ARGUMENTS: through a batch file, so that the arguments arrive
 # as written; expects exit code 0.
 install() {
-  local name=$1 arguments=$2
-  printf '@"%s" %s\r\n@exit /b %%errorlevel%%\r\n' "$(winpath "$installer")" "$arguments" \
-    >"$work/install.bat"
-  run cmd /c "$(winpath "$work/install.bat")"
-  local code=$?
-  [ "$code" = 0 ] || fail "$name: the installer exited with $code"
+  run_batch install "\"$(winpath "$installer")\" $2"
+  [ "$code" = 0 ] || fail "$1: the installer exited with $code"
 }
 
 # The registration program's command lines so far.
@@ -161,8 +138,4 @@ for encoding in utf8 ansi; do
     fail "$encoding: System is not last"
 done
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures integration check(s) failed" >&2
-  exit 1
-fi
-echo "all integration scenarios passed"
+scenario_end integration

@@ -21,42 +21,17 @@ set -uo pipefail
 
 installer=$1 ipk=$2 wine_run=$3 prefix=$4
 export WINEPREFIX=$prefix
-work=$(mktemp -d /tmp/mivo-uninstall-wine.XXXXXX)
-failures=0
+source "$(dirname "$0")/../../wine/scenario-lib.sh"
 pids=()
-
-stop_prefix() {
-  timeout 20 wineserver -k >/dev/null 2>&1
-  local n pid
-  if [ -f "$prefix.xvfb" ] && read -r n pid <"$prefix.xvfb"; then
-    kill "$pid" 2>/dev/null
-    rm -f "$prefix.xvfb"
-  fi
-}
-cleanup() {
+scenario_cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   timeout 60 wineserver -w 2>/dev/null
-  stop_prefix
-  rm -rf "$work"
 }
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-run() { timeout 180 "$wine_run" --prefix "$prefix" "$@"; }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-# The host path of a path on drive C:.
-host() { local p=${1#C:\\}; printf '%s/drive_c/%s' "$prefix" "${p//\\//}"; }
+scenario_start uninstall
 
 key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Mivo'
 has_key() { run reg query "HKLM\\$1" >/dev/null 2>&1; }
 
-# run_batch NAME COMMAND: runs the command line exactly as written through a
-# batch file (Wine would quote arguments its own way); sets $code.
-run_batch() {
-  printf '@%s\r\n@exit /b %%errorlevel%%\r\n' "$2" >"$work/$1.bat"
-  run cmd /c "$(winpath "$work/$1.bat")"
-  code=$?
-}
 install() {
   run_batch install "\"$(winpath "$installer")\" $1"
   [ "$code" = 0 ] || fail "installing with $1: exit code $code"
@@ -209,8 +184,4 @@ else
   [ "$code" = 0 ] && fail "damaged: the uninstaller reported success"
 fi
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures uninstallation check(s) failed" >&2
-  exit 1
-fi
-echo "all uninstallation scenarios passed"
+scenario_end uninstallation

@@ -44,31 +44,17 @@ set -uo pipefail
 
 installer=$1 probe=$2 wine_run=$3 prefix=$4 player=${5:-}
 export WINEPREFIX=$prefix
-work=$(mktemp -d /tmp/mivo-wizard-wine.XXXXXX)
 shots=${SHOTS:-}
-failures=0
 pid=
-
-stop_prefix() {
-  timeout 20 wineserver -k >/dev/null 2>&1
-  local n xpid
-  if [ -f "$prefix.xvfb" ] && read -r n xpid <"$prefix.xvfb"; then
-    kill "$xpid" 2>/dev/null
-    rm -f "$prefix.xvfb"
-  fi
-}
 held=
-cleanup() {
+source "$(dirname "$0")/../../wine/scenario-lib.sh"
+run_timeout=120
+scenario_cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
   [ -n "$held" ] && kill "$held" 2>/dev/null
-  stop_prefix
-  rm -rf "$work"
 }
-trap cleanup EXIT
+scenario_start wizard
 
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-run() { timeout 120 "$wine_run" --prefix "$prefix" "$@"; }
-host() { local p=${1#C:\\}; printf '%s/drive_c/%s' "$prefix" "${p//\\//}"; }
 probe() { run "$probe" "$@" 2>/dev/null | tr -d '\r'; }
 
 # The probe's listing once the page is the active one; fails after 60 s.
@@ -559,8 +545,4 @@ if to_setup_page End; then
   close_wizard "add-ons page" 'Mivo'
 fi
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures wizard check(s) failed" >&2
-  exit 1
-fi
-echo "all wizard scenarios passed"
+scenario_end wizard
