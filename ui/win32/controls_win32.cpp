@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/files.h"
 #include "ui/setup_pages.h"
@@ -21,9 +24,50 @@ const wchar_t* W(const String& s) {
   return reinterpret_cast<const wchar_t*>(s.c_str());
 }
 
+// A formatted text in pieces: plain text, or a link with its target.
+struct TRun {
+  std::wstring text;
+  std::wstring target;
+  int link = -1;  // the index of the link, -1 for plain text
+};
+
+std::vector<TRun> ParseFormatted(const std::wstring& text) {
+  std::vector<TRun> runs;
+  int links = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t open = text.find(L"<a", i);
+    const size_t openEnd = open == std::wstring::npos ? open : text.find(L'>', open);
+    const size_t close = openEnd == std::wstring::npos ? openEnd : text.find(L"</a>", openEnd);
+    if (close == std::wstring::npos) {
+      runs.push_back({text.substr(i), L"", -1});
+      break;
+    }
+    if (open > i) runs.push_back({text.substr(i, open - i), L"", -1});
+    TRun link{text.substr(openEnd + 1, close - openEnd - 1), L"", links++};
+    const std::wstring tag = text.substr(open, openEnd - open);
+    const size_t href = tag.find(L"href=\"");
+    if (href != std::wstring::npos) {
+      const size_t end = tag.find(L'"', href + 6);
+      link.target = tag.substr(href + 6, end == std::wstring::npos ? std::wstring::npos : end - href - 6);
+    } else {
+      link.target = link.text;
+    }
+    runs.push_back(link);
+    i = close + 4;
+  }
+  return runs;
+}
+
 struct TOwnState {
   TOwnPaint paint;
   bool hot = false;
+  // Formatted texts: where each link's words lie, the focused link and
+  // the link activated last.
+  std::vector<std::pair<int, RECT>> linkRects;
+  std::vector<std::wstring> linkTargets;
+  int focusedLink = 0;
+  std::wstring activated;
   HFONT bold = nullptr;
   HFONT boldOf = nullptr;  // the font the bold one was made from
   ~TOwnState() {
@@ -137,6 +181,72 @@ void PaintText(HWND window, HDC dc, TOwnState& state, const RECT& client) {
   const std::wstring caption = TextOf(window);
   DrawTextW(dc, caption.c_str(), -1, &text, TextFormat(paint));
   if (paint.Kind == TOwnPaintKind::Link && GetFocus() == window) DottedFrame(dc, client, theme.HeaderText);
+}
+
+// Lays the runs out word by word within the width; with a DC to paint on,
+// draws them. Returns the height used and fills the links' rectangles.
+int LayoutFormatted(HWND window, HDC dc, TOwnState& state, const RECT& client, bool draw) {
+  const TWizardTheme& theme = CurrentWizardTheme();
+  const std::vector<TRun> runs = ParseFormatted(TextOf(window));
+  HFONT font = FontOf(window);
+  LOGFONTW log{};
+  GetObjectW(font, sizeof(log), &log);
+  log.lfUnderline = TRUE;
+  HFONT underlined = CreateFontIndirectW(&log);
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  const int line = metrics.tmHeight;
+  const bool enabled = IsWindowEnabled(window) != FALSE;
+  state.linkRects.clear();
+  state.linkTargets.clear();
+  int x = client.left, y = client.top;
+  SetBkMode(dc, TRANSPARENT);
+  for (const TRun& run : runs) {
+    if (run.link >= 0) state.linkTargets.push_back(run.target);
+    SelectObject(dc, run.link >= 0 ? underlined : font);
+    SetTextColor(dc, !enabled ? theme.DisabledText : run.link >= 0 ? theme.Link : theme.HeaderText);
+    size_t i = 0;
+    while (i < run.text.size()) {
+      // A word with the spaces after it.
+      size_t end = run.text.find(L' ', i);
+      end = end == std::wstring::npos ? run.text.size() : run.text.find_first_not_of(L' ', end);
+      if (end == std::wstring::npos) end = run.text.size();
+      const std::wstring word = run.text.substr(i, end - i);
+      SIZE size{};
+      GetTextExtentPoint32W(dc, word.c_str(), static_cast<int>(word.size()), &size);
+      const std::wstring trimmed = word.substr(0, word.find_last_not_of(L' ') + 1);
+      SIZE trimmedSize{};
+      GetTextExtentPoint32W(dc, trimmed.c_str(), static_cast<int>(trimmed.size()), &trimmedSize);
+      if (x > client.left && x + trimmedSize.cx > client.right) {
+        x = client.left;
+        y += line;
+      }
+      if (draw) TextOutW(dc, x, y, trimmed.c_str(), static_cast<int>(trimmed.size()));
+      if (run.link >= 0) state.linkRects.push_back({run.link, {x, y, x + trimmedSize.cx, y + line}});
+      x += size.cx;
+      i = end;
+    }
+  }
+  SelectObject(dc, old);
+  DeleteObject(underlined);
+  if (draw && GetFocus() == window) {
+    for (const auto& [link, r] : state.linkRects)
+      if (link == state.focusedLink) DottedFrame(dc, r, theme.HeaderText);
+  }
+  return y + line - client.top;
+}
+
+void PaintFormatted(HWND window, HDC dc, TOwnState& state, const RECT& client) {
+  Fill(dc, client, CurrentWizardTheme().Background);
+  LayoutFormatted(window, dc, state, client, true);
+}
+
+void Activate(HWND window, TOwnState& state, int link) {
+  if (link < 0 || link >= static_cast<int>(state.linkTargets.size())) return;
+  state.activated = state.linkTargets[static_cast<size_t>(link)];
+  SendMessageW(GetParent(window), WM_COMMAND,
+               MAKEWPARAM(GetDlgCtrlID(window), STN_CLICKED), reinterpret_cast<LPARAM>(window));
 }
 
 void PaintPushButton(HWND window, HDC dc, TOwnState& state, const RECT& client) {
@@ -279,6 +389,9 @@ void Paint(HWND window, TOwnState& state) {
     case TOwnPaintKind::Progress:
       PaintProgress(window, dc, state, client);
       break;
+    case TOwnPaintKind::Formatted:
+      PaintFormatted(window, dc, state, client);
+      break;
     default:
       PaintText(window, dc, state, client);
       break;
@@ -324,6 +437,57 @@ LRESULT CALLBACK OwnPaintProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
       state->hot = false;
       InvalidateRect(window, nullptr, FALSE);
       break;
+    default:
+      break;
+  }
+  if (state->paint.Kind == TOwnPaintKind::Formatted) {
+    switch (msg) {
+      case WM_GETDLGCODE:
+        return DLGC_WANTARROWS | DLGC_WANTCHARS;
+      case WM_SETCURSOR: {
+        POINT p{};
+        GetCursorPos(&p);
+        ScreenToClient(window, &p);
+        for (const auto& [link, r] : state->linkRects)
+          if (PtInRect(&r, p)) {
+            SetCursor(LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+          }
+        break;
+      }
+      case WM_LBUTTONUP: {
+        const POINT p{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        for (const auto& [link, r] : state->linkRects)
+          if (PtInRect(&r, p)) {
+            state->focusedLink = link;
+            Activate(window, *state, link);
+            break;
+          }
+        return 0;
+      }
+      case WM_LBUTTONDOWN:
+        SetFocus(window);
+        return 0;
+      case WM_KEYDOWN:
+        // The arrows move between the links; Space opens the focused one.
+        if (wParam == VK_LEFT || wParam == VK_UP || wParam == VK_RIGHT || wParam == VK_DOWN) {
+          const int count = static_cast<int>(state->linkTargets.size());
+          if (count > 0) {
+            const int step = wParam == VK_LEFT || wParam == VK_UP ? count - 1 : 1;
+            state->focusedLink = (state->focusedLink + step) % count;
+            Repaint(window);
+          }
+          return 0;
+        }
+        break;
+      case WM_CHAR:
+        if (wParam == L' ') Activate(window, *state, state->focusedLink);
+        return 0;
+      default:
+        break;
+    }
+  }
+  switch (msg) {
     // The system's controls paint at once on these; the own painting
     // follows immediately.
     case BM_SETCHECK:
@@ -379,6 +543,12 @@ int OwnTextHeight(HWND window, int width) {
   auto* found = static_cast<TOwnState*>(GetPropW(window, kStateProperty));
   if (!found) return 0;
   auto& state = *found;
+  if (state.paint.Kind == TOwnPaintKind::Formatted) {
+    HDC dc = GetDC(window);
+    const int height = LayoutFormatted(window, dc, state, {0, 0, width, 0}, false);
+    ReleaseDC(window, dc);
+    return height;
+  }
   if (state.paint.Kind == TOwnPaintKind::Warning)
     width -= IconSize(state.paint.Dpi) + IconGap(state.paint.Dpi);
   HDC dc = GetDC(window);
@@ -392,6 +562,12 @@ int OwnTextHeight(HWND window, int width) {
   if (state.paint.Kind == TOwnPaintKind::Warning)
     height = std::max(height, IconSize(state.paint.Dpi) + Scale(2, state.paint.Dpi));
   return height;
+}
+
+String OwnActivatedLink(HWND window) {
+  auto* state = static_cast<TOwnState*>(GetPropW(window, kStateProperty));
+  if (!state) return String();
+  return String(state->activated.begin(), state->activated.end());
 }
 
 void FrameRectColor(HDC dc, const RECT& r, uint32_t color) {

@@ -21,6 +21,7 @@ enum class TOwnPaintKind : uint8_t {
   Link,
   Warning,  // warning icon and bold text
   Progress,
+  Formatted,  // wrapping text with inline links <a href="target">text</a>
 };
 
 // What the painting needs beyond the window's own state.
@@ -43,6 +44,11 @@ TOwnPaint* OwnPaintOf(HWND window);
 // The height a wrapping label, link or warning needs for its text at the
 // given width (pixels).
 int OwnTextHeight(HWND window, int width);
+
+// The target of the link of a formatted text that the user activated last
+// (a click, or Space on the focused link); the control then sends
+// STN_CLICKED to its parent.
+String OwnActivatedLink(HWND window);
 
 // A one-pixel frame around the rectangle.
 void FrameRectColor(HDC dc, const RECT& r, uint32_t color);

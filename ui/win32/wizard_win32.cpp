@@ -623,9 +623,8 @@ HWND TWin32WizardWindow::CreateControlWindow(HWND parent, TPageControl& control,
       ownPaint = false;
       break;
     case TPageControlKind::Formatted:
-      cls = WC_LINK;
-      style |= WS_TABSTOP | LWS_TRANSPARENT;
-      ownPaint = false;
+      style |= WS_TABSTOP | SS_NOTIFY;
+      paint.Kind = TOwnPaintKind::Formatted;
       break;
   }
   if (control.Visible()) style |= WS_VISIBLE;
@@ -992,6 +991,13 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
           ShellOpen(control->Control().LinkTarget);
           return 0;
         }
+        if (control->Control().Kind() == TPageControlKind::Formatted && code == STN_CLICKED) {
+          // Only web addresses: the text comes from the packages, but
+          // nothing else is started from a label.
+          const String target = OwnActivatedLink(control->Window());
+          if (StartsWith(target, u"https://") || StartsWith(target, u"http://")) ShellOpen(target);
+          return 0;
+        }
         if (control->Control().Kind() == TPageControlKind::PathEdit) {
           HWND from = reinterpret_cast<HWND>(lParam);
           if (from == control->Button() && code == BN_CLICKED) {
@@ -1021,16 +1027,6 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
       break;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-      if ((header->code == NM_CLICK || header->code == NM_RETURN) && find(header->hwndFrom) &&
-          find(header->hwndFrom)->Control().Kind() == TPageControlKind::Formatted) {
-        const auto* link = reinterpret_cast<const NMLINK*>(lParam);
-        const std::wstring url = link->item.szUrl;
-        // Only web addresses: the text comes from the packages, but nothing
-        // else is started from a label.
-        const String target(url.begin(), url.end());
-        if (StartsWith(target, u"https://") || StartsWith(target, u"http://")) ShellOpen(target);
-        return 0;
-      }
       if (header->code == EN_LINK) {
         const auto* link = reinterpret_cast<const ENLINK*>(lParam);
         if (link->msg == WM_LBUTTONUP) {

@@ -537,7 +537,7 @@ if to_setup_page End; then
   key 'Mivo' Return
   if wait_page PageAddons; then
     [ "$(grep -c '^Button|.*|1|1|1$' <<<"$listing")" = 3 ] || fail "add-ons: three ticked boxes in"$'\n'"$listing"
-    has 'SysLink|' "add-ons: the texts with links"
+    has 'href="https://tools.mivo.example/terms"' "add-ons: the texts with links"
     shot 12-addons
     key 'Mivo' Return
     wait_page PageIntegration
