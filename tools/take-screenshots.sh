@@ -23,7 +23,7 @@ case "$dir" in /*) ;; *) dir=$PWD/$dir ;; esac
 mkdir -p "$build"
 cmake --preset mingw -B "$build" >"$build/configure-screenshots.log" 2>&1 ||
   { cat "$build/configure-screenshots.log"; exit 1; }
-cmake --build "$build" -j "$(nproc)" --target demo_setup ui_probe_wizard
+cmake --build "$build" -j "$(nproc)" --target demo_setup ui_probe_wizard demo_mivo_player
 
 # One prefix made once, copied for every walk.
 template=$root/build/screenshots-prefix
@@ -44,7 +44,8 @@ for dpi in 96 144; do
     echo "take-screenshots: $theme theme at $dpi DPI into $dir/$theme-$dpi"
     SHOTS=$dir/$theme-$dpi WIZARD_THEME=$theme WIZARD_DPI=$dpi \
       bash "$root/tests/ui_win32/wine/wizard_scenarios.sh" "$build/demo/MivoSetup.exe" \
-      "$build/tests/ui_probe_wizard.exe" "$root/tools/wine-run.sh" "$prefix" || status=1
+      "$build/tests/ui_probe_wizard.exe" "$root/tools/wine-run.sh" "$prefix" \
+      "$build/demo/companions/Mivo.exe" || status=1
     rm -rf "$prefix" "$prefix.lock"
   done
 done
