@@ -50,7 +50,10 @@ function(mivo_add_installer)
   target_link_libraries(${ARG_TARGET} PRIVATE
     "$<LINK_LIBRARY:WHOLE_ARCHIVE,${ARG_PRODUCT_LIBRARY}>" app_startup ui_win32 comctl32 user32)
   if(MINGW)
-    target_link_options(${ARG_TARGET} PRIVATE -municode)
+    # Sections aligned in the file as in memory: the loader maps the program
+    # instead of reading it (and its packages) into private memory.
+    target_link_options(${ARG_TARGET} PRIVATE -municode
+      -Wl,--file-alignment=4096,--section-alignment=4096)
   endif()
   mivo_add_installer_resources(${ARG_TARGET}
     SETUP_PACKAGE ${ARG_SETUP_PACKAGE} PRODUCT_PACKAGE ${ARG_PRODUCT_PACKAGE})

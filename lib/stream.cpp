@@ -100,6 +100,32 @@ void TReadOnlyMemoryStream::SetSize(int64_t) {
   throw EStreamError(u"Stream is read-only");
 }
 
+int64_t TStreamWindow::Read(void* buffer, int64_t count) {
+  if (count <= 0 || pos_ >= size_) return 0;
+  const int64_t wanted = std::min(count, size_ - pos_);
+  inner_->SetPosition(offset_ + pos_);
+  int64_t n = 0;
+  while (n < wanted) {
+    const int64_t got = inner_->Read(static_cast<uint8_t*>(buffer) + n, wanted - n);
+    if (got <= 0) break;
+    n += got;
+  }
+  pos_ += n;
+  return n;
+}
+
+int64_t TStreamWindow::Seek(int64_t offset, SeekOrigin origin) {
+  int64_t base = origin == SeekOrigin::Begin ? 0 : origin == SeekOrigin::Current ? pos_ : size_;
+  const int64_t target = base + offset;
+  if (target < 0) throw EStreamError(u"Invalid stream position");
+  pos_ = target;
+  return pos_;
+}
+
+void TStreamWindow::SetSize(int64_t) {
+  throw EStreamError(u"Stream is read-only");
+}
+
 std::vector<uint8_t> ReadAll(TStream& stream) {
   const int64_t remaining = stream.Size() - stream.Position();
   std::vector<uint8_t> bytes(static_cast<size_t>(std::max<int64_t>(remaining, 0)));

@@ -82,9 +82,29 @@ class TReadOnlyMemoryStream : public TStream {
   int64_t Seek(int64_t offset, SeekOrigin origin) override;
   int64_t Size() override { return size_; }
   void SetSize(int64_t) override;
+  const uint8_t* Memory() const { return data_; }
 
  private:
   const uint8_t* data_;
+  int64_t size_;
+  int64_t pos_ = 0;
+};
+
+// A read-only window of another stream, which it owns: bytes offset to
+// offset + size of it, read as a stream of its own positioned at 0.
+class TStreamWindow : public TStream {
+ public:
+  TStreamWindow(std::unique_ptr<TStream> inner, int64_t offset, int64_t size)
+      : inner_(std::move(inner)), offset_(offset), size_(size) {}
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t offset, SeekOrigin origin) override;
+  int64_t Size() override { return size_; }
+  void SetSize(int64_t) override;
+
+ private:
+  std::unique_ptr<TStream> inner_;
+  int64_t offset_;
   int64_t size_;
   int64_t pos_ = 0;
 };

@@ -205,6 +205,15 @@ bool TSetupPackageReader::Extract(StringView name, std::unique_ptr<TMemoryStream
   return true;
 }
 
+bool TSetupPackageReader::View(StringView name,
+                               std::unique_ptr<TReadOnlyMemoryStream>& stream) const {
+  std::lock_guard<std::mutex> guard(lock_);
+  const TSetupPackageFileTableItem* item = table_.Find(name);
+  if (!item) return false;
+  stream = std::make_unique<TReadOnlyMemoryStream>(payload_.Bytes().data() + item->Offset, item->Size);
+  return true;
+}
+
 // --- TSetupPackageBuilder -----------------------------------------------------
 
 TSetupPackageBuilder::TSetupPackageBuilder(StringView keyText) : key_(keyText) {

@@ -104,6 +104,10 @@ class TSetupPackageReader : public TCustomSetupPackage {
   // A new memory stream with a copy of the file, positioned at 0; false
   // (and stream untouched) when there is no such file.
   bool Extract(StringView name, std::unique_ptr<TMemoryStream>& stream) const;
+  // A read-only stream over the file's bytes inside the payload, positioned
+  // at 0, without copying them; valid as long as the reader. False (and
+  // stream untouched) when there is no such file.
+  bool View(StringView name, std::unique_ptr<TReadOnlyMemoryStream>& stream) const;
   // The whole decoded payload (file data, table, table size).
   const std::vector<uint8_t>& Payload() const { return payload_.Bytes(); }
 

@@ -23,9 +23,7 @@ constexpr int64_t kTargetBufferSize = 256 * 1024;
 class TBufferedWriteStream : public TStream {
  public:
   TBufferedWriteStream(std::unique_ptr<TStream> file, int64_t bufferSize)
-      : file_(std::move(file)), capacity_(static_cast<size_t>(bufferSize)) {
-    buffer_.reserve(capacity_);
-  }
+      : file_(std::move(file)), capacity_(static_cast<size_t>(bufferSize)) {}
   ~TBufferedWriteStream() override {
     try {
       Flush();
@@ -37,12 +35,14 @@ class TBufferedWriteStream : public TStream {
   int64_t Write(const void* data, int64_t count) override {
     if (count <= 0) return 0;
     const auto size = static_cast<size_t>(count);
-    if (buffer_.size() + size > capacity_) Flush();
+    if (used_ + size > capacity_) Flush();
     if (size >= capacity_) {
       file_->WriteBuffer(data, count);
     } else {
-      const auto* bytes = static_cast<const uint8_t*>(data);
-      buffer_.insert(buffer_.end(), bytes, bytes + size);
+      // The buffer is taken when the first small write comes.
+      if (!buffer_) buffer_ = std::make_unique<uint8_t[]>(capacity_);
+      std::memcpy(buffer_.get() + used_, data, size);
+      used_ += size;
     }
     position_ += count;
     return count;
@@ -62,18 +62,18 @@ class TBufferedWriteStream : public TStream {
     file_->SetSize(size);
   }
   void Flush() override {
-    if (buffer_.empty()) return;
+    if (used_ == 0) return;
     // The buffer is emptied first: a failed write is reported once.
-    std::vector<uint8_t> pending;
-    pending.swap(buffer_);
-    buffer_.reserve(capacity_);
-    file_->WriteBuffer(pending.data(), static_cast<int64_t>(pending.size()));
+    const size_t size = used_;
+    used_ = 0;
+    file_->WriteBuffer(buffer_.get(), static_cast<int64_t>(size));
   }
 
  private:
   std::unique_ptr<TStream> file_;
   size_t capacity_;
-  std::vector<uint8_t> buffer_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  size_t used_ = 0;
   int64_t position_ = 0;
 };
 

@@ -15,9 +15,9 @@ namespace {
 constexpr size_t kMaxComponentLength = 260;
 
 std::unique_ptr<TStream> OpenResourceStream(const String& name) {
-  platform::TResourceBytes bytes;
-  if (!platform::FindDataResource(name, bytes)) throw EResNotFound(name);
-  return std::make_unique<TReadOnlyMemoryStream>(bytes.data, static_cast<int64_t>(bytes.size));
+  std::unique_ptr<TStream> stream = platform::OpenDataResource(name);
+  if (!stream) throw EResNotFound(name);
+  return stream;
 }
 
 String ChangeFileExt(const String& path, StringView ext) {
@@ -155,6 +155,15 @@ std::unique_ptr<TMemoryStream> TSetupResources::OpenFile(StringView name) {
   throw EInstallerInstallError(Format(u"Cannot locate \"%s\" file in setup archive", {name}));
 }
 
+std::unique_ptr<TReadOnlyMemoryStream> TSetupResources::OpenFileView(StringView name) {
+  std::unique_ptr<TReadOnlyMemoryStream> stream;
+  {
+    std::lock_guard lock(openLock_);
+    if (productPackage_->View(name, stream) || setupPackage_->View(name, stream)) return stream;
+  }
+  throw EInstallerInstallError(Format(u"Cannot locate \"%s\" file in setup archive", {name}));
+}
+
 std::unique_ptr<TSetupImage> TSetupResources::LoadImage(StringView name) {
   const std::unique_ptr<TMemoryStream> stream = OpenFile(name);
   platform::TImage decoded;
@@ -276,11 +285,11 @@ void TSetupExtractHelper::ExtractFile(const TSetupScriptFile& entry) {
     const size_t folderEnd = target.find_last_of(u"\\/:");
     ForceFolder(folderEnd == String::npos ? StringView()
                                           : StringView(target).substr(0, folderEnd + 1));
-    std::unique_ptr<TMemoryStream> source = resources_.OpenFile(entry.PackageName());
+    // Written straight from the decoded package: no copy of the file's bytes.
+    std::unique_ptr<TReadOnlyMemoryStream> source = resources_.OpenFileView(entry.PackageName());
     std::unique_ptr<TStream> output;
     if (CreateTargetStream(target, *source, output)) {
-      source->SetPosition(0);
-      output->CopyFrom(*source, 0);
+      output->WriteBuffer(source->Memory(), source->Size());
       output->Flush();
       output.reset();
       RunLog(u"Written: " + target);

@@ -58,6 +58,9 @@ class TSetupResources {
   // package first, then the setup package. EInstallerInstallError
   // "Cannot locate \"%s\" file in setup archive" when neither has it.
   std::unique_ptr<TMemoryStream> OpenFile(StringView name);
+  // The same file read in place: a read-only stream over its bytes in the
+  // decoded package, valid as long as the resources. Same error.
+  std::unique_ptr<TReadOnlyMemoryStream> OpenFileView(StringView name);
   // The named PNG picture. EInstallerInstallError when it cannot be decoded.
   std::unique_ptr<TSetupImage> LoadImage(StringView name);
   // The lines of the named file (encoding by byte-order mark, else ANSI).

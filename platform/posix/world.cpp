@@ -344,6 +344,12 @@ bool FindDataResource(const String& name, TResourceBytes& bytes) {
   return true;
 }
 
+std::unique_ptr<TStream> OpenDataResource(const String& name) {
+  TResourceBytes bytes;
+  if (!FindDataResource(name, bytes)) return nullptr;
+  return std::make_unique<TReadOnlyMemoryStream>(bytes.data, static_cast<int64_t>(bytes.size));
+}
+
 // ---- paths ----
 
 namespace posix_internal {

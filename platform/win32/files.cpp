@@ -4,6 +4,8 @@
 #include "lib/exceptions.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/resources.h"
+#include "platform/system_info.h"
 #include "platform/win32/win32_util.h"
 
 namespace platform {
@@ -69,7 +71,66 @@ bool IsLinkData(const WIN32_FIND_DATAW& data) {
   return data.dwReserved0 == 0 || IsReparseTagNameSurrogate(data.dwReserved0);
 }
 
+// Where the image's bytes rva .. rva + size come from in its file: true,
+// with the file offset, when they lie within one section's file data.
+bool ImageFileOffset(const uint8_t* base, uint64_t rva, uint64_t size, uint64_t& offset) {
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  if (nt->Signature != IMAGE_NT_SIGNATURE) return false;
+  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+    const uint64_t start = section->VirtualAddress;
+    const uint64_t length = section->Misc.VirtualSize < section->SizeOfRawData
+                                ? section->Misc.VirtualSize
+                                : section->SizeOfRawData;
+    if (rva >= start && rva - start <= length && size <= length - (rva - start)) {
+      offset = section->PointerToRawData + (rva - start);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the open file is the one the running program was loaded from:
+// the system compares a view of it with the program's image.
+bool IsProgramFile(HANDLE file, const void* image) {
+  using TAreMappedFilesTheSame = LONG(NTAPI*)(PVOID, PVOID);
+  const auto same = reinterpret_cast<TAreMappedFilesTheSame>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtAreMappedFilesTheSame")));
+  if (!same) return false;
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (!mapping) return false;
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 1);
+  const bool result = view && same(const_cast<void*>(image), view) == 0;
+  if (view) UnmapViewOfFile(view);
+  CloseHandle(mapping);
+  return result;
+}
+
 }  // namespace
+
+std::unique_ptr<TStream> OpenDataResource(const String& name) {
+  TResourceBytes bytes;
+  if (!FindDataResource(name, bytes)) return nullptr;
+  const auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr));
+  uint64_t offset = 0;
+  if (bytes.size > 0 && bytes.data > base &&
+      ImageFileOffset(base, static_cast<uint64_t>(bytes.data - base), bytes.size, offset)) {
+    // No sharing for writing or deleting: while the handle is open, nobody
+    // can change the file or put another one in its place.
+    HANDLE file = CreateFileW(W(LongPath(ModuleFileName())), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      auto stream = std::make_unique<THandleStream>(file);
+      if (IsProgramFile(file, base)) {
+        return std::make_unique<TStreamWindow>(std::move(stream), static_cast<int64_t>(offset),
+                                               static_cast<int64_t>(bytes.size));
+      }
+    }
+  }
+  return std::make_unique<TReadOnlyMemoryStream>(bytes.data, static_cast<int64_t>(bytes.size));
+}
 
 bool IsLink(const String& path) {
   const DWORD a = GetFileAttributesW(W(LongPath(path)));

@@ -105,6 +105,17 @@ TEST(SetupPackage, LookupIgnoresCaseAndFirstDuplicateWins) {
   const TSetupPackageFileTableItem* item = nullptr;
   ASSERT_TRUE(reader->FileTable().Find(u"A.TXT", item));
   EXPECT_EQ(item->Offset, 0);
+
+  // A view finds the same file and reads it where it lies in the payload.
+  std::unique_ptr<TReadOnlyMemoryStream> view;
+  ASSERT_TRUE(reader->View(u"UNINSTALL.INI", view));
+  ASSERT_EQ(view->Size(), 9);
+  EXPECT_EQ(view->Position(), 0);
+  EXPECT_EQ(view->Memory(), reader->Payload().data() + 5);
+  EXPECT_EQ(ReadAll(*view), ToBytes("[General]"));
+  view.reset();
+  EXPECT_FALSE(reader->View(u"b.txt", view));
+  EXPECT_EQ(view, nullptr);
 }
 
 TEST(SetupPackage, RoundTripShapes) {

@@ -67,6 +67,25 @@ TEST_F(SystemTest, DataResources) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data), 16), "Hello, resources");
   EXPECT_TRUE(FindDataResource(u"platformtest", bytes));
   EXPECT_FALSE(FindDataResource(u"MIVONOSUCHRESOURCE", bytes));
+
+  // As a stream: the same bytes, in pieces and after seeking. On Windows it
+  // reads the program's own file, which it has recognised as such.
+  std::unique_ptr<TStream> stream = OpenDataResource(u"platformtest");
+  ASSERT_NE(stream, nullptr);
+#ifdef _WIN32
+  EXPECT_NE(dynamic_cast<TStreamWindow*>(stream.get()), nullptr);
+#endif
+  ASSERT_EQ(stream->Size(), static_cast<int64_t>(bytes.size));
+  char piece[16] = {};
+  ASSERT_EQ(stream->Read(piece, 5), 5);
+  ASSERT_EQ(stream->Read(piece + 5, 11), 11);
+  EXPECT_EQ(std::string(piece, 16), "Hello, resources");
+  stream->SetPosition(7);
+  ASSERT_EQ(stream->Read(piece, 9), 9);
+  EXPECT_EQ(std::string(piece, 9), "resources");
+  stream->SetPosition(stream->Size());
+  EXPECT_EQ(stream->Read(piece, 1), 0);
+  EXPECT_EQ(OpenDataResource(u"MIVONOSUCHRESOURCE"), nullptr);
 }
 
 TEST_F(SystemTest, Md5KnownDigests) {
