@@ -5,15 +5,33 @@
 #include "lib/system.h"
 #include "package/setup_package.h"
 #include "platform/app_repo.h"
+#include "platform/files.h"
 #include "platform/setup_helpers.h"
 #include "platform/system_info.h"
 #include "product/setup_classes.h"
+#include "resources/program_copy.h"
 
 namespace {
 
 const TSetupClassRegistrar registrar(u"TSetupActionExtract", ActionClass<TSetupActionExtract>());
 
 constexpr size_t kReservedFiles = 512;
+
+// The uninstaller: the running program without its product package, which
+// an uninstallation never reads (it reads the data package beside it). A
+// program not laid out for that is copied whole.
+void WriteUninstaller(const String& target) {
+  const String program = platform::ModuleFileName();
+  std::unique_ptr<TStream> source = platform::OpenFileShared(
+      program, platform::kGenericRead, platform::kFileShareRead, platform::kOpenExisting);
+  TProgramCut cut;
+  if (source && cut.Plan(*source, u"PRODUCT")) {
+    SaveFileReplacing(target, [&](TStream& file) { cut.Write(*source, file); });
+    return;
+  }
+  source.reset();
+  CopyFileOrRaise(program, target);
+}
 
 }  // namespace
 
@@ -45,7 +63,7 @@ void TSetupActionExtract::WriteUninstallRecord(const String& destPath,
                                                const TSetupScriptFileList& files) {
   const String uninstaller = destPath + kUninstallerName;
   const String data = destPath + kUninstallDataName;
-  CopyFileOrRaise(platform::ModuleFileName(), uninstaller);
+  WriteUninstaller(uninstaller);
   RunLog(u"Written: " + uninstaller);
 
   TVelIniFile record;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the demo product under Wine with the demo installer, silently, and
 # checks what each installation leaves behind: the installed tree and its
-# contents, Uninstall.exe (a copy of the installer), Uninstall.dat (one file,
-# Uninstall.ini, byte for byte) and the ten values of the uninstall registry
-# entry.
+# contents, Uninstall.exe (the installer without its product package),
+# Uninstall.dat (one file, Uninstall.ini, byte for byte) and the ten values
+# of the uninstall registry entry.
 #   1. the default folder (C:\Program Files\Mivo\);
 #   2. /AUTO="C:\Some Folder\" over a configuration whose choices the record
 #      copies;
@@ -69,6 +69,29 @@ expected_record() {
   } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; }
 }
 
+# offset_of PATTERN_FILE FILE: the offset of the first 16 bytes of the
+# pattern file in the file (empty when they are not in it).
+offset_of() {
+  perl -e 'open(P, "<:raw", $ARGV[0]) or die; read(P, $p, 16); local $/;
+           open(F, "<:raw", $ARGV[1]) or die; $i = index(<F>, $p); print $i if $i >= 0' "$1" "$2"
+}
+# check_uninstaller NAME FILE: the installer without its product package:
+# the same program and setup package, no product package, no larger than
+# the installer less the product package (and some alignment).
+check_uninstaller() {
+  local name=$1 file=$2 product_at size limit
+  product_at=$(offset_of "$product_package" "$installer")
+  size=$(stat -c %s "$file")
+  limit=$(($(stat -c %s "$installer") - $(stat -c %s "$product_package") + 8192))
+  [ "$size" -le "$limit" ] || fail "$name: Uninstall.exe has $size bytes, more than $limit"
+  [ -n "$(offset_of "$product_package" "$file")" ] && fail "$name: Uninstall.exe holds the product package"
+  [ -n "$(offset_of "${product_package%/*}/setup.ipk" "$file")" ] ||
+    fail "$name: Uninstall.exe lacks the setup package"
+  # The program's code and data, after the headers and before the resources.
+  cmp -s -i 4096 -n $((product_at - 4096 - 1024)) "$file" "$installer" ||
+    fail "$name: Uninstall.exe is not the installer's program"
+}
+
 # check_installation NAME DEST FAMILY SETTINGS FILES...: the tree, the
 # contents, Uninstall.exe and Uninstall.dat.
 check_installation() {
@@ -87,7 +110,7 @@ check_installation() {
     src=$(source_of "$f" "$family")
     cmp -s "$dir/${f//\\//}" "$work/product/${src//\\//}" || fail "$name: $f differs from $src"
   done
-  cmp -s "$dir/Uninstall.exe" "$installer" || fail "$name: Uninstall.exe is not the installer"
+  check_uninstaller "$name" "$dir/Uninstall.exe"
   local listed
   listed=$("$ipk" list "$dir/Uninstall.dat" 2>&1 | awk 'NF == 2 && $1 ~ /^[0-9]+$/ {print $2}')
   [ "$listed" = Uninstall.ini ] || fail "$name: Uninstall.dat holds '$listed'"
