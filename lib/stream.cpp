@@ -5,6 +5,23 @@
 
 #include "lib/exceptions.h"
 
+namespace {
+
+// The position a seek of the in-memory and window streams moves to.
+int64_t SeekTarget(int64_t position, int64_t size, int64_t offset, SeekOrigin origin) {
+  const int64_t base =
+      origin == SeekOrigin::Begin ? 0 : origin == SeekOrigin::Current ? position : size;
+  const int64_t target = base + offset;
+  if (target < 0) throw EStreamError(u"Invalid stream position");
+  return target;
+}
+
+}  // namespace
+
+void RaiseReadOnly() {
+  throw EStreamError(u"Stream is read-only");
+}
+
 int64_t TStream::Size() {
   const int64_t pos = Seek(0, SeekOrigin::Current);
   const int64_t size = Seek(0, SeekOrigin::End);
@@ -67,10 +84,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
-  int64_t base = origin == SeekOrigin::Begin ? 0 : origin == SeekOrigin::Current ? pos_ : Size();
-  const int64_t target = base + offset;
-  if (target < 0) throw EStreamError(u"Invalid stream position");
-  pos_ = target;
+  pos_ = SeekTarget(pos_, Size(), offset, origin);
   return pos_;
 }
 
@@ -89,15 +103,12 @@ int64_t TReadOnlyMemoryStream::Read(void* buffer, int64_t count) {
 }
 
 int64_t TReadOnlyMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
-  int64_t base = origin == SeekOrigin::Begin ? 0 : origin == SeekOrigin::Current ? pos_ : size_;
-  const int64_t target = base + offset;
-  if (target < 0) throw EStreamError(u"Invalid stream position");
-  pos_ = target;
+  pos_ = SeekTarget(pos_, size_, offset, origin);
   return pos_;
 }
 
 void TReadOnlyMemoryStream::SetSize(int64_t) {
-  throw EStreamError(u"Stream is read-only");
+  RaiseReadOnly();
 }
 
 int64_t TStreamWindow::Read(void* buffer, int64_t count) {
@@ -115,15 +126,8 @@ int64_t TStreamWindow::Read(void* buffer, int64_t count) {
 }
 
 int64_t TStreamWindow::Seek(int64_t offset, SeekOrigin origin) {
-  int64_t base = origin == SeekOrigin::Begin ? 0 : origin == SeekOrigin::Current ? pos_ : size_;
-  const int64_t target = base + offset;
-  if (target < 0) throw EStreamError(u"Invalid stream position");
-  pos_ = target;
+  pos_ = SeekTarget(pos_, size_, offset, origin);
   return pos_;
-}
-
-void TStreamWindow::SetSize(int64_t) {
-  throw EStreamError(u"Stream is read-only");
 }
 
 std::vector<uint8_t> ReadAll(TStream& stream) {

@@ -72,6 +72,9 @@ class TMemoryStream : public TStream {
   int64_t pos_ = 0;
 };
 
+// Raises EStreamError "Stream is read-only".
+[[noreturn]] void RaiseReadOnly();
+
 // A read-only view of memory the stream does not own (module resources).
 class TReadOnlyMemoryStream : public TStream {
  public:
@@ -100,7 +103,7 @@ class TStreamWindow : public TStream {
   int64_t Write(const void*, int64_t) override { return 0; }
   int64_t Seek(int64_t offset, SeekOrigin origin) override;
   int64_t Size() override { return size_; }
-  void SetSize(int64_t) override;
+  void SetSize(int64_t) override { RaiseReadOnly(); }
 
  private:
   std::unique_ptr<TStream> inner_;
