@@ -13,7 +13,8 @@
 #   5. again over an installation whose files are held open by another
 #      process like a running program's: one with the same content is left
 #      alone and still recorded, one with other content is renamed to ".bak"
-#      and written anew.
+#      and written anew;
+#   6. a damaged product package: exit code 1 and nothing written.
 # The Wine prefix is created afresh for every run of the script.
 #
 # usage: install_scenarios.sh INSTALLER HOLDER IPK PRODUCT_PACKAGE WINE_RUN PREFIX
@@ -199,5 +200,24 @@ else
   rm -f "$dir/held" "$dir/release" "$dir/Readme.txt.bak"
   check_installation locked "$locked" EN '' "${common_files[@]}"
 fi
+
+# 6. A damaged product package: refused with code 1 before anything is
+#    written, over the installation of 1. as into a new folder.
+damaged=$work/Damaged.exe
+cp "$installer" "$damaged"
+perl -e 'open(F, "+<:raw", $ARGV[0]) or die; seek(F, $ARGV[1], 0); read(F, $b, 1);
+         seek(F, $ARGV[1], 0); print F chr(ord($b) ^ 0x55)' "$damaged" \
+  $(($(offset_of "$product_package" "$installer") + $(stat -c %s "$product_package") / 2))
+state() {
+  (cd "$(host "$default")" && find . -printf '%p %s %T@\n' | sort)
+  registry_values
+}
+before=$(state)
+for target in "$default" 'C:\Damaged\'; do
+  run_batch damaged "\"$(winpath "$damaged")\" /AUTO=\"$target\" /SILENT /SUPPRESSMSGBOXES"
+  [ "$code" = 1 ] || fail "damaged, $target: exit code $code"
+done
+[ "$(state)" = "$before" ] || fail "damaged: the installation was changed"
+[ -e "$(host 'C:\Damaged\')" ] && fail "damaged: the new folder was made"
 
 scenario_end installation
