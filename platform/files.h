@@ -35,7 +35,18 @@ bool DirectoryExists(const String& path);  // exists and is a folder
 
 bool CreateFolder(const String& path);  // one level (CreateDirectoryW)
 bool RemoveFolder(const String& path);  // must be empty (RemoveDirectoryW)
-bool RemoveFile(const String& path);    // DeleteFileW: read-only files fail with 5
+// DeleteFileW: read-only files fail with 5. A file that other handles hold
+// open with delete sharing is only marked for deletion: it disappears when
+// the last of them closes, and until then its name stays taken (so Wine and
+// the stand-in; Windows 10 on NTFS frees the name at once).
+bool RemoveFile(const String& path);
+// Deletes the file only when no other handle holds it open (CreateFileW for
+// deletion without any sharing, deleted as that handle closes), so that its
+// name is free once this returns true. A link is deleted itself, never what
+// it points to. Fails with 32 while another handle holds the file, also one
+// that shares deletion; read-only files, folders and the image of a running
+// program fail with 5.
+bool RemoveFileUnshared(const String& path);
 // CopyFileW: an existing target is replaced unless failIfExists; a read-only
 // target fails with 5.
 bool CopyFileTo(const String& source, const String& target, bool failIfExists);

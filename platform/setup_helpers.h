@@ -23,11 +23,16 @@
 // EOSError for the failure with the additional text "<source> -> <target>".
 void CopyFileOrRaise(const String& source, const String& target);
 
-// Deletes a file. Nothing happens when the path names no file. Read-only
-// files are deleted too. A file that cannot be deleted (a running program,
-// a loaded library) is moved to a fresh name in the temporary folder and
-// deleted at the next restart; when it cannot be moved either it stays where
-// it is. Raises EOSError only when no temporary file name can be made.
+// Deletes a file; its name is free when this returns, unless the file stays
+// where it is. Nothing happens when the path names no file. Read-only files
+// are deleted too, and a link is deleted itself, never what it points to.
+// A file that another program holds open with delete sharing is renamed to
+// a fresh name in its own folder ("~del" + hex digits + ".tmp") and deleted
+// there: it vanishes when the holder closes it. A file that cannot be deleted
+// (a running program, a loaded library) is moved to a fresh name in the
+// temporary folder and deleted at the next restart; when it cannot be moved
+// either (held open without delete sharing) it stays where it is. Raises
+// EOSError only when no temporary file name can be made.
 void DeleteFileOrDefer(const String& path);
 
 // Writes a file so that an interruption leaves either the old file or the

@@ -1,6 +1,7 @@
 // File and shell routines of the installation steps, on the platform interfaces.
 #include "platform/setup_helpers.h"
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "lib/system.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/handles.h"
 #include "platform/messages.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -75,6 +77,46 @@ class TFileSearch {
   TVelStringList& result_;
 };
 
+// A name for a file on its way out, beside it: "~del" + 8 hex digits + ".tmp".
+String ParkingName(const String& folder) {
+  static std::atomic<uint32_t> counter{0};
+  uint32_t n = platform::TickCount() * 2654435761u ^ platform::CurrentProcessId() * 40503u ^
+               (++counter * 2246822519u);
+  static const char16_t kHex[] = u"0123456789ABCDEF";
+  String name = folder + u"~del";
+  for (int i = 0; i < 8; ++i, n >>= 4) name.push_back(kHex[n & 0xF]);
+  return name + u".tmp";
+}
+
+// A file another program holds open. Deleted where it is, a file held with
+// delete sharing would only be marked: its name would stay taken until the
+// holder closes it, and a new file of that name could not be written.
+// Renamed to a fresh name in its own folder first (the same volume, so the
+// rename never becomes a copy; a rename moves a link itself, never what it
+// points to) and deleted there, it vanishes when the holder lets go and its
+// name is free at once. False when it cannot be renamed (held without
+// delete sharing).
+bool DeleteHeldFile(const String& path) {
+  const String folder = ExtractFilePath(path);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const String parked = ParkingName(folder);
+    // No replacing: whatever already has that name stays untouched.
+    if (!platform::MoveFileWithOptions(path, parked, 0)) {
+      const uint32_t error = platform::LastError();
+      if (error == platform::kErrorAlreadyExists || error == platform::kErrorFileExists) continue;
+      return false;
+    }
+    if (platform::RemoveFile(parked)) {
+      RunLog(u"Held open, renamed to " + parked + u" and deleted as soon as it is closed: " + path);
+    } else {
+      DeleteOnReboot(parked);
+      RunLog(u"Held open, renamed to " + parked + u" to be deleted at the next restart: " + path);
+    }
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void CopyFileOrRaise(const String& source, const String& target) {
@@ -88,10 +130,11 @@ void DeleteFileOrDefer(const String& path) {
       (attributes & platform::kFileAttributeDirectory))
     return;
   platform::SetAttributes(path, 0);
-  if (platform::RemoveFile(path)) {
+  if (platform::RemoveFileUnshared(path)) {
     RunLog(u"Deleted: " + path);
     return;
   }
+  if (platform::LastError() == platform::kErrorSharingViolation && DeleteHeldFile(path)) return;
   // In use: move it out of the way and let the system delete it at restart.
   String placeholder;
   if (!platform::MakeTempFileName(platform::TempFolder(), u"delete", 0, placeholder))

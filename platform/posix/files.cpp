@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "lib/exceptions.h"
@@ -41,6 +42,9 @@ struct TFileTables {
   std::map<std::string, uint32_t> attributes;            // host path -> stored bits
   std::map<std::string, std::vector<TOpenFile>> opened;  // host path -> open handles
   std::map<std::string, TSecurityInfo> security;         // host path -> descriptor set here
+  // Files deleted while handles that share deletion held them: they keep
+  // their names until the last handle closes, like on Wine.
+  std::set<std::string> pending;
   uint64_t next_id = 1;
   uint32_t temp_counter = 0;
 };
@@ -115,17 +119,35 @@ void ForgetAttributes(const std::string& host) {
 }
 
 // Removes the record of an open handle, wherever the file has moved since
-// it was opened (handles follow renames). The caller holds the lock.
+// it was opened (handles follow renames); the last handle of a file marked
+// for deletion deletes it. The caller holds the lock.
 void ForgetOpenHandle(uint64_t id) {
   for (auto it = Tables().opened.begin(); it != Tables().opened.end(); ++it) {
     auto& v = it->second;
     for (size_t i = 0; i < v.size(); ++i)
       if (v[i].id == id) {
         v.erase(v.begin() + static_cast<ptrdiff_t>(i));
-        if (v.empty()) Tables().opened.erase(it);
+        if (v.empty()) {
+          const std::string host = it->first;
+          Tables().opened.erase(it);
+          if (Tables().pending.erase(host) != 0) {
+            unlink(host.c_str());
+            Tables().attributes.erase(host);
+          }
+        }
         return;
       }
   }
+}
+
+bool IsOpen(const std::string& host) {
+  std::lock_guard lock(Tables().mutex);
+  return Tables().opened.count(host) != 0;
+}
+
+bool IsPendingDeletion(const std::string& host) {
+  std::lock_guard lock(Tables().mutex);
+  return Tables().pending.count(host) != 0;
 }
 
 void MoveAttributes(const std::string& from, const std::string& to) {
@@ -308,6 +330,28 @@ bool RemoveFile(const String& path) {
   if (!(st.st_mode & S_IWUSR)) return Fail(kErrorAccessDenied);
   if (!DeletionShared(r.host)) return false;
   if (IsRunningImage(r.windows)) return Fail(kErrorAccessDenied);
+  {
+    // Held by handles that share deletion: only marked.
+    std::lock_guard lock(Tables().mutex);
+    if (Tables().opened.count(r.host) != 0) {
+      Tables().pending.insert(r.host);
+      return true;
+    }
+  }
+  if (unlink(r.host.c_str()) != 0) return FailErrno(r);
+  ForgetAttributes(r.host);
+  return true;
+}
+
+bool RemoveFileUnshared(const String& path) {
+  TResolved r;
+  if (!Resolve(path, r)) return false;
+  struct stat st;
+  bool link = false;
+  if (!StatEntry(r.host, st, link)) return FailErrno(r);
+  if (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) return Fail(kErrorAccessDenied);
+  if (IsOpen(r.host)) return Fail(kErrorSharingViolation);
+  if (IsRunningImage(r.windows)) return Fail(kErrorAccessDenied);
   if (unlink(r.host.c_str()) != 0) return FailErrno(r);
   ForgetAttributes(r.host);
   return true;
@@ -361,6 +405,8 @@ bool MoveFileWithOptions(const String& source, const String& target, uint32_t fl
   struct stat st;
   if (lstat(rs.host.c_str(), &st) != 0) return FailErrno(rs);
   if (!DeletionShared(rs.host)) return false;
+  // A file marked for deletion cannot be opened to be renamed (Windows).
+  if (IsPendingDeletion(rs.host)) return Fail(kErrorAccessDenied);
   struct stat tst;
   const bool sameFile = SameName(rs.windows, rt.windows);
   if (!sameFile && lstat(rt.host.c_str(), &tst) == 0) {
@@ -368,6 +414,7 @@ bool MoveFileWithOptions(const String& source, const String& target, uint32_t fl
       return Fail(kErrorAlreadyExists);
     if (!(tst.st_mode & S_IWUSR)) return Fail(kErrorAccessDenied);
     if (!DeletionShared(rt.host)) return false;
+    if (IsPendingDeletion(rt.host)) return Fail(kErrorAccessDenied);
   }
   if (rename(rs.host.c_str(), rt.host.c_str()) != 0) {
     if (errno != EXDEV) return FailErrno(rt);

@@ -198,6 +198,16 @@ bool RemoveFile(const String& path) {
   return DeleteFileW(W(LongPath(path))) != 0;
 }
 
+bool RemoveFileUnshared(const String& path) {
+  // No sharing at all: the open fails while any other handle reads, writes
+  // or may delete the file, and the deletion at close is then final.
+  HANDLE h = CreateFileW(W(LongPath(path)), DELETE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
 bool CopyFileTo(const String& source, const String& target, bool failIfExists) {
   return CopyFileW(W(LongPath(source)), W(LongPath(target)), failIfExists) != 0;
 }

@@ -81,6 +81,65 @@ TEST_F(FilesTest, DeleteFiles) {
   EXPECT_EQ(LastError(), kErrorFileNotFound);
 }
 
+// Deleting a file that a handle with delete sharing holds only marks it:
+// it goes when the handle closes. Where the system keeps the name until then
+// (Wine, and so the stand-in; Windows 10 on NTFS frees it at once), no new
+// file of that name can be made meanwhile.
+TEST_F(FilesTest, DeletingAHeldFileMarksIt) {
+  const String file = dir_ + u"held.txt";
+  ASSERT_TRUE(WriteText(file, "old"));
+  {
+    auto held =
+        OpenFileShared(file, kGenericRead, kFileShareRead | kFileShareDelete, kOpenExisting);
+    ASSERT_TRUE(held);
+    EXPECT_TRUE(RemoveFile(file));
+#ifdef _WIN32
+    const bool keepsName = RunningUnderWine();
+#else
+    const bool keepsName = true;
+#endif
+    if (keepsName) {
+      EXPECT_TRUE(FileExists(file));
+      EXPECT_FALSE(OpenFileShared(file, kGenericWrite, 0, kCreateNew));
+      EXPECT_EQ(LastError(), kErrorFileExists);
+      EXPECT_FALSE(RemoveFolder(dir_));
+      EXPECT_EQ(LastError(), kErrorDirNotEmpty);
+    }
+    char data[3] = {};
+    EXPECT_EQ(held->Read(data, 3), 3);
+    EXPECT_EQ(std::string(data, 3), "old");
+  }
+  EXPECT_FALSE(FileExists(file));
+  EXPECT_TRUE(WriteText(file, "new"));
+}
+
+// The deletion without sharing: done only when nobody holds the file, and
+// then the name is free at once.
+TEST_F(FilesTest, UnsharedDeletion) {
+  const String file = dir_ + u"f.txt";
+  ASSERT_TRUE(WriteText(file, "x"));
+  for (const uint32_t share : {kFileShareRead | kFileShareDelete, kFileShareRead}) {
+    auto held = OpenFileShared(file, kGenericRead, share, kOpenExisting);
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(RemoveFileUnshared(file)) << share;
+    EXPECT_EQ(LastError(), kErrorSharingViolation) << share;
+    EXPECT_EQ(ReadText(file), "x");
+  }
+  ASSERT_TRUE(SetAttributes(file, kFileAttributeReadOnly));
+  EXPECT_FALSE(RemoveFileUnshared(file));
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+  ASSERT_TRUE(SetAttributes(file, 0));
+  EXPECT_TRUE(RemoveFileUnshared(file));
+  EXPECT_FALSE(FileExists(file));
+  EXPECT_TRUE(WriteText(file, "y"));
+  EXPECT_TRUE(RemoveFileUnshared(file));
+  EXPECT_FALSE(RemoveFileUnshared(file));
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+  ASSERT_TRUE(CreateFolder(dir_ + u"sub"));
+  EXPECT_FALSE(RemoveFileUnshared(dir_ + u"sub"));
+  EXPECT_TRUE(DirectoryExists(dir_ + u"sub"));
+}
+
 TEST_F(FilesTest, CopyFiles) {
   const String source = dir_ + u"source.txt", target = dir_ + u"target.txt";
   ASSERT_TRUE(WriteText(source, "new"));

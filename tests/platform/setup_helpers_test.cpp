@@ -2,6 +2,7 @@
 // the stand-in and under Wine against the system.
 #include "platform/setup_helpers.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "lib/exceptions.h"
@@ -145,6 +146,44 @@ TEST_F(SetupHelpersTest, FileOpenWithoutSharingStaysWithoutError) {
   EXPECT_TRUE(pending.Added().empty());
   DeleteFileOrDefer(file);
   EXPECT_FALSE(FileExists(file));
+}
+
+// A file held open with delete sharing (as a player holds its files) is
+// renamed beside itself and deleted there: its name is free at once for the
+// new file, the holder still reads the old content, and the renamed file
+// vanishes when the holder closes it. Nothing waits for a restart.
+TEST_F(SetupHelpersTest, HeldFileFreesItsNameAtOnce) {
+  TPendingRenames pending;
+  const String folder = dir_ + u"Skins\\", file = folder + u"Dark.ini";
+  ASSERT_TRUE(CreateFolder(folder));
+  ASSERT_TRUE(WriteText(file, "old"));
+  auto names = [&] {
+    std::vector<TFolderEntry> entries;
+    ListFolder(folder, entries);
+    std::vector<String> result;
+    for (const TFolderEntry& e : entries) result.push_back(e.name);
+    std::sort(result.begin(), result.end());
+    return result;
+  };
+  {
+    auto held =
+        OpenFileShared(file, kGenericRead, kFileShareRead | kFileShareDelete, kOpenExisting);
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(SetAttributes(file, kFileAttributeReadOnly));
+    DeleteFileOrDefer(file);
+    EXPECT_FALSE(FileExists(file));
+    EXPECT_TRUE(WriteText(file, "new"));
+    EXPECT_EQ(ReadText(file), "new");
+    char data[3] = {};
+    EXPECT_EQ(held->Read(data, 3), 3);
+    EXPECT_EQ(std::string(data, 3), "old");
+    // Where the system keeps a held file's name, the renamed one is still listed.
+    for (const String& name : names())
+      EXPECT_TRUE(name == u"Dark.ini" || (StartsWith(name, u"~del") && EndsWith(name, u".tmp")))
+          << U8(name);
+  }
+  EXPECT_EQ(names(), std::vector<String>{u"Dark.ini"});
+  EXPECT_TRUE(pending.Added().empty());
 }
 
 TEST_F(SetupHelpersTest, RunningProgramIsMovedAndDeletedAtRestart) {
