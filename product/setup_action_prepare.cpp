@@ -5,11 +5,13 @@
 #include <set>
 
 #include "core/setup.h"
+#include "core/setup_summary.h"
 #include "lib/local_time.h"
 #include "lib/system.h"
 #include "platform/files.h"
 #include "platform/setup_helpers.h"
 #include "platform/system_info.h"
+#include "product/product_info_mivo.h"
 #include "product/setup_backup_archive.h"
 #include "product/setup_classes.h"
 #include "resources/installer_errors.h"
@@ -17,13 +19,9 @@
 
 namespace {
 
-// Not registered yet, so runs skip this step: it deletes every file the new
-// version brings before extraction, and a file that another process holds
-// open with delete sharing is then only marked for deletion; its name stays
-// until the holder closes it, the extraction takes the old file for the new
-// one and skips it, and the installation ends without it. The step is
-// registered once DeleteFileOrDefer frees such a name at once (moving the
-// file into the temporary folder before deleting it).
+const TSetupClassRegistrar registrar(u"TSetupActionPrepare", ActionClass<TSetupActionPrepare>());
+
+const char16_t kPageSetup[] = u"PageSetup";
 
 bool IsOption(TSetupOption option) {
   return Setup->IsOptionSet(option);
@@ -70,6 +68,21 @@ void TSetupActionPrepare::Execute() {
   RemoveDuplicates(deleteList);
   RunTasks(deleteList);
   DeleteFiles(deleteList);
+}
+
+void TSetupActionPrepare::AddSummary(TSetupSummaryBuilder& builder) {
+  builder.BeginGroup(kPageSetup, u"LB1");
+  builder.AddItem(Setup->GetDestPath());
+  builder.BeginGroup(kPageSetup, u"Title");
+  builder.AddItem(kPageSetup, IsOption(TSetupOption::Update)     ? u"CB1"
+                              : IsOption(TSetupOption::Portable) ? u"CB3"
+                                                                 : u"CB2");
+  if (!IsOption(TSetupOption::NoBackup)) builder.AddItem(kPageSetup, u"CB4");
+  auto* product = dynamic_cast<TProductInfoMivo*>(&ProductInfo());
+  if (product && product->ReplacementWarningApplies()) {
+    builder.BeginGroup(kPageSetup, u"Title");
+    builder.AddItem(kPageSetup, u"W3");
+  }
 }
 
 void TSetupActionPrepare::CreateTasks() {

@@ -41,6 +41,9 @@ class TSetupActionPrepare : public TSetupAction {
       {u"CodecPack", 0}};
 
   void Execute() override;
+  // The destination, the kind of installation, the backup, and the warning
+  // that another copy is left alone.
+  void AddSummary(TSetupSummaryBuilder& builder) override;
   void Terminate() override { terminated_ = true; }
 
   // destination + "!Backup\".

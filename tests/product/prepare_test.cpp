@@ -8,9 +8,12 @@
 #include <set>
 
 #include "lib/exceptions.h"
+#include "core/setup_summary.h"
+#include "platform/app_repo.h"
 #include "platform/errors.h"
 #include "product/setup_action_prepare.h"
 #include "product/setup_backup_archive.h"
+#include "product/setup_classes.h"
 #include "product_test_util.h"
 #include "resources/installer_errors.h"
 
@@ -273,6 +276,82 @@ TEST_F(PrepareTest, CancelledBackupLeavesNoArchive) {
   EXPECT_EQ(ErrorOf([&] { action.Execute(); }), u"Backup cancelled");
   EXPECT_TRUE(Archives(work_).empty());
   EXPECT_TRUE(FileExists(work_ + u"Mivo.exe"));
+}
+
+// A file of the old installation that a running program holds open (with
+// delete sharing, as a player holds its files) is out of the way when the
+// step ends: its name is free for the new file, and it vanishes when the
+// holder lets it go.
+TEST_F(PrepareTest, HeldOldFilesLeaveTheirNamesFree) {
+  OldInstallation(5300);
+  Put(work_ + u"Readme.txt", "old readme");
+  auto held = platform::OpenFileShared(work_ + u"Readme.txt", platform::kGenericRead,
+                                       platform::kFileShareRead | platform::kFileShareDelete,
+                                       platform::kOpenExisting);
+  ASSERT_TRUE(held);
+  Run(u" /UPDATE");
+  EXPECT_FALSE(FileExists(work_ + u"Readme.txt"));
+  EXPECT_EQ(ReadArchive(Archive()).at("Program\\Readme.txt").bytes, "old readme");
+  Put(work_ + u"Readme.txt", "new readme");
+  held.reset();
+  std::vector<platform::TFolderEntry> entries;
+  ASSERT_TRUE(platform::ListFolder(work_, entries));
+  for (const platform::TFolderEntry& e : entries)
+    EXPECT_FALSE(StartsWith(e.name, u"~del")) << U8(e.name);
+}
+
+// The lines of the ready-to-install page: the destination, the kind of
+// installation, the backup, and the warning that another copy is left alone.
+TEST_F(PrepareTest, Summary) {
+  struct Case {
+    const char* name;
+    int32_t installed;  // 0: nothing in the destination
+    const char16_t* switches;
+    bool elsewhere;  // another copy registered elsewhere
+    std::vector<const char16_t*> items;
+    bool warning;
+  } cases[] = {
+      {"fresh", 0, u"", false, {u"CB2", u"CB4"}, false},
+      {"fresh, copy elsewhere", 0, u"", true, {u"CB2", u"CB4"}, true},
+      {"portable, copy elsewhere", 0, u" /PORTABLE", true, {u"CB3", u"CB4"}, false},
+      {"update", 5300, u" /UPDATE", true, {u"CB1", u"CB4"}, false},
+      {"update without backup", 5300, u" /UPDATE /NOBACKUP", false, {u"CB1"}, false},
+      {"over a copy that is not updated", 5500, u"", false, {u"CB2", u"CB4"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    setup_.reset();
+    platform::standin::ResetWorld();
+    UsePackages(false);
+    platform::CreateFolder(u"C:\\Setup");
+    platform::CreateFolder(work_);
+    if (c.installed) WriteConfig(work_, c.installed, u"1");
+    if (c.elsewhere) {
+      platform::CreateFolder(u"C:\\Elsewhere");
+      TSetupAppRepo::Write(u"Mivo", u"C:\\Elsewhere\\Uninstall.exe", u"5.50", u"Mivo Team", u"");
+    }
+    Create(u"/AUTO=\"" + work_ + u"\" /SILENT" + c.switches);
+    auto text = [&](const char16_t* key) { return setup_->Resources().GetText(u"PageSetup", key); };
+    String expected = text(u"LB1") + u":\r\n * " + work_ + u"\r\n\r\n" + text(u"Title") + u":\r\n";
+    for (const char16_t* item : c.items) expected += u" * " + text(item) + u"\r\n";
+    if (c.warning) expected += u"\r\n" + text(u"Title") + u":\r\n * " + text(u"W3") + u"\r\n";
+    TSetupSummaryBuilder builder;
+    TSetupActionPrepare().AddSummary(builder);
+    EXPECT_EQ(U8(builder.ToString()), U8(expected));
+  }
+}
+
+// The product's run lists this step second, after closing the player, and
+// this program has a class for every step it lists.
+TEST_F(PrepareTest, TheStepIsThePrograms) {
+  CreateAuto(work_);
+  const std::vector<String> names = ActionNames();
+  ASSERT_GE(names.size(), 2u);
+  EXPECT_EQ(names[1], u"TSetupActionPrepare");
+  for (const String& name : names) EXPECT_NE(FindSetupActionClass(name), nullptr) << U8(name);
+  const TSetupActionClass* prepare = FindSetupActionClass(u"TSetupActionPrepare");
+  ASSERT_NE(prepare, nullptr);
+  EXPECT_NE(dynamic_cast<TSetupActionPrepare*>((*prepare)().get()), nullptr);
 }
 
 #endif

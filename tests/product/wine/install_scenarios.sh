@@ -11,9 +11,10 @@
 #   4. in Russian (the user's UI language): the RU component, no other
 #      family's;
 #   5. again over an installation whose files are held open by another
-#      process like a running program's: one with the same content is left
-#      alone and still recorded, one with other content is renamed to ".bak"
-#      and written anew;
+#      process like a running program's (with delete sharing): the old
+#      files go into the backup archive and out of the way at once, the new
+#      ones are written under their names while the holder still holds the
+#      old ones, and nothing of the old ones is left once it lets go;
 #   6. a damaged product package: exit code 1 and nothing written.
 # The Wine prefix is created afresh for every run of the script.
 #
@@ -176,7 +177,7 @@ install russian '/AUTO="C:\Russian\" /SILENT'
 run_env=()
 check_installation russian 'C:\Russian\' RU '' "${common_files[@]}" 'Radio\Stations.ini'
 
-# 5. Files held open: Dark.ini with its own content, Readme.txt with another.
+# 5. Files held open: Dark.ini as installed, Readme.txt changed since.
 locked='C:\Locked\'
 dir=$(host "$locked")
 install locked "/AUTO=\"$locked\" /SILENT"
@@ -188,16 +189,18 @@ for _ in $(seq 1 120); do [ -f "$dir/held" ] && break; sleep 0.5; done
 if [ ! -f "$dir/held" ]; then
   fail "locked: the holder did not start"
 else
-  touch -d '2001-01-01' "$dir/Skins/Dark.ini"
   install locked "/AUTO=\"$locked\" /SILENT"
+  # Written anew while the old files are still held.
+  cmp -s "$dir/Readme.txt" "$work/product/Readme_EN.txt" || fail "locked: Readme.txt not written anew"
+  cmp -s "$dir/Skins/Dark.ini" "$work/product/Skins/Dark.ini" || fail "locked: Dark.ini not written anew"
   touch "$dir/release"
   wait "$holder_pid" || fail "locked: the holder failed"
-  [ "$(cat "$dir/Readme.txt.bak" 2>/dev/null)" = 'an older readme' ] ||
-    fail "locked: the different file was not kept as Readme.txt.bak"
-  cmp -s "$dir/Readme.txt" "$work/product/Readme_EN.txt" || fail "locked: Readme.txt not written anew"
-  [ -e "$dir/Skins/Dark.ini.bak" ] && fail "locked: the equal file was moved"
-  [ "$(date -r "$dir/Skins/Dark.ini" +%Y)" = 2001 ] || fail "locked: the equal file was written"
-  rm -f "$dir/held" "$dir/release" "$dir/Readme.txt.bak"
+  archive=$(ls "$dir/!Backup/"*.zip 2>/dev/null | head -n 1)
+  old_readme=$(python3 -c 'import sys, zipfile
+print(zipfile.ZipFile(sys.argv[1]).read("Program\\Readme.txt").decode(), end="")' "$archive" 2>/dev/null)
+  [ "$old_readme" = 'an older readme' ] || fail "locked: the old Readme.txt is not in the backup archive"
+  rm -f "$dir/release"
+  rm -rf "$dir/!Backup"
   check_installation locked "$locked" EN '' "${common_files[@]}"
 fi
 

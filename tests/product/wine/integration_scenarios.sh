@@ -9,8 +9,10 @@
 #      registration, the links point to the portable copy, and the second run
 #      leaves them untouched;
 #   3. portable without shortcut choices: no shortcuts;
-#   4. an update of an installed 5.40: no shortcuts, no registration;
-#   5. existing configurations in UTF-8 with mark and in ANSI keep their
+#   4. an update of an installed 5.40: no shortcuts, no registration, the
+#      configuration written anew after the old one went into the backup;
+#   5. existing configurations in UTF-8 with mark and in ANSI (installed
+#      without a backup, so they stay for the configuration step) keep their
 #      encoding and their other sections.
 # The stand-ins log to MIVO_COMPANION_LOG_DIR, outside the installations.
 #
@@ -115,10 +117,16 @@ printf '[System]\r\nVersion=5400\r\nUserMode=1\r\n' >"$(host "$old")/Mivo.ini"
 install update "/AUTO=\"$old\" /SILENT"
 [ "$(links "${demo_links[@]}" | sort -u)" = '<none>' ] || fail "update: shortcuts made"
 [ "$(rivadavi_log | wc -l)" = "$runs_before" ] || fail "update: the registration program ran"
-# Read in ANSI, saved in ANSI.
-grep -qa 'Version=5500' "$(host "$old")/Mivo.ini" || fail "update: the configuration was not written"
+# The old configuration went into the backup archive and was deleted with
+# the old files; the new one is written anew (UTF-16LE), its integration
+# choices carried over.
+iconv -f UTF-16LE -t UTF-8 "$(host "$old")/Mivo.ini" 2>/dev/null | grep -q 'Version=5500' ||
+  fail "update: the configuration was not written"
+ls "$(host "$old")/!Backup/"*.zip >/dev/null 2>&1 || fail "update: no backup archive"
 
 # 5. Configurations in other encodings keep it and their other sections.
+# Without a backup the preparation leaves the old configuration in place for
+# the configuration step to update (with one, it is archived and deleted).
 for encoding in utf8 ansi; do
   dest="C:\\Config $encoding\\"
   dir=$(host "$dest")
@@ -129,7 +137,7 @@ for encoding in utf8 ansi; do
     mark='' player=$'[Player]\r\nSkin=D\xe4mmerung\r\n'
   fi
   printf '%s[System]\r\nVersion=5600\r\nLastSkin=x\r\n\r\n%s' "$mark" "$player" >"$dir/Mivo.ini"
-  install "$encoding" "/AUTO=\"$dest\" /SILENT"
+  install "$encoding" "/AUTO=\"$dest\" /SILENT /NOBACKUP"
   printf '%s%s\r\n[System]\r\n' "$mark" "$player" >"$work/expected"
   head -c "$(stat -c %s "$work/expected")" "$dir/Mivo.ini" | cmp -s - "$work/expected" ||
     fail "$encoding: the start of Mivo.ini changed:"$'\n'"$(od -c "$dir/Mivo.ini" | head)"
