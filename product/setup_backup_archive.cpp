@@ -18,6 +18,7 @@ namespace {
 constexpr size_t kReadBuffer = 1 << 20;
 constexpr size_t kWriteBuffer = 1 << 20;
 constexpr uint16_t kUtf8Flag = 1 << 11;
+constexpr zip_uint32_t kDeflateLevel = 6;
 
 // Little-endian fields of the ZIP headers.
 uint32_t Get32(const uint8_t* p) {
@@ -193,10 +194,14 @@ class TArchiveOutput {
 // One file read into the archive.
 class TArchiveInput {
  public:
+  // The library reads one file after the other, so all inputs share one
+  // read buffer (allocated once: a fresh one per file would cost more than
+  // compressing a small file).
   TArchiveInput(const TSetupFileListItem& item, uint64_t size, int index, TFailure& failure,
-                const TSetupBackupArchive::TOnItem& onItem, const std::atomic<bool>* cancel)
+                const TSetupBackupArchive::TOnItem& onItem, const std::atomic<bool>* cancel,
+                std::vector<uint8_t>& buffer)
       : item_(item), size_(size), index_(index), failure_(failure), onItem_(onItem),
-        cancel_(cancel) {
+        cancel_(cancel), buffer_(buffer) {
     zip_error_init(&error_);
     uint64_t ignored = 0;
     if (!platform::FileSizeAndTime(item.FileName, ignored, time_)) time_ = 0;
@@ -236,7 +241,7 @@ class TArchiveInput {
         stream_ = platform::OpenFileShared(item_.FileName, platform::kGenericRead,
                                            platform::kFileShareRead, platform::kOpenExisting);
         if (!stream_) return Fail(ZIP_ER_OPEN, platform::LastError());
-        buffer_.resize(kReadBuffer);
+        if (buffer_.size() < kReadBuffer) buffer_.resize(kReadBuffer);
         filled_ = taken_ = 0;
         return 0;
       case ZIP_SOURCE_READ: {
@@ -258,7 +263,6 @@ class TArchiveInput {
       }
       case ZIP_SOURCE_CLOSE:
         stream_.reset();
-        buffer_ = {};
         if (onItem_) onItem_(index_);
         return 0;
       default:
@@ -286,7 +290,7 @@ class TArchiveInput {
   const std::atomic<bool>* cancel_;
   zip_error_t error_;
   std::unique_ptr<TStream> stream_;
-  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t>& buffer_;
   size_t filled_ = 0, taken_ = 0;
 };
 
@@ -335,9 +339,11 @@ void TSetupBackupArchive::Write(const String& path, const TSetupFileList& files,
     raise(text);
   };
 
+  std::vector<uint8_t> readBuffer;
   for (int i = 0; i < files.Count(); ++i) {
     const TSetupFileListItem& item = files.Items(i);
-    auto* input = new TArchiveInput(item, sizes[static_cast<size_t>(i)], i, failure, onItem, cancel);
+    auto* input = new TArchiveInput(item, sizes[static_cast<size_t>(i)], i, failure, onItem, cancel,
+                                    readBuffer);
     zip_source_t* source = zip_source_function(archive, &TArchiveInput::Callback, input);
     if (!source) {
       delete input;
@@ -349,7 +355,10 @@ void TSetupBackupArchive::Write(const String& path, const TSetupFileList& files,
       zip_source_free(source);
       discard(ZipErrorText(zip_get_error(archive)));
     }
-    zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0);
+    // Level 6, as zip and zlib use by default: the library's default for
+    // Deflate is 9, which costs much time for little space.
+    zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
+                             kDeflateLevel);
   }
   if (zip_close(archive) != 0) discard(ZipErrorText(zip_get_error(archive)));
 }
