@@ -1,5 +1,6 @@
 // The demo player: one main window of class "TMivoMainForm", which the
-// installer finds (to locate the installation) and closes with WM_CLOSE.
+// installer finds (to locate the installation) and closes with WM_CLOSE;
+// closing, it adds "WM_CLOSE, Mivo.ini present" (or "missing") to its log.
 //
 //   Mivo.exe [/REFUSECLOSE] [/HIDDEN] [files...]
 //   /REFUSECLOSE  ignore WM_CLOSE: the window stays until the process is ended
@@ -14,10 +15,16 @@ bool refuseClose = false;
 
 LRESULT CALLBACK MainFormProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
-    case WM_CLOSE:
+    case WM_CLOSE: {
       if (refuseClose) return 0;
+      // Whether the player's configuration was still there when it closed:
+      // an installer closes the player before touching its files.
+      const bool configured =
+          GetFileAttributesW((ProgramFolder() + L"Mivo.ini").c_str()) != INVALID_FILE_ATTRIBUTES;
+      AppendToLog(std::wstring(L"WM_CLOSE, Mivo.ini ") + (configured ? L"present" : L"missing"));
       DestroyWindow(window);
       return 0;
+    }
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
