@@ -243,6 +243,7 @@ class TArchiveInput {
         if (!stream_) return Fail(ZIP_ER_OPEN, platform::LastError());
         if (buffer_.size() < kReadBuffer) buffer_.resize(kReadBuffer);
         filled_ = taken_ = 0;
+        remaining_ = size_;
         return 0;
       case ZIP_SOURCE_READ: {
         if (cancel_ && *cancel_) {
@@ -250,10 +251,15 @@ class TArchiveInput {
           return -1;
         }
         if (taken_ == filled_) {
-          const int64_t n = stream_->Read(buffer_.data(), static_cast<int64_t>(buffer_.size()));
+          // No more than the size the file had when it was listed (which the
+          // size limit counted): nobody can write it while it is read, but a
+          // device behind a name would never end.
+          const int64_t n = stream_->Read(
+              buffer_.data(), static_cast<int64_t>(std::min<uint64_t>(buffer_.size(), remaining_)));
           if (n < 0) return Fail(ZIP_ER_READ, platform::LastError());
           filled_ = static_cast<size_t>(n);
           taken_ = 0;
+          remaining_ -= static_cast<uint64_t>(n);
           if (n == 0) return 0;
         }
         const size_t n = std::min<size_t>(static_cast<size_t>(len), filled_ - taken_);
@@ -292,6 +298,7 @@ class TArchiveInput {
   std::unique_ptr<TStream> stream_;
   std::vector<uint8_t>& buffer_;
   size_t filled_ = 0, taken_ = 0;
+  uint64_t remaining_ = 0;
 };
 
 String ZipErrorText(zip_error_t* error) {
