@@ -12,6 +12,7 @@
 #include "platform/setup_helpers.h"
 #include "platform/system_info.h"
 #include "product/product_info_mivo.h"
+#include "product/setup_action_extract.h"
 #include "product/setup_backup_archive.h"
 #include "product/setup_classes.h"
 #include "resources/installer_errors.h"
@@ -65,6 +66,7 @@ void TSetupActionPrepare::Execute() {
   RemoveOldBackups(deleteList);
   AddObsoleteFiles(deleteList);
   AddTargetFiles(deleteList);
+  KeepUninstallRecord(deleteList);
   RemoveDuplicates(deleteList);
   RunTasks(deleteList);
   DeleteFiles(deleteList);
@@ -189,6 +191,16 @@ void TSetupActionPrepare::AddTargetFiles(TVelStringList& deleteList) {
   const TSetupScriptGroup& components = Script().Components;
   for (int i = 0; i < components.Count(); ++i)
     deleteList.Add(Resources().ExpandPath(components.Items(i).Name));
+}
+
+void TSetupActionPrepare::KeepUninstallRecord(TVelStringList& deleteList) {
+  const String dest = Setup->GetDestPath();
+  for (const char16_t* name :
+       {TSetupActionExtract::kUninstallerName, TSetupActionExtract::kUninstallDataName}) {
+    const String path = dest + name;
+    for (int i = deleteList.Count() - 1; i >= 0; --i)
+      if (SameTextLocale(deleteList.Strings(i), path)) deleteList.Delete(i);
+  }
 }
 
 void TSetupActionPrepare::RunTasks(TVelStringList& deleteList) {

@@ -61,6 +61,10 @@ class TSetupActionPrepare : public TSetupAction {
   void RemoveOldBackups(TVelStringList& deleteList);
   void AddObsoleteFiles(TVelStringList& deleteList);
   void AddTargetFiles(TVelStringList& deleteList);
+  // The uninstaller and its record stay until the extraction replaces each
+  // in one step, so that a run that is killed in between leaves the
+  // registry entry naming a working uninstaller (they are in the archive).
+  void KeepUninstallRecord(TVelStringList& deleteList);
   void RunTasks(TVelStringList& deleteList);
   void DeleteFiles(TVelStringList& deleteList);
   void StepProgress();

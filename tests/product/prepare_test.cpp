@@ -300,6 +300,21 @@ TEST_F(PrepareTest, HeldOldFilesLeaveTheirNamesFree) {
     EXPECT_FALSE(StartsWith(e.name, u"~del")) << U8(e.name);
 }
 
+// The uninstaller and its record are archived but stay until the extraction
+// replaces them: a run killed in between leaves a working uninstaller.
+TEST_F(PrepareTest, UninstallRecordStaysUntilReplaced) {
+  OldInstallation(5300);
+  Put(work_ + u"Uninstall.exe", "old uninstaller");
+  Put(work_ + u"Uninstall.dat", "old record");
+  Run(u" /UPDATE");
+  const auto entries = ReadArchive(Archive());
+  EXPECT_EQ(entries.at("Program\\Uninstall.dat").bytes, "old record");
+  EXPECT_EQ(entries.at("Program\\Uninstall.exe").bytes, "old uninstaller");
+  EXPECT_TRUE(FileExists(work_ + u"Uninstall.exe"));
+  EXPECT_TRUE(FileExists(work_ + u"Uninstall.dat"));
+  EXPECT_FALSE(FileExists(work_ + u"Mivo.exe"));
+}
+
 // The lines of the ready-to-install page: the destination, the kind of
 // installation, the backup, and the warning that another copy is left alone.
 TEST_F(PrepareTest, Summary) {

@@ -17,7 +17,8 @@
 #   Copy "held" (one installation in C:\Held\, files of it held open):
 #   - a file held open without sharing, a file in use that cannot be
 #     renamed: the run ends by itself with a failure;
-#   - a ".bak" left by an earlier run does not block replacing a file in use;
+#   - a file in use that may be renamed is replaced at once, and a ".bak"
+#     left by an earlier run goes with the old files;
 #   - a question on a machine without a display fails the run by itself;
 #   - a run killed while it writes leaves a readable Uninstall.dat.
 #
@@ -182,7 +183,11 @@ log_has 'destination cannot be created' "$setup_log" 'C:\Blocked\Mivo\' 'Exit co
 
 mkdir -p "$(host 'C:\Full')"
 ln -s /dev/full "$(host 'C:\Full\Mivo.exe')"
+# Held by a program that lets others write it but not delete it, so that
+# the preparation leaves it in place for the extraction to write.
+hold --share=write 'C:\Full\Mivo.exe'
 expect 'disk full' 4 "/AUTO=C:\\Full\\ $quiet"
+release
 log_has 'disk full' "$setup_log" 'C:\Full\Mivo.exe' 'Exit code: 4'
 # The system's reason (Wine: "Disk full.", Windows: "There is not enough
 # space on the disk."), on a line of its own after the file.
@@ -275,17 +280,20 @@ log_has 'question suppressed' "$setup_log" 'Question not shown, answered 3' \
   'C:\Held\Readme.txt' 'Exit code: 4'
 [ "$(cat "$readme")" = 'an older readme' ] || fail 'question suppressed: Readme.txt was changed'
 
-# A file in use that may be renamed, with a ".bak" of an earlier update.
+# A file in use that may be renamed and deleted (as a running player holds
+# its files), with a ".bak" of an earlier update: the preparation archives
+# both and deletes them; the file in use is renamed aside at once, so the
+# new one is written while the old one is still held, and the renamed one
+# goes when its holder lets go.
 printf 'left by an earlier update' >"$readme.bak"
 hold 'C:\Held\Readme.txt'
 expect 'stale bak' 0 "/AUTO=C:\\Held\\ $quiet"
-release
-[ "$(cat "$readme.bak")" = 'an older readme' ] || fail 'stale bak: the file in use was not renamed'
 [ "$(cat "$readme")" != 'an older readme' ] || fail 'stale bak: Readme.txt not written anew'
-log_has 'stale bak' "$setup_log" 'Renamed (in use): C:\Held\Readme.txt' 'Exit code: 0'
-# The renamed file goes with the next restart.
-restart_prefix
-[ -e "$readme.bak" ] && fail 'stale bak: the renamed file is still there after a restart'
+release
+[ -e "$readme.bak" ] && fail 'stale bak: the .bak of an earlier update is still there'
+left=$(cd "$(host 'C:\Held')" && ls -A | grep '^~del')
+[ -z "$left" ] || fail "stale bak: the file in use was left behind as $left"
+log_has 'stale bak' "$setup_log" 'Held open, renamed to C:\Held\~del' 'Exit code: 0'
 
 # No display at all, and no /SUPPRESSMSGBOXES: the question cannot be
 # shown, which fails the run instead of skipping the file. (Every program
@@ -302,6 +310,10 @@ echo "no display: $(grep -a -m1 -E 'Answer: |Question not shown' "$(host 'C:\no-
 [ "$(cat "$readme")" = 'an older readme' ] || fail 'no display: Readme.txt was changed'
 run_env=()
 restart_prefix
+
+# The failed runs above archived and deleted the old files before they
+# stopped; a run that succeeds puts the installation back.
+expect 'installed again' 0 '/AUTO=C:\Held\ /SILENT'
 
 # ---- the record and the configuration survive a killed run ---------------
 # Both are written beside the old file, which is replaced only when the new

@@ -1,11 +1,11 @@
 // Holds files open the way Windows holds a running program's image: others
 // may read and rename them, but nobody may write them.
 //
-// usage: file_holder.exe [--share=read|none] READY RELEASE FILE...
+// usage: file_holder.exe [--share=write|read|none] READY RELEASE FILE...
 // Opens every FILE, then creates READY and waits (at most two minutes) until
 // RELEASE exists; exits with 1 when a file cannot be opened. With
-// --share=read others may only read the files (not rename them), with
-// --share=none not even that.
+// --share=write others may read and write the files (not rename or delete
+// them), with --share=read only read them, with --share=none not even that.
 #include <windows.h>
 
 #include <cwchar>
@@ -13,6 +13,7 @@
 
 int wmain(int argc, wchar_t** argv) {
   DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+  if (argc > 1 && wcscmp(argv[1], L"--share=write") == 0) share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   if (argc > 1 && wcscmp(argv[1], L"--share=read") == 0) share = FILE_SHARE_READ;
   if (argc > 1 && wcscmp(argv[1], L"--share=none") == 0) share = 0;
   if (argc > 1 && wcsncmp(argv[1], L"--share=", 8) == 0) {
