@@ -17,6 +17,14 @@ TSetupProductInfoClass& RegisteredClass() {
 
 }  // namespace
 
+bool TSetupProductInfo::OtherCopyWarning() {
+  if (Setup->IsOptionSet(TSetupOption::Update)) return false;
+  if (GetInstalledVersion() > 0) return true;
+  if (Setup->IsOptionSet(TSetupOption::Portable)) return false;
+  String path;
+  return FindInstalledCopy(path);
+}
+
 String TSetupProductInfo::GetDefaultPath() {
   return Setup->Resources().ProgramFilesDir() + GetProductName() + u"\\";
 }

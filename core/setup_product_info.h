@@ -52,6 +52,11 @@ class TSetupProductInfo {
     path.clear();
     return false;
   }
+  // Whether another copy of the product deserves a warning (on the setup
+  // page and in the summary): never for an update; an installed version at
+  // the destination; else, unless portable, a copy installed anywhere on the
+  // computer.
+  bool OtherCopyWarning();
   // Script setting "ProductName"; EInstallerGeneralError "Setup has wrong
   // config" when it is empty.
   virtual String GetProductName();

@@ -36,14 +36,6 @@ bool TProductInfoMivo::FindInstalledPath(String& path) {
   return !path.empty();
 }
 
-bool TProductInfoMivo::ReplacementWarningApplies() {
-  if (IsOption(TSetupOption::Update)) return false;
-  if (GetInstalledVersion() > 0) return true;
-  if (IsOption(TSetupOption::Portable)) return false;
-  String path;
-  return FindInstalledPath(path);
-}
-
 bool TProductInfoMivo::AddonsAvailable() {
   return !IsOption(TSetupOption::Auto) && !IsOption(TSetupOption::Silent) &&
          SameTextLocale(Setup->Resources().LangName(), u"Russian");

@@ -42,10 +42,6 @@ class TProductInfoMivo : public TSetupProductInfo {
   // The add-ons page and step are offered: an interactive, visible run in
   // the language "Russian".
   static bool AddonsAvailable();
-  // The warning that the installation leaves another copy alone applies:
-  // not an update, and either the destination holds a copy that cannot be
-  // updated, or (not portable) a copy is installed elsewhere.
-  bool ReplacementWarningApplies();
 
   // The configuration of the destination as last loaded (empty for none).
   TVelIniFile Config;

@@ -11,7 +11,6 @@
 #include "platform/files.h"
 #include "platform/setup_helpers.h"
 #include "platform/system_info.h"
-#include "product/product_info_mivo.h"
 #include "product/setup_action_extract.h"
 #include "product/setup_backup_archive.h"
 #include "product/setup_classes.h"
@@ -80,8 +79,7 @@ void TSetupActionPrepare::AddSummary(TSetupSummaryBuilder& builder) {
                               : IsOption(TSetupOption::Portable) ? u"CB3"
                                                                  : u"CB2");
   if (!IsOption(TSetupOption::NoBackup)) builder.AddItem(kPageSetup, u"CB4");
-  auto* product = dynamic_cast<TProductInfoMivo*>(&ProductInfo());
-  if (product && product->ReplacementWarningApplies()) {
+  if (ProductInfo().OtherCopyWarning()) {
     builder.BeginGroup(kPageSetup, u"Title");
     builder.AddItem(kPageSetup, u"W3");
   }

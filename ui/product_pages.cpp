@@ -29,11 +29,7 @@ void SetFolderBrowser(TFolderBrowser browser) {
 }
 
 bool OtherCopyWarning() {
-  if (Option(TSetupOption::Update)) return false;
-  if (Setup->ProductInfo().GetInstalledVersion() > 0) return true;
-  if (Option(TSetupOption::Portable)) return false;
-  String path;
-  return Setup->ProductInfo().FindInstalledCopy(path);
+  return Setup->ProductInfo().OtherCopyWarning();
 }
 
 // ---- TSetupPageSetup ----
