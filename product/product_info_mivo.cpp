@@ -107,9 +107,9 @@ void TProductInfoMivo::EnumPageNames(const std::function<void(const String&)>& c
 }
 
 void TProductInfoMivo::EnumActions(const std::function<void(const TSetupActionClass&)>& callback) {
-  EnumActionNames([&](const String& name) {
-    if (const TSetupActionClass* actionClass = FindSetupActionClass(name)) callback(*actionClass);
-  });
+  std::vector<String> names;
+  EnumActionNames([&](const String& name) { names.push_back(name); });
+  EnumActionClasses(names, callback);
 }
 
 void TProductInfoMivo::EnumPages(const std::function<void(TSetupPageClass)>& callback) {

@@ -29,8 +29,9 @@ class TProductInfoMivo : public TSetupProductInfo {
   void EnumPages(const std::function<void(TSetupPageClass)>& callback) override;
 
   // The names of the action and page classes of the run, in order, whether
-  // or not this program contains them. EnumActions and EnumPages hand out
-  // the registered ones of these.
+  // or not this program contains them. EnumActions hands out their classes
+  // ("Setup is malformed" when one is missing), EnumPages the registered
+  // pages of these.
   void EnumActionNames(const std::function<void(const String&)>& callback);
   void EnumPageNames(const std::function<void(const String&)>& callback);
 

@@ -1,3 +1,5 @@
+#include <set>
+
 #include "core/setup_action.h"
 #include "lib/exceptions.h"
 #include "lib/system.h"
@@ -167,6 +169,27 @@ TEST_F(ProductTest, UninstallRun) {
   EXPECT_EQ(Joined(PageNames()), "TSetupPageUninstallParams");
 }
 
+// Every step that any run lists is in this program: a missing one would stop
+// that run with "Setup is malformed".
+TEST_F(ProductTest, EveryListedStepIsInThisProgram) {
+  std::set<String> names;
+  const auto collect = [&] {
+    for (const String& name : ActionNames()) names.insert(name);
+  };
+  platform::standin::SetUserDefaultUILanguage(1049);
+  Create(u"");  // add-ons are offered in Russian
+  collect();
+  setup_->SetDestPath(u"D:\\Portable\\");
+  setup_->SetOption(TSetupOption::Portable, true);
+  collect();
+  setup_.reset();
+  UsePackages(true);
+  Create(u"");
+  collect();
+  EXPECT_EQ(names.size(), 10u);  // every step of installations and uninstallations
+  for (const String& name : names) EXPECT_NE(FindSetupActionClass(name), nullptr) << U8(name);
+}
+
 // The registered classes of the listed names are handed out, in order.
 class TNamedAction : public TSetupAction {
  public:
@@ -177,28 +200,37 @@ class TNamedAction : public TSetupAction {
 
 TEST_F(ProductTest, EnumActionsHandsOutTheRegisteredClasses) {
   CreateAuto(work_);
-  const char* names[] = {"TSetupActionConfig", "TSetupActionCloseApplications",
-                         "TSetupActionUninstallFiles"};
-  // The program's own classes of these names come back afterwards.
+  // Every listed step gets a stand-in class; the program's own come back
+  // afterwards.
+  std::vector<String> names;
+  Product().EnumActionNames([&](const String& name) { names.push_back(name); });
   std::vector<std::pair<String, TSetupActionClass>> own;
-  for (const char* name : names) {
-    if (const TSetupActionClass* actionClass = FindSetupActionClass(Utf8ToUtf16(name)))
-      own.emplace_back(Utf8ToUtf16(name), *actionClass);
-    RegisterSetupActionClass(Utf8ToUtf16(name), [name] {
+  std::vector<std::string> texts;
+  for (const String& name : names) {
+    if (const TSetupActionClass* actionClass = FindSetupActionClass(name))
+      own.emplace_back(name, *actionClass);
+    texts.push_back(U8(name));
+  }
+  for (const std::string& text : texts) {
+    const char* name = text.c_str();
+    RegisterSetupActionClass(Utf8ToUtf16(text), [name] {
       return std::unique_ptr<TSetupAction>(new TNamedAction(name));
     });
   }
   std::vector<std::string> created;
-  // The product's own classes come along too; only these count here.
-  Product().EnumActions([&](const TSetupActionClass& actionClass) {
+  const auto collect = [&](const TSetupActionClass& actionClass) {
     const std::unique_ptr<TSetupAction> action = actionClass();
-    if (const auto* named = dynamic_cast<const TNamedAction*>(action.get()))
-      created.push_back(named->name_);
-  });
-  for (const char* name : names) UnregisterSetupClass(Utf8ToUtf16(name));
+    created.push_back(static_cast<const TNamedAction*>(action.get())->name_);
+  };
+  Product().EnumActions(collect);
+  EXPECT_EQ(created, texts);
+  // One listed step missing: the run cannot start.
+  created.clear();
+  UnregisterSetupClass(names.back());
+  EXPECT_EQ(MessageOf([&] { Product().EnumActions(collect); }), "Setup is malformed");
+  EXPECT_TRUE(created.empty());
+  for (const String& name : names) UnregisterSetupClass(name);
   for (const auto& [name, actionClass] : own) RegisterSetupActionClass(name, actionClass);
-  EXPECT_EQ(created,
-            (std::vector<std::string>{"TSetupActionCloseApplications", "TSetupActionConfig"}));
 }
 
 // A listed step that this program has no class for fails, before anything
