@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 #include <shlobj.h>
-#include <uxtheme.h>
 
 #include <algorithm>
 #include <memory>
@@ -578,7 +577,16 @@ void FrameRectColor(HDC dc, const RECT& r, uint32_t color) {
 }
 
 void ApplyWindowTheme(HWND window, bool dark) {
-  SetWindowTheme(window, dark ? L"DarkMode_Explorer" : L"Explorer", nullptr);
+  // uxtheme.dll is not a known system library: imported, it would be looked
+  // for beside the program first (a Downloads folder), so it is loaded from
+  // the system folder only.
+  using TSet = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+  static HMODULE uxtheme = LoadLibraryExW(L"uxtheme.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!uxtheme) return;
+  static auto set = reinterpret_cast<TSet>(
+      reinterpret_cast<void*>(GetProcAddress(uxtheme, "SetWindowTheme")));
+  if (!set) return;
+  set(window, dark ? L"DarkMode_Explorer" : L"Explorer", nullptr);
 }
 
 void ApplyFrameTheme(HWND window, bool dark) {
