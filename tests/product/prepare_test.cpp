@@ -93,15 +93,6 @@ std::vector<String> Archives(const String& dest) {
   return names;
 }
 
-String ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
-
 class PrepareTest : public ProductTest {
  protected:
   // An old installation in work_: program files, a user's data folder and

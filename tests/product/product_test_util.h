@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "core/setup.h"
+#include "lib/exceptions.h"
 #include "lib/ini_file.h"
 #include "lib/stream.h"
 #include "lib/strings.h"
@@ -62,6 +64,16 @@ inline std::vector<uint8_t> PackFolder(
   TMemoryStream out;
   builder.Commit(out, 0);
   return out.Bytes();
+}
+
+// The message of what f raises; "<no error>" when it raises nothing.
+inline String ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return u"<no error>";
 }
 
 inline void RemoveTree(const String& folder) {

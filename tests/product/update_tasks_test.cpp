@@ -47,15 +47,6 @@ std::vector<String> Relative(const TVelStringList& list, const String& base) {
   return out;
 }
 
-String ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
-
 using V = std::vector<String>;
 
 class HelperTest : public ProductTest {};
