@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "lib/casefold.h"
 #include "lib/system.h"
 #include "package/lzma_streams.h"
 #include "package/package_crc.h"
@@ -95,14 +96,80 @@ void TSetupKey::Apply(void* buffer, size_t length) {
 
 // --- TSetupPackageFileTable ---------------------------------------------------
 
+namespace {
+
+// A name made of printable ASCII only, folded; false for any other name.
+// Two such names of equal length that fold differently are never equal
+// without regard to case, in any locale: only names that are not all
+// printable ASCII need the locale to tell.
+bool FoldPlainName(StringView name, String& folded) {
+  folded.resize(name.size());
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c < 0x20 || c > 0x7E) return false;
+    folded[i] = FoldCaseSimple(c);
+  }
+  return true;
+}
+
+}  // namespace
+
 TSetupPackageFileTableItem& TSetupPackageFileTable::Add() {
+  Changed();
   items_.push_back(std::make_unique<TSetupPackageFileTableItem>());
   return *items_.back();
 }
 
+void TSetupPackageFileTable::Clear() {
+  Changed();
+  items_.clear();
+}
+
+void TSetupPackageFileTable::Delete(int index) {
+  Changed();
+  items_.erase(items_.begin() + index);
+}
+
+void TSetupPackageFileTable::Changed() {
+  std::lock_guard<std::mutex> guard(indexLock_);
+  indexed_ = false;
+  plainIndex_.clear();
+  otherNames_.clear();
+}
+
+void TSetupPackageFileTable::BuildIndex() const {
+  String folded;
+  for (size_t i = 0; i < items_.size(); ++i) {
+    if (FoldPlainName(items_[i]->Name, folded))
+      plainIndex_[folded].push_back(static_cast<int>(i));
+    else
+      otherNames_.push_back(static_cast<int>(i));
+  }
+  indexed_ = true;
+}
+
 const TSetupPackageFileTableItem* TSetupPackageFileTable::Find(StringView name) const {
-  for (const auto& item : items_)
-    if (SameTextLocale(item->Name, name)) return item.get();
+  String folded;
+  if (!FoldPlainName(name, folded)) {
+    for (const auto& item : items_)
+      if (SameTextLocale(item->Name, name)) return item.get();
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> guard(indexLock_);
+  if (!indexed_) BuildIndex();
+  // The candidates: the names that fold alike and every name the locale
+  // must judge, merged in stored order.
+  static const std::vector<int> kNone;
+  const auto found = plainIndex_.find(folded);
+  const std::vector<int>& alike = found == plainIndex_.end() ? kNone : found->second;
+  size_t a = 0, o = 0;
+  while (a < alike.size() || o < otherNames_.size()) {
+    const bool takeAlike =
+        o == otherNames_.size() || (a < alike.size() && alike[a] < otherNames_[o]);
+    const int index = takeAlike ? alike[a++] : otherNames_[o++];
+    const TSetupPackageFileTableItem& item = *items_[static_cast<size_t>(index)];
+    if (SameTextLocale(item.Name, name)) return &item;
+  }
   return nullptr;
 }
 
@@ -112,7 +179,7 @@ bool TSetupPackageFileTable::Find(StringView name, const TSetupPackageFileTableI
 }
 
 void TSetupPackageFileTable::LoadFromStream(TStream& stream) {
-  items_.clear();
+  Clear();
   const int32_t count = stream.ReadValue<int32_t>();
   if (count <= 0) return;
   // Every entry takes at least kMinEntrySize bytes: a count the rest of the

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "lib/exceptions.h"
@@ -53,15 +54,19 @@ struct TSetupPackageFileTableItem {
 // The ordered, owning list of entries (insertion order is stored order).
 class TSetupPackageFileTable {
  public:
+  // Names are set through the returned item before the next lookup.
   TSetupPackageFileTableItem& Add();
   // The first item whose name has the same length and is equal without
-  // regard to case in the user's locale; null when there is none.
+  // regard to case in the user's locale; null when there is none. Looked
+  // up through an index (built at the first lookup after a change), so that
+  // finding every entry of a large package is not quadratic in locale
+  // comparisons.
   const TSetupPackageFileTableItem* Find(StringView name) const;
   bool Find(StringView name, const TSetupPackageFileTableItem*& item) const;
   int Count() const { return static_cast<int>(items_.size()); }
   const TSetupPackageFileTableItem& Items(int index) const { return *items_.at(index); }
-  void Clear() { items_.clear(); }
-  void Delete(int index) { items_.erase(items_.begin() + index); }
+  void Clear();
+  void Delete(int index);
 
   // Reads the count and the entries from the stream's position. Raises
   // EReadError ("Stream read error") when an entry runs past the end of the
@@ -71,7 +76,16 @@ class TSetupPackageFileTable {
   void SaveToStream(TStream& stream) const;
 
  private:
+  void Changed();
+  void BuildIndex() const;
+
   std::vector<std::unique_ptr<TSetupPackageFileTableItem>> items_;
+  // Names of printable ASCII only, folded, to their items' indexes in
+  // stored order; the indexes of all other names. Guarded by indexLock_.
+  mutable std::mutex indexLock_;
+  mutable bool indexed_ = false;
+  mutable std::unordered_map<String, std::vector<int>> plainIndex_;
+  mutable std::vector<int> otherNames_;
 };
 
 // The base of reader and builder: the table and the uncompressed payload.

@@ -1,7 +1,5 @@
 #include "product/setup_action_integrate.h"
 
-#include <thread>
-
 #include "core/setup.h"
 #include "core/setup_summary.h"
 #include "platform/files.h"
@@ -63,5 +61,4 @@ void TSetupActionIntegrate::AddSummary(TSetupSummaryBuilder& builder) {
 
 void TSetupActionUpdateShellCache::Execute() {
   platform::NotifyAssociationsChanged();
-  std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
 }

@@ -30,8 +30,7 @@ class TSetupActionIntegrate : public TSetupAction {
 
 class TSetupActionUpdateShellCache : public TSetupAction {
  public:
-  static constexpr uint32_t kSettleMs = 1000;
-
-  // Tells the shell that file associations changed and gives it a second.
+  // Tells the shell that file associations changed. The notice is flushed:
+  // it has reached the shell when the call returns, so nothing waits after it.
   void Execute() override;
 };

@@ -15,76 +15,14 @@
 
 namespace {
 
-constexpr int64_t kTargetBufferSize = 256 * 1024;
-
-// A file stream written through a buffer. Flush reports what the file did
-// not take; the destructor writes out the rest but can report nothing, so
-// writers call Flush before they let it go.
-class TBufferedWriteStream : public TStream {
- public:
-  TBufferedWriteStream(std::unique_ptr<TStream> file, int64_t bufferSize)
-      : file_(std::move(file)), capacity_(static_cast<size_t>(bufferSize)) {}
-  ~TBufferedWriteStream() override {
-    try {
-      Flush();
-    } catch (...) {
-    }
-  }
-
-  int64_t Read(void*, int64_t) override { return 0; }
-  int64_t Write(const void* data, int64_t count) override {
-    if (count <= 0) return 0;
-    const auto size = static_cast<size_t>(count);
-    if (used_ + size > capacity_) Flush();
-    if (size >= capacity_) {
-      file_->WriteBuffer(data, count);
-    } else {
-      // The buffer is taken when the first small write comes.
-      if (!buffer_) buffer_ = std::make_unique<uint8_t[]>(capacity_);
-      std::memcpy(buffer_.get() + used_, data, size);
-      used_ += size;
-    }
-    position_ += count;
-    return count;
-  }
-  int64_t Seek(int64_t offset, SeekOrigin origin) override {
-    if (origin == SeekOrigin::Current && offset == 0) return position_;
-    Flush();
-    position_ = file_->Seek(offset, origin);
-    return position_;
-  }
-  int64_t Size() override {
-    Flush();
-    return file_->Size();
-  }
-  void SetSize(int64_t size) override {
-    Flush();
-    file_->SetSize(size);
-  }
-  void Flush() override {
-    if (used_ == 0) return;
-    // The buffer is emptied first: a failed write is reported once.
-    const size_t size = used_;
-    used_ = 0;
-    file_->WriteBuffer(buffer_.get(), static_cast<int64_t>(size));
-  }
-
- private:
-  std::unique_ptr<TStream> file_;
-  size_t capacity_;
-  std::unique_ptr<uint8_t[]> buffer_;
-  size_t used_ = 0;
-  int64_t position_ = 0;
-};
-
 // The target created anew (or truncated) for writing, shared with everyone;
-// null when that is not possible.
+// null when that is not possible. Unbuffered: each file is written in one
+// piece straight from the decoded package, and a write the file does not
+// take is reported at once.
 std::unique_ptr<TStream> TryCreateTarget(const String& path) {
-  std::unique_ptr<TStream> file = platform::OpenFileShared(
-      path, platform::kGenericWrite, platform::kFileShareRead | platform::kFileShareWrite,
-      platform::kCreateAlways);
-  if (!file) return nullptr;
-  return std::make_unique<TBufferedWriteStream>(std::move(file), kTargetBufferSize);
+  return platform::OpenFileShared(path, platform::kGenericWrite,
+                                  platform::kFileShareRead | platform::kFileShareWrite,
+                                  platform::kCreateAlways);
 }
 
 // The MD5 digest of the existing file as hexadecimal text. Raises the open

@@ -118,6 +118,42 @@ TEST(SetupPackage, LookupIgnoresCaseAndFirstDuplicateWins) {
   EXPECT_EQ(view, nullptr);
 }
 
+// Lookups go through an index: they must still give the first entry in
+// stored order that the locale calls equal, whatever the table went through.
+TEST(SetupPackage, TableLookupFollowsStoredOrderThroughChanges) {
+  TSetupPackageFileTable table;
+  auto add = [&](const char16_t* name, int64_t offset) {
+    auto& item = table.Add();
+    item.Name = name;
+    item.Offset = offset;
+  };
+  // A name outside printable ASCII that folds like an ASCII one (KELVIN
+  // SIGN folds to "k") comes first and wins.
+  add(u"\u212A.txt", 0);
+  add(u"k.txt", 1);
+  add(u"Dir\\File.dat", 2);
+  add(u"dir\\file.DAT", 3);
+  auto offset = [&](const char16_t* name) {
+    const TSetupPackageFileTableItem* item = table.Find(name);
+    return item ? item->Offset : -1;
+  };
+  EXPECT_EQ(offset(u"K.TXT"), 0);
+  EXPECT_EQ(offset(u"DIR\\FILE.DAT"), 2);
+  EXPECT_EQ(offset(u"dir\\file.da"), -1);
+  EXPECT_EQ(offset(u"\u212a.TXT"), 0);
+
+  table.Delete(0);
+  EXPECT_EQ(offset(u"K.TXT"), 1);
+  table.Delete(1);
+  EXPECT_EQ(offset(u"DIR\\FILE.DAT"), 3);
+  add(u"new.bin", 4);
+  EXPECT_EQ(offset(u"NEW.BIN"), 4);
+  table.Clear();
+  EXPECT_EQ(offset(u"k.txt"), -1);
+  add(u"k.txt", 5);
+  EXPECT_EQ(offset(u"K.txt"), 5);
+}
+
 TEST(SetupPackage, RoundTripShapes) {
   constexpr size_t kMiB = 1 << 20;
   const String long_name(65535, u'x');
