@@ -161,6 +161,9 @@ String ProductVersionOf(TSetup& setup) {
 }
 
 void RunSilently(TSetup& setup) {
+  // A damaged product package is refused as it always was: before the run,
+  // with exit code 1 (the package may still be decoding until now).
+  setup.Resources().WaitForPackages();
   setup.StartInstall(true);
   if (setup.HasErrors())
     throw EStartupRunError(setup.Errors.Text(),

@@ -1,11 +1,15 @@
-# mivo_add_installer_resources(TARGET SETUP_PACKAGE file PRODUCT_PACKAGE file)
+# mivo_add_installer_resources(TARGET SETUP_PACKAGE file PRODUCT_PACKAGE file
+#                              [IPK command [IPK_TARGET target]])
 #
 # Links two package files into a Windows executable as the RT_RCDATA
 # resources "SETUP" and "PRODUCT", which is what makes it an installer. On
 # other systems nothing happens: there the tests hand the packages to the
-# platform stand-in instead.
+# platform stand-in instead. With IPK (an ipk that runs on the build host),
+# the product package's file table goes in as "PRODUCTTABLE" too: with it the
+# installer looks names up while the package is still being decoded (its
+# own table sits at the end of its compressed data).
 function(mivo_add_installer_resources target)
-  cmake_parse_arguments(ARG "" "SETUP_PACKAGE;PRODUCT_PACKAGE" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "SETUP_PACKAGE;PRODUCT_PACKAGE;IPK;IPK_TARGET" "" ${ARGN})
   if(NOT ARG_SETUP_PACKAGE OR NOT ARG_PRODUCT_PACKAGE)
     message(FATAL_ERROR "mivo_add_installer_resources: SETUP_PACKAGE and PRODUCT_PACKAGE are required")
   endif()
@@ -16,18 +20,27 @@ function(mivo_add_installer_resources target)
     get_filename_component(ARG_${var} "${ARG_${var}}" ABSOLUTE)
   endforeach()
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_packages.rc)
-  file(GENERATE OUTPUT ${rc} CONTENT
-"SETUP RCDATA \"${ARG_SETUP_PACKAGE}\"
-PRODUCT RCDATA \"${ARG_PRODUCT_PACKAGE}\"
-")
+  set(content "SETUP RCDATA \"${ARG_SETUP_PACKAGE}\"\nPRODUCT RCDATA \"${ARG_PRODUCT_PACKAGE}\"\n")
+  set(depends "${ARG_SETUP_PACKAGE};${ARG_PRODUCT_PACKAGE}")
+  if(ARG_IPK)
+    set(table ${CMAKE_CURRENT_BINARY_DIR}/${target}_product.table)
+    add_custom_command(OUTPUT ${table}
+      COMMAND ${ARG_IPK} table ${ARG_PRODUCT_PACKAGE} ${table}
+      DEPENDS ${ARG_PRODUCT_PACKAGE} ${ARG_IPK_TARGET}
+      COMMENT "Writing the file table of ${target}'s product package"
+      VERBATIM)
+    target_sources(${target} PRIVATE ${table})
+    string(APPEND content "PRODUCTTABLE RCDATA \"${table}\"\n")
+    list(APPEND depends ${table})
+  endif()
+  file(GENERATE OUTPUT ${rc} CONTENT "${content}")
   target_sources(${target} PRIVATE ${rc})
   # The resource compiler sees only the .rc file: rebuild when a package changes.
-  set_source_files_properties(${rc} PROPERTIES
-    OBJECT_DEPENDS "${ARG_SETUP_PACKAGE};${ARG_PRODUCT_PACKAGE}")
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${depends}")
 endfunction()
 
 # mivo_add_installer(TARGET name SETUP_PACKAGE file PRODUCT_PACKAGE file
-#                    PRODUCT_LIBRARY library)
+#                    PRODUCT_LIBRARY library [IPK command [IPK_TARGET target]])
 #
 # Makes an installer executable: the Windows entry point and start-up, the
 # product library (linked whole, so that its product class registers itself),
@@ -35,7 +48,8 @@ endfunction()
 # Controls 6, per-monitor DPI awareness). Only on Windows; elsewhere the
 # start-up is tested through the app_startup library.
 function(mivo_add_installer)
-  cmake_parse_arguments(ARG "" "TARGET;SETUP_PACKAGE;PRODUCT_PACKAGE;PRODUCT_LIBRARY" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "TARGET;SETUP_PACKAGE;PRODUCT_PACKAGE;PRODUCT_LIBRARY;IPK;IPK_TARGET"
+    "" ${ARGN})
   if(NOT ARG_TARGET OR NOT ARG_PRODUCT_LIBRARY)
     message(FATAL_ERROR "mivo_add_installer: TARGET and PRODUCT_LIBRARY are required")
   endif()
@@ -56,5 +70,6 @@ function(mivo_add_installer)
       -Wl,--file-alignment=4096,--section-alignment=4096)
   endif()
   mivo_add_installer_resources(${ARG_TARGET}
-    SETUP_PACKAGE ${ARG_SETUP_PACKAGE} PRODUCT_PACKAGE ${ARG_PRODUCT_PACKAGE})
+    SETUP_PACKAGE ${ARG_SETUP_PACKAGE} PRODUCT_PACKAGE ${ARG_PRODUCT_PACKAGE}
+    IPK "${ARG_IPK}" IPK_TARGET "${ARG_IPK_TARGET}")
 endfunction()

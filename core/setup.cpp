@@ -136,7 +136,7 @@ void TSetup::Release() {
 }
 
 void TSetup::ParseCommandLine(const String& arguments) {
-  if (resources_->ProductPackage().Exists(u"Uninstall.ini")) {
+  if (resources_->ProductHas(u"Uninstall.ini")) {
     runKind_ = TSetupRunKind::Uninstall;
     options_ = 0;
     if (HasSwitch(arguments, kSwitchAuto)) {

@@ -20,6 +20,22 @@ std::unique_ptr<TStream> OpenResourceStream(const String& name) {
   return stream;
 }
 
+// The product package's file table that the program carries beside it; null
+// when it carries none or one that cannot be read (the package is then
+// decoded before anything else, and its own table is used).
+std::unique_ptr<TSetupPackageFileTable> KnownProductTable() {
+  std::unique_ptr<TStream> stream = platform::OpenDataResource(u"PRODUCTTABLE");
+  if (!stream) return nullptr;
+  try {
+    auto table = std::make_unique<TSetupPackageFileTable>();
+    table->LoadFromStream(*stream);
+    if (stream->Position() != stream->Size() || table->Count() == 0) return nullptr;
+    return table;
+  } catch (const Exception&) {
+    return nullptr;
+  }
+}
+
 String ChangeFileExt(const String& path, StringView ext) {
   const String current = ExtractFileExt(path);
   return path.substr(0, path.size() - current.size()) + String(ext);
@@ -117,14 +133,20 @@ TSetupResources::TSetupResources(ISetupResourcesHost& host)
   {
     std::unique_ptr<TStream> setupSource = OpenResourceStream(u"SETUP");
     std::unique_ptr<TStream> productSource;
+    std::unique_ptr<TSetupPackageFileTable> productTable;
     const String module = platform::ModuleFileName();
     if (SameTextLocale(ExtractFileName(module), u"Uninstall.exe")) {
       productSource = OpenFileStream(ChangeFileExt(module, u".dat"));
     } else {
       productSource = OpenResourceStream(u"PRODUCT");
+      productTable = KnownProductTable();
     }
     setupPackage_ = std::make_unique<TSetupPackageReader>(*setupSource);
-    productPackage_ = std::make_unique<TSetupPackageReader>(*productSource);
+    if (productTable)
+      productLoader_ =
+          std::make_unique<TSetupPackageLoader>(std::move(productSource), std::move(productTable));
+    else
+      productPackage_ = std::make_unique<TSetupPackageReader>(*productSource);
   }  // the sources are released here (the uninstall data file is closed)
 
   script_->Load(*OpenFile(u"Install.xml"));
@@ -144,22 +166,33 @@ TSetupResources::TSetupResources(ISetupResourcesHost& host)
 
 TSetupResources::~TSetupResources() = default;
 
+TSetupPackageReader& TSetupResources::ProductPackage() {
+  if (productPackage_) return *productPackage_;
+  return productLoader_->Get();
+}
+
+bool TSetupResources::ProductHas(StringView name) {
+  if (productPackage_) return productPackage_->Exists(name);
+  return productLoader_->Exists(name);
+}
+
 std::unique_ptr<TMemoryStream> TSetupResources::OpenFile(StringView name) {
   std::unique_ptr<TMemoryStream> stream;
+  // Only a file of the product package waits for its decoding.
+  TSetupPackageReader& package = ProductHas(name) ? ProductPackage() : *setupPackage_;
   {
     std::lock_guard lock(openLock_);
-    if (productPackage_->Extract(name, stream) || setupPackage_->Extract(name, stream)) {
-      return stream;
-    }
+    if (package.Extract(name, stream)) return stream;
   }
   throw EInstallerInstallError(Format(u"Cannot locate \"%s\" file in setup archive", {name}));
 }
 
 std::unique_ptr<TReadOnlyMemoryStream> TSetupResources::OpenFileView(StringView name) {
   std::unique_ptr<TReadOnlyMemoryStream> stream;
+  TSetupPackageReader& package = ProductHas(name) ? ProductPackage() : *setupPackage_;
   {
     std::lock_guard lock(openLock_);
-    if (productPackage_->View(name, stream) || setupPackage_->View(name, stream)) return stream;
+    if (package.View(name, stream)) return stream;
   }
   throw EInstallerInstallError(Format(u"Cannot locate \"%s\" file in setup archive", {name}));
 }

@@ -13,6 +13,7 @@
 #include "lib/stream.h"
 #include "lib/string_list.h"
 #include "lib/strings.h"
+#include "package/package_loader.h"
 #include "package/setup_package.h"
 #include "resources/installer_errors.h"
 #include "resources/setup_message_box.h"
@@ -48,7 +49,11 @@ class TSetupResources {
   // Opens the packages ("SETUP" and "PRODUCT" resources of the running
   // program; for a program named "Uninstall.exe" the file "Uninstall.dat"
   // beside it instead of "PRODUCT"), loads "Install.xml", lists the languages
-  // and reads the folders. Raises on any failure.
+  // and reads the folders. Raises on any failure. When the program carries
+  // the product package's file table ("PRODUCTTABLE"), the product package
+  // is decoded on a thread of its own meanwhile: names are looked up in that
+  // table at once, and what needs the product's bytes waits for the decoding
+  // (and raises its failure); WaitForPackages tells when it is complete.
   explicit TSetupResources(ISetupResourcesHost& host);
   TSetupResources(const TSetupResources&) = delete;
   TSetupResources& operator=(const TSetupResources&) = delete;
@@ -87,7 +92,14 @@ class TSetupResources {
   const TVelIniFile& Lang() const { return *lang_; }
   const String& LangName() const { return langName_; }
   const TVelStringList& Langs() const { return *langs_; }
-  TSetupPackageReader& ProductPackage() { return *productPackage_; }
+  // The product package, decoded and verified: may wait for the decoding
+  // and raise its failure ("Package was corrupted", say).
+  TSetupPackageReader& ProductPackage();
+  // Whether the product package has that file, without waiting.
+  bool ProductHas(StringView name);
+  // Waits until the product package is decoded and verified; raises its
+  // failure. Nothing may be changed on disk before this has returned.
+  void WaitForPackages() { ProductPackage(); }
   TSetupPackageReader& SetupPackage() { return *setupPackage_; }
   TSetupScript& Script() { return *script_; }
   const String& DesktopDir() const { return desktopDir_; }
@@ -102,6 +114,7 @@ class TSetupResources {
   String langName_;
   std::unique_ptr<TVelStringList> langs_;
   std::unique_ptr<TSetupPackageReader> productPackage_;
+  std::unique_ptr<TSetupPackageLoader> productLoader_;  // instead, while decoding
   std::unique_ptr<TSetupPackageReader> setupPackage_;
   String desktopDir_;
   String programFilesDir_;

@@ -136,6 +136,88 @@ TEST_F(ResourcesTest, StartUpFailuresCarryTheirMessages) {
             "Cannot locate \"English.lng\" file in setup archive");
 }
 
+// The product package's file table as an installer carries it beside the
+// package.
+Bytes TableOf(const Bytes& package) {
+  TMemoryStream source(package);
+  TSetupPackageReader reader(source);
+  TMemoryStream table;
+  reader.FileTable().SaveToStream(table);
+  return table.Bytes();
+}
+
+// With the table beside it, the product package is decoded while the program
+// goes on: names are known at once, bytes wait, and a package that fails (or
+// does not match the table) fails every wait with the same message.
+TEST_F(ResourcesTest, ProductPackageDecodedAlongsideWithItsTable) {
+  const Bytes setup = BuildPackage({{u"English.lng", kEnglish}, {u"Install.xml", kScript},
+                                    {u"Shared.txt", "setup"}});
+  const Bytes product = BuildPackage({{u"shared.TXT", "product"}, {u"Big.bin", std::string(1 << 20, 'b')}});
+  const Bytes other = BuildPackage({{u"Shared.txt", "product"}, {u"Big.bin", "b"}});
+  Bytes corrupt = product;
+  corrupt[corrupt.size() / 2] ^= 0x55;
+  const Bytes garbage = ToBytes("not a table");
+
+  struct Case {
+    const char* what;
+    const Bytes* product;
+    const Bytes* table;
+    std::string failure;  // of the wait; empty: none
+  } cases[] = {
+      {"matching table", &product, nullptr, ""},
+      {"corrupt package", &corrupt, nullptr, "Package was corrupted"},
+      {"table of another package", &product, &other, "Package was corrupted"},
+  };
+  for (const Case& c : cases) {
+    standin::ResetWorld();
+    ASSERT_TRUE(platform::CreateFolder(u"C:\\Setup"));
+    standin::SetModuleFileName(u"C:\\Setup\\Setup.exe");
+    standin::SetDataResource(u"SETUP", setup);
+    standin::SetDataResource(u"PRODUCT", *c.product);
+    standin::SetDataResource(u"PRODUCTTABLE", TableOf(c.table ? *c.table : product));
+    auto res = Create();
+    EXPECT_TRUE(res->ProductHas(u"BIG.BIN")) << c.what;
+    EXPECT_FALSE(res->ProductHas(u"English.lng")) << c.what;
+    // Files of the setup package never wait for the product package.
+    EXPECT_EQ(ReadStream(*res->OpenFile(u"English.lng")), kEnglish) << c.what;
+    for (int round = 0; round < 2; ++round) {
+      EXPECT_EQ(MessageOf([&] { res->WaitForPackages(); }),
+                c.failure.empty() ? "<no error>" : c.failure)
+          << c.what;
+      EXPECT_EQ(MessageOf([&] { res->OpenFile(u"Shared.txt"); }),
+                c.failure.empty() ? "<no error>" : c.failure)
+          << c.what;
+    }
+    if (c.failure.empty()) {
+      EXPECT_EQ(ReadStream(*res->OpenFile(u"Shared.txt")), "product");
+    }
+  }
+
+  // A table that cannot be read is no table: the package is decoded first,
+  // as without one, and its failure stops the start.
+  standin::ResetWorld();
+  ASSERT_TRUE(platform::CreateFolder(u"C:\\Setup"));
+  standin::SetModuleFileName(u"C:\\Setup\\Setup.exe");
+  standin::SetDataResource(u"SETUP", setup);
+  standin::SetDataResource(u"PRODUCT", corrupt);
+  standin::SetDataResource(u"PRODUCTTABLE", garbage);
+  EXPECT_EQ(MessageOf([&] { Create(); }), "Package was corrupted");
+
+  // Resources let go while the package is still being decoded end at once.
+  Bytes large;
+  {
+    std::string text;
+    for (int i = 0; text.size() < (8u << 20); ++i) text += std::to_string(i * 7919) + ' ';
+    large = BuildPackage({{u"Large.txt", text}});
+  }
+  standin::SetDataResource(u"PRODUCT", large);
+  standin::SetDataResource(u"PRODUCTTABLE", TableOf(large));
+  for (int i = 0; i < 3; ++i) {
+    auto res = Create();
+    EXPECT_TRUE(res->ProductHas(u"large.txt"));
+  }
+}
+
 TEST_F(ResourcesTest, MalformedScriptKeepsWhatWasRead) {
   SetPackages({{u"English.lng", kEnglish}},
               {{u"Install.xml",

@@ -26,6 +26,7 @@ const char kUsageText[] =
     "       ipk extract PKG [NAMES...] [-C DIR] [--key TEXT]\n"
     "       ipk cat PKG NAME [--key TEXT]\n"
     "       ipk verify PKG [--key TEXT]\n"
+    "       ipk table PKG OUT [--key TEXT]\n"
     "\n"
     "create   packs files: a folder adds every file below it, stored under its path\n"
     "         relative to that folder with backslashes; a file is stored under its\n"
@@ -34,7 +35,10 @@ const char kUsageText[] =
     "extract  writes all files, or the NAMES given, below DIR (default: the\n"
     "         current folder); names that would leave it are refused.\n"
     "cat      writes one file's bytes to standard output.\n"
-    "verify   reads the whole package and checks it.\n";
+    "verify   reads the whole package and checks it.\n"
+    "table    writes the package's file table (as stored in its payload) to OUT:\n"
+    "         an installer carries it beside its product package, which lets it\n"
+    "         look up names while the package is still being decoded.\n";
 
 // A usage error: the message, then the usage text, exit code 2.
 struct TUsageError {
@@ -441,6 +445,21 @@ int Verify(const std::vector<String>& args, std::ostream& out) {
   return kOk;
 }
 
+int Table(const std::vector<String>& args) {
+  const TArgs a = ParseArgs(args, false, false);
+  if (a.plain.size() != 2) throw TUsageError{"table needs a package and an output file"};
+  const auto reader = OpenPackage(a.plain[0], a.key);
+  TMemoryStream table;
+  reader->FileTable().SaveToStream(table);
+  const fs::path path = ToPath(a.plain[1]);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(table.Memory()),
+             static_cast<std::streamsize>(table.Size()));
+  file.close();
+  if (!file) throw TFailure{"cannot write " + Quoted(a.plain[1])};
+  return kOk;
+}
+
 bool IsDeviceName(StringView part) {
   const String base = UpperAscii(part.substr(0, part.find(u'.')));
   for (const char16_t* name : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"})
@@ -524,6 +543,7 @@ int Run(const std::vector<String>& args, std::ostream& out, std::ostream& err, b
     if (command == u"extract") return Extract(args, out, err);
     if (command == u"cat") return Cat(args, out);
     if (command == u"verify") return Verify(args, out);
+    if (command == u"table") return Table(args);
     throw TUsageError{"unknown command " + Quoted(command)};
   } catch (const TUsageError& e) {
     err << "ipk: " << e.message << "\n\n" << kUsageText;

@@ -1,0 +1,56 @@
+// A package decoded on a thread of its own while the program goes on.
+//
+// A package's file table sits at the end of its compressed data, so nothing
+// can be looked up in it before all of it is decoded. The loader is given
+// the table that was written beside the package when the program was built:
+// lookups of names are answered from that one at once, and only the bytes of
+// a file wait for the decoding. When decoding ends, the package's own table
+// must be that same table (names, offsets and sizes), or the package counts
+// as corrupted.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "lib/stream.h"
+#include "package/setup_package.h"
+
+class TSetupPackageLoader {
+ public:
+  // Starts decoding the source (from its position; owned, used only by the
+  // decoding thread). knownTable is the table carried beside the package.
+  TSetupPackageLoader(std::unique_ptr<TStream> source,
+                      std::unique_ptr<TSetupPackageFileTable> knownTable,
+                      StringView keyText = kSetupPackageKey);
+  TSetupPackageLoader(const TSetupPackageLoader&) = delete;
+  TSetupPackageLoader& operator=(const TSetupPackageLoader&) = delete;
+  // Stops a decoding still under way and waits for its thread.
+  ~TSetupPackageLoader();
+
+  // Whether the package has a file of that name (as the reader's Exists),
+  // without waiting.
+  bool Exists(StringView name) const { return known_->Find(name) != nullptr; }
+  // The decoded and verified package: waits for the decoding, and raises
+  // its failure (the same one on every call) when it failed.
+  TSetupPackageReader& Get();
+
+ private:
+  void Run(std::unique_ptr<TStream> source, String keyText);
+
+  std::unique_ptr<TSetupPackageFileTable> known_;
+  std::unique_ptr<TSetupPackageReader> reader_;
+  std::exception_ptr failure_;
+  bool done_ = false;
+  std::mutex lock_;
+  std::condition_variable finished_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// True when both tables list the same entries in the same order: the same
+// names (code unit for code unit), offsets and sizes.
+bool SameFileTables(const TSetupPackageFileTable& a, const TSetupPackageFileTable& b);
