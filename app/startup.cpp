@@ -161,10 +161,11 @@ String ProductVersionOf(TSetup& setup) {
 }
 
 void RunSilently(TSetup& setup) {
-  // A damaged product package is refused as it always was: before the run,
-  // with exit code 1 (the package may still be decoding until now).
-  setup.Resources().WaitForPackages();
   setup.StartInstall(true);
+  // The product package was decoded while the run began (its first steps
+  // change nothing on disk before it is verified): a damaged one is refused
+  // as before the run, with its own message and exit code 1.
+  if (setup.HasErrors()) setup.Resources().RaisePackageFailure();
   if (setup.HasErrors())
     throw EStartupRunError(setup.Errors.Text(),
                            setup.Cancelled() ? kExitCancelledDuringRun : kExitRunFailed);

@@ -151,6 +151,10 @@ void TSetupThread::Execute() {
     const int count = actions_.Count();
     RunLog(u"Steps: " + IntToStr(count));
     for (int i = 0; i < count && !Terminated(); ++i) {
+      // The product package may still be being decoded (the wizard was
+      // shown meanwhile): a step that changes files waits until it is
+      // complete and verified, and a damaged package stops the run there.
+      if (!actions_.Items(i).RunsBeforePackagesVerified()) Setup->Resources().WaitForPackages();
       SetCurrentAction(&actions_.Items(i));
       actions_.Items(i).RunAction();
     }

@@ -45,6 +45,10 @@ class TSetupAction : public TSetupPersistent {
   // Called (on the cancelling thread) when the run is cancelled while this
   // action is current.
   virtual void Terminate() {}
+  // Whether the step may start while the product package is still being
+  // decoded: one that changes nothing on disk, or that waits for the
+  // package itself (TSetupResources::WaitForPackages) before it does.
+  virtual bool RunsBeforePackagesVerified() const { return false; }
 
   // Execute, then SetProgress(100).
   void RunAction();

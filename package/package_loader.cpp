@@ -76,6 +76,11 @@ void TSetupPackageLoader::Run(std::unique_ptr<TStream> source, String keyText) {
   finished_.notify_all();
 }
 
+bool TSetupPackageLoader::Failed() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return done_ && failure_ != nullptr;
+}
+
 TSetupPackageReader& TSetupPackageLoader::Get() {
   std::unique_lock<std::mutex> guard(lock_);
   finished_.wait(guard, [this] { return done_; });

@@ -37,6 +37,8 @@ class TSetupPackageLoader {
   // The decoded and verified package: waits for the decoding, and raises
   // its failure (the same one on every call) when it failed.
   TSetupPackageReader& Get();
+  // Whether the decoding has ended with a failure, without waiting.
+  bool Failed();
 
  private:
   void Run(std::unique_ptr<TStream> source, String keyText);

@@ -24,6 +24,8 @@ class TSetupActionCloseApplications : public TSetupAction {
   void Execute() override;
   // Ends the step before its next pass.
   void Terminate() override;
+  // Only asks windows to close: it runs while the package is decoded.
+  bool RunsBeforePackagesVerified() const override { return true; }
 
  private:
   std::atomic<bool> terminated_{false};

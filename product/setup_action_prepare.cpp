@@ -61,6 +61,8 @@ void TSetupActionPrepare::Execute() {
   Profiles.Populate();
   CreateTasks();
   Backup(deleteList);
+  // Everything from here on changes the installation.
+  Resources().WaitForPackages();
   if (IsOption(TSetupOption::Update)) KeepUserContent(deleteList);
   RemoveOldBackups(deleteList);
   AddObsoleteFiles(deleteList);
@@ -139,14 +141,23 @@ void TSetupActionPrepare::WriteBackupArchive(const TSetupFileList& list) {
   // would send the archive, and the deletion of old archives, elsewhere.
   const String folder = BackupFolder();
   if (platform::IsLink(folder)) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
+  const bool folderExisted = platform::DirectoryExists(folder);
   ForceFolder(folder);
-  TSetupBackupArchive::Write(
-      BackupArchiveName(LocalTimeNow()), list, sizes,
-      [this](int) {
-        ++Counter;
-        StepProgress();
-      },
-      &terminated_);
+  try {
+    // Written while the product package may still be decoded: the archive
+    // takes its name only once the package is verified, and a damaged one
+    // leaves neither the archive nor a folder made for it.
+    TSetupBackupArchive::Write(
+        BackupArchiveName(LocalTimeNow()), list, sizes,
+        [this](int) {
+          ++Counter;
+          StepProgress();
+        },
+        &terminated_, [this] { Resources().WaitForPackages(); });
+  } catch (...) {
+    if (!folderExisted) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
+    throw;
+  }
 }
 
 void TSetupActionPrepare::KeepUserContent(TVelStringList& deleteList) {

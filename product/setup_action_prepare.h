@@ -45,6 +45,9 @@ class TSetupActionPrepare : public TSetupAction {
   // that another copy is left alone.
   void AddSummary(TSetupSummaryBuilder& builder) override;
   void Terminate() override { terminated_ = true; }
+  // The backup is written while the package is decoded; the archive takes
+  // its name, and anything else changes, only once the package is verified.
+  bool RunsBeforePackagesVerified() const override { return true; }
 
   // destination + "!Backup\".
   static String BackupFolder();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -31,6 +32,7 @@ uint16_t Get16(const uint8_t* p) {
 // What went wrong, for the message of the error raised.
 struct TFailure {
   bool failed = false;
+  std::exception_ptr raised;  // by the hook before the commit: raised as it is
   int index = -1;  // the item, or -1 for the archive itself
   uint32_t systemError = 0;
   String message;
@@ -40,8 +42,11 @@ struct TFailure {
 // temporary name until it is committed.
 class TArchiveOutput {
  public:
-  TArchiveOutput(String path, TFailure& failure)
-      : path_(std::move(path)), temp_(TSetupBackupArchive::TempName(path_)), failure_(failure) {
+  TArchiveOutput(String path, TFailure& failure, const std::function<void()>& beforeCommit)
+      : path_(std::move(path)),
+        temp_(TSetupBackupArchive::TempName(path_)),
+        failure_(failure),
+        beforeCommit_(beforeCommit) {
     zip_error_init(&error_);
   }
   ~TArchiveOutput() { zip_error_fini(&error_); }
@@ -104,6 +109,15 @@ class TArchiveOutput {
         if (!Flush()) return -1;
         if (!MarkNamesUtf8()) return Fail(ZIP_ER_WRITE);
         stream_.reset();
+        if (beforeCommit_) {
+          // Nothing may leave through the library: kept and raised later.
+          try {
+            beforeCommit_();
+          } catch (...) {
+            failure_.raised = std::current_exception();
+            return Fail(ZIP_ER_CANCELLED);
+          }
+        }
         platform::SetAttributes(path_, 0);
         if (!platform::MoveFileWithOptions(temp_, path_, platform::kMoveFileReplaceExisting))
           return Fail(ZIP_ER_RENAME);
@@ -186,6 +200,7 @@ class TArchiveOutput {
 
   String path_, temp_;
   TFailure& failure_;
+  const std::function<void()>& beforeCommit_;
   zip_error_t error_;
   std::unique_ptr<TStream> stream_;
   std::vector<uint8_t> buffer_;
@@ -310,10 +325,12 @@ String ZipErrorText(zip_error_t* error) {
 
 void TSetupBackupArchive::Write(const String& path, const TSetupFileList& files,
                                 const std::vector<uint64_t>& sizes, const TOnItem& onItem,
-                                const std::atomic<bool>* cancel) {
+                                const std::atomic<bool>* cancel,
+                                const std::function<void()>& beforeCommit) {
   TFailure failure;
   auto raise = [&](const String& libraryMessage) {
     platform::RemoveFile(TempName(path));
+    if (failure.raised) std::rethrow_exception(failure.raised);
     if (cancel && *cancel) throw EInstallerBackupError(u"Backup cancelled");
     const bool itemFailed = failure.index >= 0;
     const String file = itemFailed ? files.Items(failure.index).FileName : path;
@@ -326,7 +343,7 @@ void TSetupBackupArchive::Write(const String& path, const TSetupFileList& files,
 
   zip_error_t error;
   zip_error_init(&error);
-  TArchiveOutput output(path, failure);
+  TArchiveOutput output(path, failure, beforeCommit);
   zip_source_t* target = zip_source_function_create(&TArchiveOutput::Callback, &output, &error);
   if (!target) {
     const String text = ZipErrorText(&error);

@@ -33,7 +33,11 @@ class TSetupBackupArchive {
   // a failure to write the archive raises it with the archive's name. When
   // cancel becomes true the writing stops with EInstallerBackupError
   // "Backup cancelled". In every failure no file is left behind.
+  // beforeCommit, when given, is called once the archive is complete and
+  // before it takes its name; what it raises ends the writing (no file left
+  // behind) and is raised as it is.
   static void Write(const String& path, const TSetupFileList& files,
                     const std::vector<uint64_t>& sizes, const TOnItem& onItem,
-                    const std::atomic<bool>* cancel = nullptr);
+                    const std::atomic<bool>* cancel = nullptr,
+                    const std::function<void()>& beforeCommit = nullptr);
 };

@@ -171,6 +171,10 @@ TSetupPackageReader& TSetupResources::ProductPackage() {
   return productLoader_->Get();
 }
 
+void TSetupResources::RaisePackageFailure() {
+  if (productLoader_ && productLoader_->Failed()) productLoader_->Get();
+}
+
 bool TSetupResources::ProductHas(StringView name) {
   if (productPackage_) return productPackage_->Exists(name);
   return productLoader_->Exists(name);

@@ -100,6 +100,9 @@ class TSetupResources {
   // Waits until the product package is decoded and verified; raises its
   // failure. Nothing may be changed on disk before this has returned.
   void WaitForPackages() { ProductPackage(); }
+  // Raises the product package's failure when its decoding has ended with
+  // one; returns at once otherwise.
+  void RaisePackageFailure();
   TSetupPackageReader& SetupPackage() { return *setupPackage_; }
   TSetupScript& Script() { return *script_; }
   const String& DesktopDir() const { return desktopDir_; }

@@ -259,6 +259,29 @@ TEST_F(PrepareTest, FailedBackupDeletesNothing) {
   EXPECT_TRUE(FileExists(work_ + u"Mivo.exe"));
 }
 
+// The backup is written while the product package is still decoded: a
+// package that turns out damaged leaves the old installation as it was, with
+// neither an archive nor the folder made for it.
+TEST_F(PrepareTest, DamagedPackageFoundDuringTheBackupChangesNothing) {
+  std::vector<uint8_t> product = PackFolder(DemoFolder() + "product");
+  TMemoryStream table;
+  {
+    TMemoryStream source(product);
+    TSetupPackageReader reader(source);
+    reader.FileTable().SaveToStream(table);
+  }
+  product[product.size() / 2] ^= 0x55;
+  platform::standin::SetDataResource(u"PRODUCT", product);
+  platform::standin::SetDataResource(u"PRODUCTTABLE", table.Bytes());
+  OldInstallation(5300);
+  for (const char16_t* extra : {u" /UPDATE", u" /UPDATE /NOBACKUP"}) {
+    EXPECT_EQ(ErrorOf([&] { Run(extra); }), u"Package was corrupted") << U8(extra);
+    EXPECT_FALSE(platform::DirectoryExists(work_ + u"!Backup")) << U8(extra);
+    for (const char16_t* f : {u"Mivo.exe", u"Plugins\\CodecPack\\codec.dll", u"UpdateInstaller.exe"})
+      EXPECT_TRUE(FileExists(work_ + f)) << U8(f);
+  }
+}
+
 TEST_F(PrepareTest, CancelledBackupLeavesNoArchive) {
   OldInstallation(5300);
   Create(u"/AUTO=\"" + work_ + u"\" /SILENT /UPDATE");
