@@ -144,9 +144,6 @@ void TSetupThread::PopulateActions() {
 
 void TSetupThread::Execute() {
   try {
-    // The wizard may have been shown while the product package was still
-    // being decoded: no step runs before it is complete and verified.
-    Setup->Resources().WaitForPackages();
     PopulateActions();
     const int count = actions_.Count();
     RunLog(u"Steps: " + IntToStr(count));
