@@ -100,6 +100,20 @@ TEST_F(IpkTest, CreateListExtractVerifyRoundTrip) {
 
   ASSERT_EQ(Ipk({u"cat", P(u"p.ipk"), u"languages\\german.lng"}), 0);
   EXPECT_EQ(out_.str(), "[Common]\nA1=Hallo\n");
+
+  // The file table as an installer carries it: the package's own, byte for byte.
+  ASSERT_EQ(Ipk({u"table", P(u"p.ipk"), P(u"p.table")}), 0) << err_.str();
+  TMemoryStream stored;
+  {
+    const std::string package = ReadFile(Path(u"p.ipk"));
+    TMemoryStream source(Bytes(package.begin(), package.end()));
+    TSetupPackageReader reader(source);
+    reader.FileTable().SaveToStream(stored);
+  }
+  const std::string table = ReadFile(Path(u"p.table"));
+  EXPECT_EQ(Bytes(table.begin(), table.end()), stored.Bytes());
+  EXPECT_EQ(Ipk({u"table", P(u"p.ipk")}), 2);
+  EXPECT_EQ(Ipk({u"table", P(u"missing.ipk"), P(u"t")}), 1);
 }
 
 TEST_F(IpkTest, DeterministicWhateverTheArgumentOrder) {
