@@ -79,11 +79,11 @@ for preset in native asan tsan mingw; do
     { cat "$root/build/configure-$preset.log"; exit 1; }
   if [ "$preset" = tsan ]; then
     # ThreadSanitizer for the suites that run threads: the controller, the
-    # worker thread, the platform's messages and waits, and the wizard's flow
-    # with a running worker.
-    cmake --build --preset tsan -j "$jobs" --target core_tests platform_tests ui_tests
+    # worker thread, the platform's messages and waits, the product package
+    # decoded alongside, and the wizard's flow with a running worker.
+    cmake --build --preset tsan -j "$jobs" --target core_tests platform_tests resources_tests ui_tests
     echo "=== tsan: tests"
-    run_ctest tsan -R '^(core_tests|platform_tests|ui_tests)$'
+    run_ctest tsan -R '^(core_tests|platform_tests|resources_tests|ui_tests)$'
     continue
   fi
   cmake --build --preset "$preset" -j "$jobs"
