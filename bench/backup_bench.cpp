@@ -39,33 +39,12 @@ uint64_t FileSize(const std::filesystem::path& p) {
 
 int main(int argc, char** argv) {
   platform::Initialize();
-  uint64_t seed = 20240517;
-  int files = 1000, runs = 5;
-  double megabytes = 40;
+  TOptions options{.files = 1000,
+                   .megabytes = 40,
+                   .workdir = std::filesystem::temp_directory_path() / "mivo-backup-bench"};
   std::string zip = "zip";
-  bool keep = false;
-  std::filesystem::path workdir = std::filesystem::temp_directory_path() / "mivo-backup-bench";
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string a = argv[i], v = argv[i + 1];
-    if (a == "--seed")
-      seed = std::stoull(v);
-    else if (a == "--files")
-      files = std::stoi(v);
-    else if (a == "--megabytes")
-      megabytes = std::stod(v);
-    else if (a == "--runs")
-      runs = std::stoi(v);
-    else if (a == "--zip")
-      zip = v;
-    else if (a == "--workdir")
-      workdir = v;
-    else if (a == "--keep")
-      keep = v == "1";
-    else {
-      std::fprintf(stderr, "unknown option %s\n", a.c_str());
-      return 2;
-    }
-  }
+  if (!ParseOptions(argc, argv, options, {{"--zip", &zip}})) return 2;
+  const auto& [seed, files, runs, megabytes, workdir, keep] = options;
 
   // The tree on drive D: of the stand-in: D:\Mivo\ is the installation.
   std::filesystem::remove_all(workdir);

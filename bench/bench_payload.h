@@ -1,6 +1,6 @@
-// What the benchmarks share: a reproducible installation-like payload (text,
-// machine code and already-compressed data in files of skewed sizes), time
-// measurement and running a peer program.
+// What the benchmarks share: their command line, a reproducible
+// installation-like payload (text, machine code and already-compressed data
+// in files of skewed sizes), time measurement and running a peer program.
 #pragma once
 
 #include <fcntl.h>
@@ -16,7 +16,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lib/strings.h"
@@ -27,6 +29,50 @@ namespace bench {
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
+
+// The options every payload benchmark takes, as "--name value" pairs:
+// --seed N, --files N, --megabytes N, --runs N, --workdir DIR, --keep 1.
+struct TOptions {
+  uint64_t seed = 20240517;
+  int files = 1000;
+  int runs = 5;
+  double megabytes = 40;
+  std::filesystem::path workdir;
+  bool keep = false;
+};
+
+// Reads the command line into `options` and into the benchmark's own text
+// options (`own`: name and where the value goes, e.g. {"--zip", &zip}). An
+// unknown option is reported; the result is then false.
+inline bool ParseOptions(int argc, char** argv, TOptions& options,
+                         std::initializer_list<std::pair<const char*, std::string*>> own) {
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string a = argv[i], v = argv[i + 1];
+    if (a == "--seed")
+      options.seed = std::stoull(v);
+    else if (a == "--files")
+      options.files = std::stoi(v);
+    else if (a == "--megabytes")
+      options.megabytes = std::stod(v);
+    else if (a == "--runs")
+      options.runs = std::stoi(v);
+    else if (a == "--workdir")
+      options.workdir = v;
+    else if (a == "--keep")
+      options.keep = v == "1";
+    else {
+      std::string* target = nullptr;
+      for (const auto& [name, value] : own)
+        if (a == name) target = value;
+      if (!target) {
+        std::fprintf(stderr, "unknown option %s\n", a.c_str());
+        return false;
+      }
+      *target = v;
+    }
+  }
+  return true;
+}
 
 struct TRandom {
   uint64_t state;

@@ -34,35 +34,12 @@ using namespace bench;
 
 int main(int argc, char** argv) {
   platform::Initialize();
-  uint64_t seed = 20240517;
-  int files = 1500, runs = 5;
-  double megabytes = 45;
+  TOptions options{.files = 1500,
+                   .megabytes = 45,
+                   .workdir = std::filesystem::temp_directory_path() / "mivo-package-bench"};
   std::string ipk, xz = "xz";
-  bool keep = false;
-  std::filesystem::path workdir = std::filesystem::temp_directory_path() / "mivo-package-bench";
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string a = argv[i], v = argv[i + 1];
-    if (a == "--seed")
-      seed = std::stoull(v);
-    else if (a == "--files")
-      files = std::stoi(v);
-    else if (a == "--megabytes")
-      megabytes = std::stod(v);
-    else if (a == "--runs")
-      runs = std::stoi(v);
-    else if (a == "--ipk")
-      ipk = v;
-    else if (a == "--xz")
-      xz = v;
-    else if (a == "--workdir")
-      workdir = v;
-    else if (a == "--keep")
-      keep = v == "1";
-    else {
-      std::fprintf(stderr, "unknown option %s\n", a.c_str());
-      return 2;
-    }
-  }
+  if (!ParseOptions(argc, argv, options, {{"--ipk", &ipk}, {"--xz", &xz}})) return 2;
+  const auto& [seed, files, runs, megabytes, workdir, keep] = options;
   std::filesystem::create_directories(workdir);
 
   // The payload and its package; the package is kept in the work folder
