@@ -23,6 +23,7 @@
 #include "platform/messages.h"
 #include "platform/spawn_service.h"
 #include "platform/system_info.h"
+#include "tests/controller_test_util.h"
 #include "tests/test_util.h"
 
 #ifndef _WIN32
@@ -30,6 +31,10 @@
 #endif
 
 namespace core_test {
+
+using controller_test::ControllerTest;
+using controller_test::ReadHostFile;
+using controller_test::RemoveTree;
 
 // What the test product answers; each test sets it up.
 struct TScenario {
@@ -129,37 +134,18 @@ inline uintptr_t Packed(uint32_t total, uint32_t current) {
   return (static_cast<uintptr_t>(total) << 16) | current;
 }
 
-inline std::vector<uint8_t> ReadHostFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // A fresh machine (natively) or a fresh folder (on Windows) for each test;
 // the test product is registered and its scenario emptied.
-class CoreTest : public testing::Test {
+class CoreTest : public ControllerTest {
  protected:
+  CoreTest() : ControllerTest(u"mivo-core-") {}
   void SetUp() override {
-    static int counter = 0;
+    ControllerTest::SetUp();
 #ifndef _WIN32
-    platform::standin::ResetWorld();
-    ASSERT_TRUE(platform::CreateFolder(u"C:\\Setup"));
     UsePackages();
-    work_ = u"C:\\Work" + IntToStr(++counter) + u"\\";
-#else
-    work_ = platform::TempFolder() + u"mivo-core-" + IntToStr(platform::CurrentProcessId()) + u"-" +
-            IntToStr(++counter) + u"\\";
 #endif
-    ASSERT_TRUE(platform::CreateFolder(work_));
     Scenario() = TScenario();
     SetProductInfoClass(&CreateProductInfo<TTestProduct>);
-  }
-  void TearDown() override {
-    setup_.reset();
-    TSetupSpawnService::ResetForTests();
-    RemoveTree(work_);
-#ifndef _WIN32
-    platform::standin::ResetWorld();
-#endif
   }
 
 #ifndef _WIN32
@@ -171,18 +157,6 @@ class CoreTest : public testing::Test {
   }
 #endif
 
-  static void RemoveTree(const String& folder) {
-    std::vector<platform::TFolderEntry> entries;
-    platform::ListFolder(folder, entries);
-    for (const auto& e : entries) {
-      if (e.attributes & platform::kFileAttributeDirectory)
-        RemoveTree(folder + e.name + u"\\");
-      else
-        platform::RemoveFile(folder + e.name);
-    }
-    platform::RemoveFolder(folder);
-  }
-
   // Writes the test product's configuration into a folder.
   static void WriteConfig(const String& folder, int32_t version, bool userMode) {
     platform::CreateFolder(folder);
@@ -192,19 +166,10 @@ class CoreTest : public testing::Test {
     ASSERT_TRUE(config.SaveToFile(folder + u"Product.ini"));
   }
 
-  // A controller with its language texts, as start-up makes it.
-  TSetup& Create(const String& arguments) {
-    setup_ = std::make_unique<TSetup>(arguments);
-    setup_->Resources().InitializeLanguages();
-    return *setup_;
-  }
   // An automatic run into the work folder.
   TSetup& CreateAuto() {
     return Create(u"/AUTO=\"" + work_ + u"\" /SILENT");
   }
-
-  String work_;
-  std::unique_ptr<TSetup> setup_;
 };
 
 }  // namespace core_test

@@ -25,6 +25,7 @@
 #include "platform/spawn_service.h"
 #include "platform/system_info.h"
 #include "product/product_info_mivo.h"
+#include "tests/controller_test_util.h"
 #include "tests/test_util.h"
 
 #ifndef _WIN32
@@ -32,6 +33,9 @@
 #endif
 
 namespace product_test {
+
+using controller_test::ControllerTest;
+using controller_test::RemoveTree;
 
 inline std::string DemoFolder() {
   return std::string(MIVO_TEST_DATA) + "/../../demo/";
@@ -76,18 +80,6 @@ inline String ErrorOf(const std::function<void()>& f) {
   return u"<no error>";
 }
 
-inline void RemoveTree(const String& folder) {
-  std::vector<platform::TFolderEntry> entries;
-  platform::ListFolder(folder, entries);
-  for (const auto& e : entries) {
-    if (e.attributes & platform::kFileAttributeDirectory)
-      RemoveTree(folder + e.name + u"\\");
-    else
-      platform::RemoveFile(folder + e.name);
-  }
-  platform::RemoveFolder(folder);
-}
-
 // Writes "Mivo.ini" (or another name) into a folder.
 inline void WriteConfig(const String& folder, int32_t version, const char16_t* userMode,
                         const String& name = u"Mivo.ini", const String& integration = u"") {
@@ -99,27 +91,13 @@ inline void WriteConfig(const String& folder, int32_t version, const char16_t* u
   ASSERT_TRUE(config.SaveToFile(folder + name));
 }
 
-class ProductTest : public testing::Test {
+class ProductTest : public ControllerTest {
  protected:
+  ProductTest() : ControllerTest(u"mivo-product-") {}
   void SetUp() override {
-    static int counter = 0;
+    ControllerTest::SetUp();
 #ifndef _WIN32
-    platform::standin::ResetWorld();
-    ASSERT_TRUE(platform::CreateFolder(u"C:\\Setup"));
     UsePackages(false);
-    work_ = u"C:\\Work" + IntToStr(++counter) + u"\\";
-#else
-    work_ = platform::TempFolder() + u"mivo-product-" + IntToStr(platform::CurrentProcessId()) +
-            u"-" + IntToStr(++counter) + u"\\";
-#endif
-    ASSERT_TRUE(platform::CreateFolder(work_));
-  }
-  void TearDown() override {
-    setup_.reset();
-    TSetupSpawnService::ResetForTests();
-    RemoveTree(work_);
-#ifndef _WIN32
-    platform::standin::ResetWorld();
 #endif
   }
 
@@ -138,12 +116,6 @@ class ProductTest : public testing::Test {
   }
 #endif
 
-  // A controller with its language texts, as start-up makes it.
-  TSetup& Create(const String& arguments) {
-    setup_ = std::make_unique<TSetup>(arguments);
-    setup_->Resources().InitializeLanguages();
-    return *setup_;
-  }
   TSetup& CreateAuto(const String& dest) {
     return Create(u"/AUTO=\"" + dest + u"\" /SILENT");
   }
@@ -161,9 +133,6 @@ class ProductTest : public testing::Test {
     Product().EnumPageNames([&](const String& name) { names.push_back(name); });
     return names;
   }
-
-  String work_;
-  std::unique_ptr<TSetup> setup_;
 };
 
 }  // namespace product_test
