@@ -151,7 +151,9 @@ void TSetupThread::Execute() {
       // The product package may still be being decoded (the wizard was
       // shown meanwhile): a step that changes files waits until it is
       // complete and verified, and a damaged package stops the run there.
-      if (!actions_.Items(i).RunsBeforePackagesVerified()) Setup->Resources().WaitForPackages();
+      if (!actions_.Items(i).RunsBeforePackagesVerified() &&
+          !Setup->Resources().WaitForPackages([this] { return Terminated(); }))
+        break;
       SetCurrentAction(&actions_.Items(i));
       actions_.Items(i).RunAction();
     }

@@ -1,10 +1,14 @@
 #include "package/package_loader.h"
 
+#include <chrono>
 #include <utility>
 
 #include "lib/exceptions.h"
 
 namespace {
+
+// How often a wait asks whether to give up.
+constexpr int kStopPollMs = 20;
 
 // Raised inside the decoding thread when the loader is destroyed early.
 class EDecodingStopped : public Exception {
@@ -74,6 +78,16 @@ void TSetupPackageLoader::Run(std::unique_ptr<TStream> source, String keyText) {
   failure_ = failure;
   done_ = true;
   finished_.notify_all();
+}
+
+bool TSetupPackageLoader::Wait(const std::function<bool()>& stopped) {
+  std::unique_lock<std::mutex> guard(lock_);
+  while (!done_) {
+    if (stopped && stopped()) return false;
+    finished_.wait_for(guard, std::chrono::milliseconds(kStopPollMs));
+  }
+  if (failure_) std::rethrow_exception(failure_);
+  return true;
 }
 
 bool TSetupPackageLoader::Failed() {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -37,6 +38,10 @@ class TSetupPackageLoader {
   // The decoded and verified package: waits for the decoding, and raises
   // its failure (the same one on every call) when it failed.
   TSetupPackageReader& Get();
+  // Waits for the decoding until it has ended or stopped() says to give up
+  // (asked every few milliseconds): false when given up; raises the
+  // decoding's failure.
+  bool Wait(const std::function<bool()>& stopped);
   // Whether the decoding has ended with a failure, without waiting.
   bool Failed();
 

@@ -61,8 +61,9 @@ void TSetupActionPrepare::Execute() {
   Profiles.Populate();
   CreateTasks();
   Backup(deleteList);
-  // Everything from here on changes the installation.
-  Resources().WaitForPackages();
+  // Everything from here on changes the installation. A run cancelled
+  // meanwhile ends here, having changed nothing.
+  if (!Resources().WaitForPackages([this] { return terminated_.load(); })) return;
   if (IsOption(TSetupOption::Update)) KeepUserContent(deleteList);
   RemoveOldBackups(deleteList);
   AddObsoleteFiles(deleteList);
@@ -137,25 +138,30 @@ void TSetupActionPrepare::WriteBackupArchive(const TSetupFileList& list) {
     total += size;
   }
   if (total >= kBackupLimit) throw EInstallerBackupError(u"Too many files for backup");
-  // The backup folder belongs to the installation: a link in its place
-  // would send the archive, and the deletion of old archives, elsewhere.
   const String folder = BackupFolder();
-  if (platform::IsLink(folder)) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
-  const bool folderExisted = platform::DirectoryExists(folder);
-  ForceFolder(folder);
+  bool folderMade = false;
   try {
-    // Written while the product package may still be decoded: the archive
-    // takes its name only once the package is verified, and a damaged one
-    // leaves neither the archive nor a folder made for it.
+    // Made while the product package may still be decoded: the archive is
+    // held in memory, and nothing is written (not even its folder) before
+    // the package is verified. A damaged package leaves everything as it was.
     TSetupBackupArchive::Write(
         BackupArchiveName(LocalTimeNow()), list, sizes,
         [this](int) {
           ++Counter;
           StepProgress();
         },
-        &terminated_, [this] { Resources().WaitForPackages(); });
+        &terminated_, [&] {
+          if (!Resources().WaitForPackages([this] { return terminated_.load(); }))
+            throw EInstallerBackupError(u"Backup cancelled");
+          // The backup folder belongs to the installation: a link in its
+          // place would send the archive, and the deletion of old archives,
+          // elsewhere.
+          if (platform::IsLink(folder)) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
+          folderMade = !platform::DirectoryExists(folder);
+          ForceFolder(folder);
+        });
   } catch (...) {
-    if (!folderExisted) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
+    if (folderMade) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
     throw;
   }
 }

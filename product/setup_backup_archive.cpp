@@ -18,6 +18,9 @@ namespace {
 
 constexpr size_t kReadBuffer = 1 << 20;
 constexpr size_t kWriteBuffer = 1 << 20;
+// How much of the archive is held in memory at most while it may not be
+// written yet (see TSetupBackupArchive::Write); the writing waits beyond.
+constexpr int64_t kHeldBytes = int64_t{8} << 20;
 constexpr uint16_t kUtf8Flag = 1 << 11;
 constexpr zip_uint32_t kDeflateLevel = 3;
 
@@ -42,11 +45,11 @@ struct TFailure {
 // temporary name until it is committed.
 class TArchiveOutput {
  public:
-  TArchiveOutput(String path, TFailure& failure, const std::function<void()>& beforeCommit)
+  TArchiveOutput(String path, TFailure& failure, const std::function<void()>& beforeWriting)
       : path_(std::move(path)),
         temp_(TSetupBackupArchive::TempName(path_)),
         failure_(failure),
-        beforeCommit_(beforeCommit) {
+        beforeWriting_(beforeWriting) {
     zip_error_init(&error_);
   }
   ~TArchiveOutput() { zip_error_fini(&error_); }
@@ -72,10 +75,15 @@ class TArchiveOutput {
       case ZIP_SOURCE_ERROR:
         return zip_error_to_data(&error_, data, len);
       case ZIP_SOURCE_BEGIN_WRITE:
-        platform::SetAttributes(temp_, 0);
-        stream_ = platform::OpenFileShared(temp_, platform::kGenericRead | platform::kGenericWrite,
-                                           0, platform::kCreateAlways);
-        if (!stream_) return Fail(ZIP_ER_OPEN);
+        if (beforeWriting_) {
+          // Held in memory until it may be written.
+          auto held = std::make_unique<TMemoryStream>();
+          held->Reserve(kHeldBytes + static_cast<int64_t>(kWriteBuffer));
+          stream_ = std::move(held);
+          held_ = true;
+        } else if (!OpenFile()) {
+          return -1;
+        }
         buffer_.clear();
         buffer_.reserve(kWriteBuffer);
         return 0;
@@ -108,23 +116,15 @@ class TArchiveOutput {
       case ZIP_SOURCE_COMMIT_WRITE:
         if (!Flush()) return -1;
         if (!MarkNamesUtf8()) return Fail(ZIP_ER_WRITE);
+        if (held_ && !Release()) return -1;
         stream_.reset();
-        if (beforeCommit_) {
-          // Nothing may leave through the library: kept and raised later.
-          try {
-            beforeCommit_();
-          } catch (...) {
-            failure_.raised = std::current_exception();
-            return Fail(ZIP_ER_CANCELLED);
-          }
-        }
         platform::SetAttributes(path_, 0);
         if (!platform::MoveFileWithOptions(temp_, path_, platform::kMoveFileReplaceExisting))
           return Fail(ZIP_ER_RENAME);
         return 0;
       case ZIP_SOURCE_ROLLBACK_WRITE:
         stream_.reset();
-        platform::RemoveFile(temp_);
+        if (!held_) platform::RemoveFile(temp_);
         return 0;
       case ZIP_SOURCE_REMOVE:
         platform::RemoveFile(path_);
@@ -160,7 +160,44 @@ class TArchiveOutput {
     const bool ok = stream_->Write(buffer_.data(), n) == n;
     buffer_.clear();
     if (!ok) Fail(ZIP_ER_WRITE);
+    if (ok && held_ && stream_->Size() >= kHeldBytes) return Release();
     return ok;
+  }
+
+  bool OpenFile() {
+    platform::SetAttributes(temp_, 0);
+    stream_ = platform::OpenFileShared(temp_, platform::kGenericRead | platform::kGenericWrite, 0,
+                                       platform::kCreateAlways);
+    if (!stream_) {
+      Fail(ZIP_ER_OPEN);
+      return false;
+    }
+    return true;
+  }
+
+  // The archive may be written now: the hook says so (or raises, which ends
+  // the writing), then what was held goes into the file, and the rest
+  // follows it there.
+  bool Release() {
+    std::unique_ptr<TStream> held = std::move(stream_);
+    held_ = false;
+    try {
+      beforeWriting_();
+    } catch (...) {
+      // Nothing may leave through the library: kept and raised later.
+      failure_.raised = std::current_exception();
+      Fail(ZIP_ER_CANCELLED);
+      return false;
+    }
+    if (!OpenFile()) return false;
+    auto& memory = static_cast<TMemoryStream&>(*held);
+    const int64_t size = memory.Size();
+    if (stream_->Write(memory.Memory(), size) != size ||
+        stream_->Seek(memory.Position(), SeekOrigin::Begin) != memory.Position()) {
+      Fail(ZIP_ER_WRITE);
+      return false;
+    }
+    return true;
   }
 
   // Sets the UTF-8 flag in every central and local header: the library sets
@@ -200,7 +237,8 @@ class TArchiveOutput {
 
   String path_, temp_;
   TFailure& failure_;
-  const std::function<void()>& beforeCommit_;
+  const std::function<void()>& beforeWriting_;
+  bool held_ = false;  // stream_ is the archive held in memory
   zip_error_t error_;
   std::unique_ptr<TStream> stream_;
   std::vector<uint8_t> buffer_;
@@ -326,7 +364,7 @@ String ZipErrorText(zip_error_t* error) {
 void TSetupBackupArchive::Write(const String& path, const TSetupFileList& files,
                                 const std::vector<uint64_t>& sizes, const TOnItem& onItem,
                                 const std::atomic<bool>* cancel,
-                                const std::function<void()>& beforeCommit) {
+                                const std::function<void()>& beforeWriting) {
   TFailure failure;
   auto raise = [&](const String& libraryMessage) {
     platform::RemoveFile(TempName(path));
@@ -343,7 +381,7 @@ void TSetupBackupArchive::Write(const String& path, const TSetupFileList& files,
 
   zip_error_t error;
   zip_error_init(&error);
-  TArchiveOutput output(path, failure, beforeCommit);
+  TArchiveOutput output(path, failure, beforeWriting);
   zip_source_t* target = zip_source_function_create(&TArchiveOutput::Callback, &output, &error);
   if (!target) {
     const String text = ZipErrorText(&error);

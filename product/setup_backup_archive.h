@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "lib/strings.h"
 #include "product/setup_helper.h"
@@ -33,11 +34,12 @@ class TSetupBackupArchive {
   // a failure to write the archive raises it with the archive's name. When
   // cancel becomes true the writing stops with EInstallerBackupError
   // "Backup cancelled". In every failure no file is left behind.
-  // beforeCommit, when given, is called once the archive is complete and
-  // before it takes its name; what it raises ends the writing (no file left
-  // behind) and is raised as it is.
+  // beforeWriting, when given, is called once, before anything is written
+  // to disk: the archive is held in memory until then (up to a few MiB,
+  // beyond which the writing waits for it, or to its end). What it raises
+  // ends the writing, with nothing written, and is raised as it is.
   static void Write(const String& path, const TSetupFileList& files,
                     const std::vector<uint64_t>& sizes, const TOnItem& onItem,
                     const std::atomic<bool>* cancel = nullptr,
-                    const std::function<void()>& beforeCommit = nullptr);
+                    const std::function<void()>& beforeWriting = nullptr);
 };

@@ -171,6 +171,11 @@ TSetupPackageReader& TSetupResources::ProductPackage() {
   return productLoader_->Get();
 }
 
+bool TSetupResources::WaitForPackages(const std::function<bool()>& stopped) {
+  if (productPackage_) return true;
+  return productLoader_->Wait(stopped);
+}
+
 void TSetupResources::RaisePackageFailure() {
   if (productLoader_ && productLoader_->Failed()) productLoader_->Get();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -98,8 +99,10 @@ class TSetupResources {
   // Whether the product package has that file, without waiting.
   bool ProductHas(StringView name);
   // Waits until the product package is decoded and verified; raises its
-  // failure. Nothing may be changed on disk before this has returned.
-  void WaitForPackages() { ProductPackage(); }
+  // failure. Nothing may be changed on disk before this has returned true.
+  // False when stopped() (asked every few milliseconds while waiting) says
+  // to give up first: a cancelled run does not wait for the decoding.
+  bool WaitForPackages(const std::function<bool()>& stopped = nullptr);
   // Raises the product package's failure when its decoding has ended with
   // one; returns at once otherwise.
   void RaisePackageFailure();

@@ -81,9 +81,9 @@ for preset in native asan tsan mingw; do
     # ThreadSanitizer for the suites that run threads: the controller, the
     # worker thread, the platform's messages and waits, the product package
     # decoded alongside, and the wizard's flow with a running worker.
-    cmake --build --preset tsan -j "$jobs" --target core_tests platform_tests resources_tests ui_tests
+    cmake --build --preset tsan -j "$jobs" --target core_tests package_tests platform_tests resources_tests ui_tests
     echo "=== tsan: tests"
-    run_ctest tsan -R '^(core_tests|platform_tests|resources_tests|ui_tests)$'
+    run_ctest tsan -R '^(core_tests|package_tests|platform_tests|resources_tests|ui_tests)$'
     continue
   fi
   cmake --build --preset "$preset" -j "$jobs"

@@ -1,6 +1,11 @@
 // The package container: layout, round trips, lookups and every failure.
 #include "package/setup_package.h"
 
+#include <condition_variable>
+#include <mutex>
+
+#include "package/package_loader.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -433,4 +438,88 @@ TEST(SetupPackage, ExtractFromTwoThreads) {
   a.join();
   b.join();
   EXPECT_EQ(mismatches, 0);
+}
+
+// ---- decoding on a thread of its own ----
+
+// A source whose bytes arrive only once the gate opens.
+class TGatedStream : public TStream {
+ public:
+  explicit TGatedStream(const Bytes& bytes) : inner_(bytes) {}
+  void Open() {
+    std::lock_guard<std::mutex> guard(lock_);
+    open_ = true;
+    opened_.notify_all();
+  }
+  int64_t Read(void* buffer, int64_t count) override {
+    std::unique_lock<std::mutex> guard(lock_);
+    opened_.wait(guard, [this] { return open_; });
+    return inner_.Read(buffer, count);
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t offset, SeekOrigin origin) override { return inner_.Seek(offset, origin); }
+  int64_t Size() override { return inner_.Size(); }
+  void SetSize(int64_t) override {}
+
+ private:
+  TMemoryStream inner_;
+  std::mutex lock_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
+std::unique_ptr<TSetupPackageFileTable> TableOf(const Bytes& package) {
+  TMemoryStream bytes;
+  Read(package)->FileTable().SaveToStream(bytes);
+  bytes.SetPosition(0);
+  auto table = std::make_unique<TSetupPackageFileTable>();
+  table->LoadFromStream(bytes);
+  return table;
+}
+
+TEST(SetupPackageLoader, NamesAtOnceBytesAfterTheDecodingAndAWaitThatGivesUp) {
+  const Bytes package = Build({{u"a.txt", ToBytes("alpha")}, {u"Dir\\b.bin", Pattern(1 << 16)}});
+  auto source = std::make_unique<TGatedStream>(package);
+  TGatedStream& gate = *source;
+  TSetupPackageLoader loader(std::move(source), TableOf(package));
+  // Still held at the gate: names are known, a wait that gives up says so.
+  EXPECT_TRUE(loader.Exists(u"DIR\\B.BIN"));
+  EXPECT_FALSE(loader.Exists(u"c.txt"));
+  EXPECT_FALSE(loader.Wait([] { return true; }));
+  EXPECT_FALSE(loader.Failed());
+  gate.Open();
+  EXPECT_TRUE(loader.Wait([] { return false; }));
+  EXPECT_EQ(ExtractBytes(loader.Get(), u"a.txt"), ToBytes("alpha"));
+}
+
+TEST(SetupPackageLoader, DamageAndAnotherTableFailEveryWait) {
+  const Bytes package = Build({{u"a.txt", ToBytes("alpha")}, {u"b.txt", Pattern(5000)}});
+  Bytes damaged = package;
+  damaged[damaged.size() / 2] ^= 0x55;
+  const Bytes other = Build({{u"a.txt", ToBytes("alphabet")}, {u"b.txt", Pattern(5000)}});
+  const Bytes renamed = Build({{u"A.txt", ToBytes("alpha")}, {u"b.txt", Pattern(5000)}});
+  struct Case {
+    const char* what;
+    const Bytes* package;
+    const Bytes* table;
+  } cases[] = {
+      {"damaged package", &damaged, &package},
+      {"same sizes, other names", &package, &renamed},
+      {"a file of another size", &other, &package},
+  };
+  for (const Case& c : cases) {
+    TSetupPackageLoader loader(std::make_unique<TMemoryStream>(*c.package), TableOf(*c.table));
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_THROW(loader.Get(), ESetupPackageReadError) << c.what;
+      EXPECT_THROW(loader.Wait(nullptr), ESetupPackageReadError) << c.what;
+    }
+    EXPECT_TRUE(loader.Failed()) << c.what;
+  }
+  // Let go while still decoding: the thread stops and is waited for.
+  auto source = std::make_unique<TGatedStream>(package);
+  TGatedStream& gate = *source;
+  {
+    TSetupPackageLoader loader(std::move(source), TableOf(package));
+    gate.Open();
+  }
 }

@@ -4,6 +4,7 @@
 #endif
 
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 
@@ -280,6 +281,48 @@ TEST_F(PrepareTest, DamagedPackageFoundDuringTheBackupChangesNothing) {
     for (const char16_t* f : {u"Mivo.exe", u"Plugins\\CodecPack\\codec.dll", u"UpdateInstaller.exe"})
       EXPECT_TRUE(FileExists(work_ + f)) << U8(f);
   }
+}
+
+// The archive is held in memory until the hook lets it be written (more
+// than is held at once goes to the file once it may), and a hook that
+// raises leaves no file at all.
+TEST_F(PrepareTest, ArchiveWrittenOnlyOnceItMayBe) {
+  std::mt19937 random(7);
+  std::string noise(6 << 20, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  Put(work_ + u"Big\\a.bin", noise);
+  Put(work_ + u"Big\\b.bin", noise.substr(1000));
+  Put(work_ + u"Big\\c.txt", "small");
+  TSetupFileList list;
+  list.AddFolder(work_ + u"Big\\", work_ + u"!Backup\\", u"Program\\");
+  std::vector<uint64_t> sizes;
+  for (int i = 0; i < list.Count(); ++i) {
+    uint64_t size = 0;
+    int64_t time = 0;
+    ASSERT_TRUE(platform::FileSizeAndTime(list.Items(i).FileName, size, time));
+    sizes.push_back(size);
+  }
+  const String path = work_ + u"out.zip";
+  int calls = 0;
+  TSetupBackupArchive::Write(path, list, sizes, [](int) {}, nullptr, [&] {
+    ++calls;
+    EXPECT_FALSE(FileExists(TSetupBackupArchive::TempName(path)));
+  });
+  EXPECT_EQ(calls, 1);
+  const auto entries = ReadArchive(path);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_TRUE(entries.at("Program\\a.bin").bytes == noise);
+  EXPECT_TRUE(entries.at("Program\\b.bin").bytes == noise.substr(1000));
+  EXPECT_EQ(entries.at("Program\\c.txt").bytes, "small");
+
+  const String stopped = work_ + u"stopped.zip";
+  EXPECT_EQ(ErrorOf([&] {
+              TSetupBackupArchive::Write(stopped, list, sizes, [](int) {}, nullptr,
+                                         [] { throw EInstallerBackupError(u"Stopped here"); });
+            }),
+            u"Stopped here");
+  EXPECT_FALSE(FileExists(stopped));
+  EXPECT_FALSE(FileExists(TSetupBackupArchive::TempName(stopped)));
 }
 
 TEST_F(PrepareTest, CancelledBackupLeavesNoArchive) {

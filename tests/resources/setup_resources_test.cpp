@@ -207,7 +207,7 @@ TEST_F(ResourcesTest, ProductPackageDecodedAlongsideWithItsTable) {
   Bytes large;
   {
     std::string text;
-    for (int i = 0; text.size() < (8u << 20); ++i) text += std::to_string(i * 7919) + ' ';
+    for (int64_t i = 0; text.size() < (8u << 20); ++i) text += std::to_string(i * 7919) + ' ';
     large = BuildPackage({{u"Large.txt", text}});
   }
   standin::SetDataResource(u"PRODUCT", large);
