@@ -139,7 +139,9 @@ TSetupResources::TSetupResources(ISetupResourcesHost& host)
       productSource = OpenFileStream(ChangeFileExt(module, u".dat"));
     } else {
       productSource = OpenResourceStream(u"PRODUCT");
-      productTable = KnownProductTable();
+      // An emptied package (the uninstaller's copy of the program carries
+      // none) fails at once, as without a table.
+      if (productSource->Size() > 0) productTable = KnownProductTable();
     }
     setupPackage_ = std::make_unique<TSetupPackageReader>(*setupSource);
     if (productTable)

@@ -202,6 +202,10 @@ TEST_F(ResourcesTest, ProductPackageDecodedAlongsideWithItsTable) {
   standin::SetDataResource(u"PRODUCT", corrupt);
   standin::SetDataResource(u"PRODUCTTABLE", garbage);
   EXPECT_EQ(MessageOf([&] { Create(); }), "Package was corrupted");
+  // So is an emptied package (the uninstaller's copy of the program).
+  standin::SetDataResource(u"PRODUCT", Bytes());
+  standin::SetDataResource(u"PRODUCTTABLE", TableOf(product));
+  EXPECT_NE(MessageOf([&] { Create(); }), "<no error>");
 
   // Resources let go while the package is still being decoded end at once.
   Bytes large;
