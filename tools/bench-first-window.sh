@@ -25,15 +25,12 @@ cmake --preset mingw -B "$build" -DMIVO_BENCH=ON >"$build/configure-bench.log" 2
 cmake --build "$build" -j 2 --target demo_setup bench_large_setup bench_first_window_peer \
   bench_first_window_timer ipk >/dev/null
 
-work=$(mktemp -d /tmp/mivo-bench-first-window.XXXXXX)
+wine_run=$root/tools/wine-run.sh prefix=
+source "$root/tests/wine/scenario-lib.sh"
+run_timeout=3600
+scenario_start bench-first-window
 prefix=$work/prefix
 export WINEPREFIX=$prefix
-cleanup() {
-  "$root/tools/wine-run.sh" --prefix "$prefix" --stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
-run() { "$root/tools/wine-run.sh" --prefix "$prefix" "$@"; }
 
 run cmd /c ver >/dev/null 2>&1
 # Xvfb has no window manager, and Wine waits two seconds for one whenever a

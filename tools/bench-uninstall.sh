@@ -31,16 +31,12 @@ if ! command -v makensis >/dev/null; then
   "${sudo[@]}" apt-get install -y -q --no-install-recommends nsis >/dev/null
 fi
 
-work=$(mktemp -d /tmp/mivo-bench-uninstall.XXXXXX)
+wine_run=$root/tools/wine-run.sh prefix=
+source "$root/tests/wine/scenario-lib.sh"
+run_timeout=3600
+scenario_start bench-uninstall
 prefix=$work/prefix
 export WINEPREFIX=$prefix
-cleanup() {
-  "$root/tools/wine-run.sh" --prefix "$prefix" --stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
-run() { "$root/tools/wine-run.sh" --prefix "$prefix" "$@"; }
-host() { local p=${1#C:\\}; printf '%s/drive_c/%s' "$prefix" "${p//\\//}"; }
 
 # The tree: file i in folder i mod FOLDERS, 16 to 4,111 bytes.
 tree=$work/tree

@@ -15,22 +15,13 @@ set -uo pipefail
 
 installer=$1 read_box=$2 uninstall_dat=$3 wine_run=$4 prefix=$5
 export WINEPREFIX=$prefix
-DISPLAY=$("$wine_run" --prefix "$prefix" --print-display) || exit 1
-export DISPLAY
-work=$(mktemp -d /tmp/mivo-app-wine.XXXXXX)
-failures=0
-pids=()
+source "$(dirname "$0")/../wine/scenario-lib.sh"
+# The prefix is the one the test programs run in, at the same time.
+keep_prefix=1
+scenario_cleanup() { timeout 60 wineserver -w 2>/dev/null; }
+use_display
+scenario_start app
 
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  timeout 60 wineserver -w 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-run() { timeout 180 "$wine_run" --prefix "$prefix" "$@"; }
 # A text file the test product wrote (UTF-8 with a byte-order mark, CR LF).
 text_of() { sed '1s/^\xEF\xBB\xBF//' "$1" 2>/dev/null | tr -d '\r'; }
 
@@ -49,33 +40,19 @@ code=$?
 # 2. A failing silent installation: the box, answered with Enter.
 mkdir -p "$work/fail"
 touch "$work/fail/fail2.txt"
-"$wine_run" --prefix "$prefix" --display "$work/Setup.exe" /AUTO="$(winpath "$work/fail")\\" /SILENT &
-pid=$!
-pids+=("$pid")
-window=
-for _ in $(seq 1 120); do
-  window=$(xdotool search --name '^Setup$' 2>/dev/null | head -n 1)
-  [ -n "$window" ] && break
-  sleep 1
-done
+start_shown "$work/Setup.exe" /AUTO="$(winpath "$work/fail")\\" /SILENT
+find_window "$pid" '^Setup$'
 if [ -z "$window" ]; then
   fail "no \"Setup\" box appeared"
 else
   text=$(run "$read_box" | tr -d '\r')
   expected=$(printf 'First problem\nAction failed in %s\\' "$(winpath "$work/fail")")
   [ "$text" = "$expected" ] || fail "box text: '$text', expected '$expected'"
-  xdotool windowfocus --sync "$window" 2>/dev/null
-  xdotool key --window "$window" Return
-  sleep 1
-  # Still there (focus did not reach it): press again through the focus.
-  xdotool search --name '^Setup$' >/dev/null 2>&1 && xdotool key Return
+  press_return "$window" '^Setup$'
 fi
-for _ in $(seq 1 60); do kill -0 "$pid" 2>/dev/null || break; sleep 1; done
-if kill -0 "$pid" 2>/dev/null; then
+if ! wait_end "$pid"; then
   fail "the failed run did not end after the box"
 else
-  wait "$pid"
-  code=$?
   [ "$code" = 4 ] || fail "failed run exited with $code, expected 4"
 fi
 [ -f "$work/fail/Payload.txt" ] && fail "actions after the failure ran"
@@ -105,8 +82,4 @@ else
 fi
 [ -e "$work/app/dump.xml" ] && fail "the uninstaller left dump.xml in its folder"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures scenario check(s) failed" >&2
-  exit 1
-fi
-echo "all installer scenarios passed"
+scenario_end installer

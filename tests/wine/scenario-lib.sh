@@ -1,5 +1,7 @@
-# Shared part of the Wine scenario scripts (tests/*/wine/*_scenarios.sh),
-# sourced by each of them after it has set:
+# Shared part of the Wine scenario scripts (tests/*/wine/*_scenarios.sh,
+# tests/app/wine_scenarios.sh) and of the Wine benchmarks
+# (tools/bench-first-window.sh, tools/bench-uninstall.sh), sourced by each
+# of them after it has set:
 #   prefix    its Wine prefix (a script may switch between several)
 #   wine_run  tools/wine-run.sh
 # and then started with `scenario_start NAME`.
@@ -16,14 +18,32 @@
 #                           and left in $code
 #   winpath HOSTPATH        the path as Windows programs see it (Z:)
 #   host 'C:\...'           the host path of a path on drive C:
+#   use_display             exports DISPLAY: the prefix's own display, where
+#                           its windows show (for xdotool)
+#   start_shown PROGRAM ARGS...
+#                           PROGRAM under Wine in the background; its process
+#                           id in $pid and added to the array pids
+#   find_window PID TITLE   waits up to 120 s, while PID runs, for a window
+#                           whose name matches TITLE (a regular expression);
+#                           its id in $window, empty when none came
+#   press_return WINDOW TITLE
+#                           Return on the window like a user, once more
+#                           through the focus when it is still there a second
+#                           later
+#   wait_end PID            waits up to 60 s for PID to end: false when it
+#                           still runs, else its exit code in $code
 #   stop_prefix             ends the prefix's Wine server and virtual display
 #   scenario_end WHAT       the summary line; exit code 1 after failures
-# On exit the script's own `scenario_cleanup` runs (when it defines one),
-# then the prefix is stopped and $work removed.
+# On exit the processes in pids are ended, the script's own
+# `scenario_cleanup` runs (when it defines one), then the prefix is stopped
+# (unless the script set keep_prefix=1: a prefix other tests use at the same
+# time) and $work removed, also in scripts that run with `set -e`.
 
 failures=0
 run_env=()
 run_timeout=180
+pids=()
+keep_prefix=0
 
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
@@ -39,20 +59,54 @@ run_batch() {
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 host() { local p=${1#C:\\}; printf '%s/drive_c/%s' "$prefix" "${p//\\//}"; }
 
+use_display() {
+  DISPLAY=$("$wine_run" --prefix "$prefix" --print-display) || exit 1
+  export DISPLAY
+}
+
+start_shown() {
+  "$wine_run" --prefix "$prefix" --display "$@" &
+  pid=$!
+  pids+=("$pid")
+}
+
+find_window() {
+  window=
+  for _ in $(seq 1 120); do
+    window=$(xdotool search --name "$2" 2>/dev/null | head -n 1)
+    [ -n "$window" ] && break
+    kill -0 "$1" 2>/dev/null || break
+    sleep 1
+  done
+  return 0
+}
+
+press_return() {
+  xdotool windowfocus --sync "$1" 2>/dev/null || true
+  xdotool key --window "$1" Return || true
+  sleep 1
+  if xdotool search --name "$2" >/dev/null 2>&1; then xdotool key Return || true; fi
+}
+
+wait_end() {
+  for _ in $(seq 1 60); do kill -0 "$1" 2>/dev/null || break; sleep 1; done
+  kill -0 "$1" 2>/dev/null && return 1
+  code=0
+  wait "$1" || code=$?
+  return 0
+}
+
 stop_prefix() {
   [ -n "$prefix" ] || return 0
-  WINEPREFIX=$prefix timeout 20 wineserver -k >/dev/null 2>&1
-  local n xpid
-  if [ -f "$prefix.xvfb" ] && read -r n xpid <"$prefix.xvfb"; then
-    kill "$xpid" 2>/dev/null
-    rm -f "$prefix.xvfb"
-  fi
+  "$wine_run" --prefix "$prefix" --stop
 }
 
 scenario_exit() {
-  declare -F scenario_cleanup >/dev/null && scenario_cleanup
-  stop_prefix
-  [ -n "${work:-}" ] && rm -rf "$work"
+  local p
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  if declare -F scenario_cleanup >/dev/null; then scenario_cleanup; fi
+  [ "$keep_prefix" = 1 ] || stop_prefix
+  if [ -n "${work:-}" ]; then rm -rf "$work"; fi
 }
 
 scenario_start() {

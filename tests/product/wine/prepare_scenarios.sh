@@ -19,42 +19,23 @@ set -uo pipefail
 
 installer=$1 player=$2 ipk=$3 product_package=$4 wine_run=$5 base=$6
 export MIVO_COMPANION_LOG_DIR='C:\CompanionLogs'
-work=$(mktemp -d /tmp/mivo-prepare-wine.XXXXXX)
-failures=0
 prefix=
-
-# A prefix's Wine server and virtual display.
-stop_prefix() {
-  [ -n "$prefix" ] || return
-  WINEPREFIX=$prefix timeout 20 wineserver -k >/dev/null 2>&1
-  local n pid
-  if [ -f "$prefix.xvfb" ] && read -r n pid <"$prefix.xvfb"; then
-    kill "$pid" 2>/dev/null
-    rm -f "$prefix.xvfb"
-  fi
-}
-cleanup() {
+source "$(dirname "$0")/../../wine/scenario-lib.sh"
+# The prefixes go with their folder: stop the last one first.
+scenario_cleanup() {
   stop_prefix
-  rm -rf "$work" "$base"
+  prefix=
+  rm -rf "$base"
   rm -f "$base".*
 }
-trap cleanup EXIT
+scenario_start prepare
 
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-run() { timeout 180 "$wine_run" --prefix "$prefix" "$@"; }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-# The host path of a path on drive C:.
-host() { local p=${1#C:\\}; printf '%s/drive_c/%s' "$prefix" "${p//\\//}"; }
 put() { mkdir -p "$(dirname "$1")" && printf '%s' "$2" >"$1"; }
 
 # install NAME ARGUMENTS: the installer through a batch file, exit code 0 expected.
 install() {
-  local name=$1 arguments=$2
-  printf '@"%s" %s\r\n@exit /b %%errorlevel%%\r\n' "$(winpath "$installer")" "$arguments" \
-    >"$work/install.bat"
-  run cmd /c "$(winpath "$work/install.bat")"
-  local code=$?
-  [ "$code" = 0 ] || fail "$name: the installer exited with $code"
+  run_batch install "\"$(winpath "$installer")\" $2"
+  [ "$code" = 0 ] || fail "$1: the installer exited with $code"
 }
 
 # new_case NAME: a fresh copy of the template prefix.
@@ -238,8 +219,4 @@ run reg query "$uninstall_key\\Mivo3" >/dev/null 2>&1 && fail "update360: the ol
 mapfile -t all < <(archives "$dest/!Backup")
 [ "${#all[@]}" = 1 ] || fail "update360: the backup folder holds ${#all[@]} archives"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures preparation check(s) failed" >&2
-  exit 1
-fi
-echo "all preparation scenarios passed"
+scenario_end preparation

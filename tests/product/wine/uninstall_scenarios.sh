@@ -22,11 +22,7 @@ set -uo pipefail
 installer=$1 ipk=$2 wine_run=$3 prefix=$4
 export WINEPREFIX=$prefix
 source "$(dirname "$0")/../../wine/scenario-lib.sh"
-pids=()
-scenario_cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  timeout 60 wineserver -w 2>/dev/null
-}
+scenario_cleanup() { timeout 60 wineserver -w 2>/dev/null; }
 scenario_start uninstall
 
 key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Mivo'
@@ -101,11 +97,8 @@ rm -rf "$dir"
 install '/AUTO /SILENT'
 listed=$(run uninstaller --list 2>/dev/null | tr -d '\r')
 grep -q '^Mivo|||Mivo$' <<<"$listed" || fail "list: Wine's uninstaller does not list Mivo: $listed"
-DISPLAY=$("$wine_run" --prefix "$prefix" --print-display) || exit 1
-export DISPLAY
-"$wine_run" --prefix "$prefix" --display uninstaller --remove Mivo >/dev/null 2>&1 &
-pid=$!
-pids+=("$pid")
+use_display
+start_shown uninstaller --remove Mivo >/dev/null 2>&1
 for _ in $(seq 1 90); do
   kill -0 "$pid" 2>/dev/null || break
   window=$(xdotool search --onlyvisible --name '^(Select Language|Mivo Setup)$' 2>/dev/null | tail -n 1)
@@ -156,31 +149,14 @@ done
 broken='C:\Broken\'
 install "/AUTO=\"$broken\" /PORTABLE /SILENT"
 head -c 100 /dev/urandom >"$(host "$broken")/Uninstall.dat"
-DISPLAY=$("$wine_run" --prefix "$prefix" --print-display) || exit 1
-export DISPLAY
+use_display
 printf '@"%sUninstall.exe" /AUTO /SILENT\r\n@exit /b %%errorlevel%%\r\n' "$broken" >"$work/broken.bat"
-"$wine_run" --prefix "$prefix" --display cmd /c "$(winpath "$work/broken.bat")" &
-pid=$!
-pids+=("$pid")
-window=
-for _ in $(seq 1 120); do
-  window=$(xdotool search --name '^Setup$' 2>/dev/null | head -n 1)
-  [ -n "$window" ] && break
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 1
-done
-if [ -n "$window" ]; then
-  xdotool windowfocus --sync "$window" 2>/dev/null
-  xdotool key --window "$window" Return
-  sleep 1
-  xdotool search --name '^Setup$' >/dev/null 2>&1 && xdotool key Return
-fi
-for _ in $(seq 1 60); do kill -0 "$pid" 2>/dev/null || break; sleep 1; done
-if kill -0 "$pid" 2>/dev/null; then
+start_shown cmd /c "$(winpath "$work/broken.bat")"
+find_window "$pid" '^Setup$'
+[ -n "$window" ] && press_return "$window" '^Setup$'
+if ! wait_end "$pid"; then
   fail "damaged: the uninstaller did not end"
 else
-  wait "$pid"
-  code=$?
   [ "$code" = 0 ] && fail "damaged: the uninstaller reported success"
 fi
 
