@@ -20,7 +20,7 @@ constexpr size_t kReadBuffer = 1 << 20;
 constexpr size_t kWriteBuffer = 1 << 20;
 // How much of the archive is held in memory at most while it may not be
 // written yet (see TSetupBackupArchive::Write); the writing waits beyond.
-constexpr int64_t kHeldBytes = int64_t{8} << 20;
+constexpr int64_t kHeldBytes = int64_t{4} << 20;
 constexpr uint16_t kUtf8Flag = 1 << 11;
 constexpr zip_uint32_t kDeflateLevel = 3;
 
