@@ -165,10 +165,11 @@ void RunSilently(TSetup& setup) {
   // The product package was decoded while the run began (its first steps
   // change nothing on disk before it is verified): a damaged one is refused
   // as before the run, with its own message and exit code 1.
-  if (setup.HasErrors()) setup.Resources().RaisePackageFailure();
-  if (setup.HasErrors())
+  if (setup.HasErrors()) {
+    setup.Resources().RaisePackageFailure();
     throw EStartupRunError(setup.Errors.Text(),
                            setup.Cancelled() ? kExitCancelledDuringRun : kExitRunFailed);
+  }
   setup.Finish();
 }
 

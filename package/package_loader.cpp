@@ -35,8 +35,8 @@ class TStoppableStream : public TStream {
   const std::atomic<bool>& stop_;
 };
 
-}  // namespace
-
+// True when both tables list the same entries in the same order: the same
+// names (code unit for code unit), offsets and sizes.
 bool SameFileTables(const TSetupPackageFileTable& a, const TSetupPackageFileTable& b) {
   if (a.Count() != b.Count()) return false;
   for (int i = 0; i < a.Count(); ++i) {
@@ -46,6 +46,8 @@ bool SameFileTables(const TSetupPackageFileTable& a, const TSetupPackageFileTabl
   }
   return true;
 }
+
+}  // namespace
 
 TSetupPackageLoader::TSetupPackageLoader(std::unique_ptr<TStream> source,
                                          std::unique_ptr<TSetupPackageFileTable> knownTable,
@@ -83,7 +85,11 @@ void TSetupPackageLoader::Run(std::unique_ptr<TStream> source, String keyText) {
 bool TSetupPackageLoader::Wait(const std::function<bool()>& stopped) {
   std::unique_lock<std::mutex> guard(lock_);
   while (!done_) {
-    if (stopped && stopped()) return false;
+    if (!stopped) {
+      finished_.wait(guard);
+      continue;
+    }
+    if (stopped()) return false;
     finished_.wait_for(guard, std::chrono::milliseconds(kStopPollMs));
   }
   if (failure_) std::rethrow_exception(failure_);
@@ -96,8 +102,7 @@ bool TSetupPackageLoader::Failed() {
 }
 
 TSetupPackageReader& TSetupPackageLoader::Get() {
-  std::unique_lock<std::mutex> guard(lock_);
-  finished_.wait(guard, [this] { return done_; });
-  if (failure_) std::rethrow_exception(failure_);
+  Wait(nullptr);
+  // Set once, before done_, under the lock that Wait took.
   return *reader_;
 }

@@ -57,7 +57,3 @@ class TSetupPackageLoader {
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
-
-// True when both tables list the same entries in the same order: the same
-// names (code unit for code unit), offsets and sizes.
-bool SameFileTables(const TSetupPackageFileTable& a, const TSetupPackageFileTable& b);

@@ -35,7 +35,7 @@ uint16_t Get16(const uint8_t* p) {
 // What went wrong, for the message of the error raised.
 struct TFailure {
   bool failed = false;
-  std::exception_ptr raised;  // by the hook before the commit: raised as it is
+  std::exception_ptr raised;  // by the hook before writing: raised as it is
   int index = -1;  // the item, or -1 for the archive itself
   uint32_t systemError = 0;
   String message;

@@ -449,14 +449,9 @@ int Table(const std::vector<String>& args) {
   const TArgs a = ParseArgs(args, false, false);
   if (a.plain.size() != 2) throw TUsageError{"table needs a package and an output file"};
   const auto reader = OpenPackage(a.plain[0], a.key);
-  TMemoryStream table;
-  reader->FileTable().SaveToStream(table);
-  const fs::path path = ToPath(a.plain[1]);
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(table.Memory()),
-             static_cast<std::streamsize>(table.Size()));
-  file.close();
-  if (!file) throw TFailure{"cannot write " + Quoted(a.plain[1])};
+  TOutputFile file(ToPath(a.plain[1]));
+  reader->FileTable().SaveToStream(file);
+  file.Finish();
   return kOk;
 }
 
