@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "core/dest_folder.h"
 #include "core/setup_action.h"
 #include "lib/command_line.h"
 #include "lib/run_log.h"
@@ -31,67 +32,6 @@ constexpr TSetupOptions kAutoUpdateRun =
 
 bool HasSwitch(const String& arguments, StringView name) {
   return TVelCommandLineProcessor::HasSwitch(arguments, name);
-}
-
-constexpr size_t kMaxFolderName = 255;
-
-bool IsAsciiLetter(char16_t c) {
-  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
-
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9, also with an extension ("nul.txt")
-// or trailing spaces before it: Windows opens the device instead.
-bool IsDeviceName(StringView name) {
-  size_t end = name.find(u'.');
-  if (end == StringView::npos) end = name.size();
-  while (end > 0 && name[end - 1] == u' ') --end;
-  const StringView base = name.substr(0, end);
-  for (const char16_t* device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"})
-    if (SameTextAscii(base, device)) return true;
-  if (base.size() == 4 && base[3] >= u'1' && base[3] <= u'9')
-    return SameTextAscii(base.substr(0, 3), u"COM") || SameTextAscii(base.substr(0, 3), u"LPT");
-  return false;
-}
-
-// Why one folder name cannot be used; empty when it can.
-String FolderNameProblem(StringView name) {
-  if (name == u"." || name == u"..") return {};
-  for (char16_t c : name)
-    if (c < 32 || StringView(u"<>:\"|?*").find(c) != StringView::npos)
-      return u"a folder name cannot contain control characters or any of < > : \" | ? *";
-  if (name.front() == u' ') return u"a folder name cannot begin with a space";
-  if (name.back() == u' ' || name.back() == u'.')
-    return u"a folder name cannot end with a dot or a space";
-  if (IsDeviceName(name)) {
-    String text(1, u'"');
-    text += name;
-    text += u"\" is the name of a device";
-    return text;
-  }
-  if (name.size() > kMaxFolderName) return u"a folder name is longer than 255 characters";
-  return {};
-}
-
-// The length of the root: "C:\" (3) or "\\server\share\"; 0 for anything
-// else (relative, drive-relative, device paths).
-size_t RootLength(StringView path) {
-  if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == u':' && path[2] == u'\\') return 3;
-  if (path.size() < 3 || path[0] != u'\\' || path[1] != u'\\') return 0;
-  const size_t server = path.find(u'\\', 2);
-  if (server == StringView::npos || server == 2) return 0;
-  size_t share = path.find(u'\\', server + 1);
-  if (share == server + 1) return 0;
-  if (share == StringView::npos) share = path.size() - 1;
-  return share + 1;
-}
-
-// EInstallerInstallError naming the folder and why it cannot be the
-// destination.
-void CheckDestPath(StringView path) {
-  const String problem = DestPathProblem(path);
-  if (!problem.empty())
-    throw EInstallerInstallError(u"The destination folder \"" + String(path) +
-                                 u"\" cannot be used: " + problem + u".");
 }
 
 bool StartsWithFolder(StringView path, StringView folder) {
@@ -163,7 +103,7 @@ void TSetup::ParseCommandLine(const String& arguments) {
                                    u"the whole folder in quotes.");
     break;
   }
-  if (!destination.empty()) CheckDestPath(destination);
+  if (!destination.empty()) CheckDestFolder(destination);
   SetDestPath(destination.empty() ? productInfo_->GetDefaultPath() : destination);
   if (HasSwitch(arguments, kSwitchNoBackup)) options_ |= OptionBit(TSetupOption::NoBackup);
   if (HasSwitch(arguments, kSwitchRun)) options_ |= OptionBit(TSetupOption::Run);
@@ -178,49 +118,6 @@ void TSetup::ParseCommandLine(const String& arguments) {
   // A destination in a program-files folder never keeps Portable, also not
   // from the switch.
   ValidateOptions();
-}
-
-String NormalizeDestPath(StringView path) {
-  String normal(path);
-  for (char16_t& c : normal)
-    if (c == u'/') c = u'\\';
-  if (normal.empty()) return normal;
-  // Device forms are left as they are: DestPathProblem refuses them.
-  if (normal.rfind(u"\\\\.\\", 0) == 0 || normal.rfind(u"\\\\?\\", 0) == 0) return normal;
-  return IncludeTrailingBackslash(platform::FullPathName(normal));
-}
-
-String DestPathProblem(StringView path) {
-  String normal(path);
-  for (char16_t& c : normal)
-    if (c == u'/') c = u'\\';
-  if (normal.empty()) return u"no folder is named";
-  if (normal.rfind(u"\\\\.\\", 0) == 0 || normal.rfind(u"\\\\?\\", 0) == 0)
-    return u"device paths (\\\\.\\ and \\\\?\\) are not accepted";
-  // The names as written, before "." and ".." are resolved (resolving
-  // would drop the trailing dots that make a name unusable), then the
-  // resolved path, which must be a full one.
-  const auto namesProblem = [](StringView path, size_t start) -> String {
-    while (start < path.size()) {
-      size_t end = path.find(u'\\', start);
-      if (end == StringView::npos) end = path.size();
-      if (end > start) {
-        String problem = FolderNameProblem(path.substr(start, end - start));
-        if (!problem.empty()) return problem;
-      }
-      start = end + 1;
-    }
-    return {};
-  };
-  const size_t writtenRoot = RootLength(normal) > 0                    ? RootLength(normal)
-                             : normal.size() >= 2 && normal[1] == u':' ? 2
-                                                                       : 0;
-  String problem = namesProblem(normal, writtenRoot);
-  if (!problem.empty()) return problem;
-  const String resolved = NormalizeDestPath(normal);
-  const size_t root = RootLength(resolved);
-  if (root == 0) return u"it is not a full path with a drive letter or a network share";
-  return namesProblem(resolved, root);
 }
 
 void TSetup::SetDestPath(const String& path) {
@@ -363,7 +260,7 @@ int TSetup::ShowMessageBox(const String& text, const String& caption, uint32_t f
 void TSetup::StartInstall(bool wait) {
   if (state_ != TSetupState::Idle) return;
   if (destPath_.empty()) throw EInstallerInstallError(u"DestPath is empty");
-  CheckDestPath(destPath_);
+  CheckDestFolder(destPath_);
   ValidateOptions();
   state_ = TSetupState::Running;
   try {

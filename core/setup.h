@@ -188,16 +188,6 @@ class TSetup : public ISetupResourcesHost {
   TSetupMessageBox messageBox_;
 };
 
-// The destination folder as one absolute folder: forward slashes taken as
-// separators, "." and ".." resolved, a trailing backslash added (an empty
-// path stays empty). Touches no disk.
-String NormalizeDestPath(StringView path);
-// Why the path cannot be the destination folder: a relative or device path,
-// a name Windows cannot hold (reserved characters, control characters, a
-// leading space, trailing dots or spaces, a device name, too long). Empty
-// when it can.
-String DestPathProblem(StringView path);
-
 // The one controller; set while it exists.
 extern TSetup* Setup;
 

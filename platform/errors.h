@@ -18,6 +18,7 @@ constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kErrorNotSameDevice = 17;
 constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorLockViolation = 33;
 constexpr uint32_t kErrorNotSupported = 50;
 constexpr uint32_t kErrorBadNetPath = 53;
 constexpr uint32_t kErrorDiskFull = 112;

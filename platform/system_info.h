@@ -9,7 +9,10 @@ namespace platform {
 
 // Folder ids of SHGetSpecialFolderPathW (the CSIDL values).
 constexpr int kCsidlPrograms = 2;
+constexpr int kCsidlPersonal = 5;  // Documents
 constexpr int kCsidlStartMenu = 11;
+constexpr int kCsidlMyMusic = 13;
+constexpr int kCsidlMyVideo = 14;
 constexpr int kCsidlDesktopDirectory = 16;
 constexpr int kCsidlCommonStartMenu = 22;
 constexpr int kCsidlCommonPrograms = 23;
@@ -20,8 +23,11 @@ constexpr int kCsidlCommonAppData = 35;
 constexpr int kCsidlWindows = 36;
 constexpr int kCsidlSystem = 37;
 constexpr int kCsidlProgramFiles = 38;
+constexpr int kCsidlMyPictures = 39;
 constexpr int kCsidlProfile = 40;
 constexpr int kCsidlProgramFilesX86 = 42;
+// The user's Downloads folder, which has no CSIDL (a known folder only).
+constexpr int kFolderDownloads = 0x10000;
 
 struct TWindowsVersion {
   uint32_t major = 0;
@@ -33,8 +39,8 @@ struct TWindowsVersion {
 String ModuleFileName();
 // The temporary folder with a trailing backslash (GetTempPathW); empty on failure.
 String TempFolder();
-// A special folder by CSIDL, without creating it and without a trailing
-// backslash. False when the system has no such folder.
+// A special folder by CSIDL (or kFolderDownloads), without creating it and
+// without a trailing backslash. False when the system has no such folder.
 bool SpecialFolder(int csidl, String& path);
 // The user's default user-interface language (GetUserDefaultUILanguage).
 uint16_t UserDefaultUILanguage();

@@ -69,7 +69,8 @@ void TSetupActionExtract::WriteUninstallRecord(const String& destPath,
   TVelIniFile record;
   record.Assign(Settings());
   record.EraseSection(kRecordSection);
-  for (const TSetupScriptFile* entry : files) AddRecordEntry(record, entry->Name);
+  for (const TSetupScriptFile* entry : files)
+    AddRecordEntry(record, Resources().ExpandPath(entry->Name));
   AddRecordEntry(record, data);
   AddRecordEntry(record, uninstaller);
   try {
@@ -89,7 +90,7 @@ void TSetupActionExtract::WriteUninstallRecord(const String& destPath,
 }
 
 void TSetupActionExtract::AddRecordEntry(TVelIniFile& record, const String& path) {
-  String entry = Resources().ExpandPath(path);
+  String entry = path;
   const int32_t n = record.ReadInteger(kRecordSection, u"Count", 0);
   const String& dest = Setup->GetDestPath();
   if (!dest.empty() && entry.size() >= dest.size() &&

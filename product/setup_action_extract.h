@@ -38,7 +38,8 @@ class TSetupActionExtract : public TSetupAction {
   // data package and the uninstaller) into dest + "Uninstall.dat", and the
   // registry entry unless the run is portable.
   void WriteUninstallRecord(const String& destPath, const TSetupScriptFileList& files);
-  // Appends the expanded path to section "Uninstall" as key n (n = "Count",
+  // Appends the full path (expanded already, never again: a "$" in the
+  // destination is a name) to section "Uninstall" as key n (n = "Count",
   // 0 when absent) and then sets "Count" to n + 1. A path below the
   // destination (compared without regard to case) loses that prefix.
   void AddRecordEntry(TVelIniFile& record, const String& path);

@@ -58,6 +58,7 @@ String TSetupActionPrepare::BackupArchiveName(const std::tm& local) const {
 void TSetupActionPrepare::Execute() {
   Counter = 0;
   TVelStringList deleteList;
+  Content = std::make_unique<TSetupDestContent>(TSetupDestContent::OfDestination());
   Profiles.Populate();
   CreateTasks();
   Backup(deleteList);
@@ -102,8 +103,16 @@ void TSetupActionPrepare::CreateTasks() {
 
 void TSetupActionPrepare::Backup(TVelStringList& deleteList) {
   Total = static_cast<int32_t>(Tasks.size());
-  if (IsOption(TSetupOption::NoBackup)) return;
+  // Without a backup an installation's files stay; a folder without one
+  // still has what the new version replaces archived, since those files
+  // may be a person's own.
+  const bool noBackup = IsOption(TSetupOption::NoBackup);
+  if (noBackup && Content->HoldsInstallation()) return;
   const std::unique_ptr<TSetupFileList> list = CreateBackupList();
+  if (noBackup) {
+    const String dest = Setup->GetDestPath();
+    list->KeepFiles([&](const String& file) { return StartsTextLocale(file, dest); });
+  }
   Total += list->Count();
   for (int i = 0; i < list->Count(); ++i) deleteList.Add(list->Items(i).FileName);
   for (const char16_t* name : kNotBackedUp) list->RemoveByName(name);
@@ -115,12 +124,16 @@ std::unique_ptr<TSetupFileList> TSetupActionPrepare::CreateBackupList() {
   const String dest = Setup->GetDestPath(), backup = BackupFolder();
   if (IsOption(TSetupOption::Portable)) {
     list->AddFolder(dest, backup, u"");
-    return list;
+  } else {
+    for (int i = 0; i < Profiles.Count(); ++i)
+      list->AddFolder(Profiles.Items(i).OldDataFolder, backup,
+                      u"Profiles\\" + Profiles.Items(i).UserName + u"\\");
+    list->AddFolder(dest, backup, u"Program\\");
   }
-  for (int i = 0; i < Profiles.Count(); ++i)
-    list->AddFolder(Profiles.Items(i).OldDataFolder, backup,
-                    u"Profiles\\" + Profiles.Items(i).UserName + u"\\");
-  list->AddFolder(dest, backup, u"Program\\");
+  // A person's own files in the destination are neither archived nor
+  // deleted; in a folder without an installation only what the new version
+  // replaces is.
+  list->KeepFiles([this](const String& file) { return Content->IsProductFile(file); });
   return list;
 }
 
@@ -159,7 +172,8 @@ void TSetupActionPrepare::WriteBackupArchive(const TSetupFileList& list) {
           if (platform::IsLink(folder)) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
           folderMade = !platform::DirectoryExists(folder);
           ForceFolder(folder);
-        });
+        },
+        [this](StringView key) { return GetCommonText(key); });
   } catch (...) {
     if (folderMade) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
     throw;
@@ -175,6 +189,8 @@ void TSetupActionPrepare::KeepUserContent(TVelStringList& deleteList) {
 }
 
 void TSetupActionPrepare::RemoveOldBackups(TVelStringList& deleteList) {
+  // A "!Backup" of a folder without an installation is not the product's.
+  if (!Content->HoldsInstallation()) return;
   const String folder = BackupFolder();
   std::vector<platform::TFolderEntry> entries;
   if (platform::IsLink(folder) || !platform::ListFolder(folder, entries)) return;

@@ -13,6 +13,7 @@
 
 #include "core/setup_action.h"
 #include "lib/string_list.h"
+#include "product/setup_dest_content.h"
 #include "product/setup_helper.h"
 #include "product/setup_profiles.h"
 #include "product/setup_update_tasks.h"
@@ -72,6 +73,8 @@ class TSetupActionPrepare : public TSetupAction {
   void DeleteFiles(TVelStringList& deleteList);
   void StepProgress();
 
+  // What of the destination is the product's (made when the step starts).
+  std::unique_ptr<TSetupDestContent> Content;
   TSetupProfileInfoList Profiles;
   int32_t Counter = 0;
   TSetupUpdateTaskList Tasks;

@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "core/dest_folder.h"
 #include "core/setup.h"
 #include "lib/ini_file.h"
 #include "lib/system.h"
@@ -15,6 +16,7 @@
 #include "platform/system_info.h"
 #include "platform/users.h"
 #include "product/setup_classes.h"
+#include "product/setup_dest_content.h"
 #include "product/setup_helper.h"
 #include "product/setup_profiles.h"
 
@@ -64,50 +66,6 @@ String NormalFolder(const String& folder) {
   return IncludeTrailingBackslash(full.empty() ? folder : full);
 }
 
-// "X:\" or "\\server\share\".
-bool IsRoot(const String& folder) {
-  if (folder.size() == 3 && folder[1] == u':' && IsSeparator(folder[2])) return true;
-  if (folder.size() < 2 || !IsSeparator(folder[0]) || !IsSeparator(folder[1])) return false;
-  const std::vector<StringView> parts = Components(StringView(folder).substr(2));
-  // server, share and the empty part after the trailing backslash
-  return parts.size() <= 3 && (parts.size() < 3 || parts[2].empty());
-}
-
-// The folders that are never deleted whole, and none that holds one.
-std::vector<String> ProtectedFolders() {
-  static const int kFolders[] = {
-      0x0002, 0x0005, 0x0006, 0x0007, 0x0008, 0x0009, 0x000B, 0x000D, 0x000E, 0x0010, 0x0013,
-      0x0014, 0x0015, 0x0016, 0x0017, 0x0018, 0x0019, 0x001A, 0x001B, 0x001C, 0x001F, 0x0020,
-      0x0021, 0x0022, 0x0023, 0x0024, 0x0025, 0x0026, 0x0027, 0x0028, 0x0029, 0x002A, 0x002B,
-      0x002C, 0x002D, 0x002E, 0x002F, 0x0030, 0x0035, 0x0036, 0x0037, 0x0038, 0x003B,
-  };
-  std::vector<String> folders;
-  for (int csidl : kFolders) {
-    String path;
-    if (platform::SpecialFolder(csidl, path) && !path.empty()) folders.push_back(path);
-  }
-  folders.push_back(platform::TempFolder());
-  // The profiles folder and every user's profile.
-  platform::TRegKey list;
-  const String kProfileList = u"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-  if (list.Open(platform::RegRoot::LocalMachine, kProfileList, platform::kKeyRead) ==
-      platform::kErrorSuccess) {
-    String value;
-    for (const char16_t* name : {u"ProfilesDirectory", u"Default", u"Public"})
-      if (list.ReadString(name, value) && !value.empty())
-        folders.push_back(platform::ExpandEnvironment(value));
-    String sub;
-    for (uint32_t i = 0; list.EnumKey(i, sub) == platform::kErrorSuccess; ++i) {
-      platform::TRegKey user;
-      if (user.Open(list, sub, platform::kKeyRead) == platform::kErrorSuccess &&
-          user.ReadString(u"ProfileImagePath", value) && !value.empty())
-        folders.push_back(platform::ExpandEnvironment(value));
-    }
-  }
-  for (String& folder : folders) folder = NormalFolder(folder);
-  return folders;
-}
-
 // Whether the way from folder (with trailing backslash) down to path's last
 // component passes a link; the answers for folders are kept in links.
 bool PassesLink(const String& folder, const String& path, std::map<String, bool>& links) {
@@ -143,7 +101,31 @@ bool IsSafeDataFolder(const String& folder) {
   if (!absolute) return false;
   const std::vector<StringView> parts = Components(folder);
   if (std::any_of(parts.begin(), parts.end(), IsDotsOnly)) return false;
-  return !TSetupActionUninstallFiles::IsProtectedFolder(folder);
+  return !IsProtectedFolder(folder);
+}
+
+// The entries directly in the destination that are the product's (links
+// count as such: deleting one never reaches what it points to); false when
+// a person's own file or folder is there too.
+bool ProductEntries(const String& dest, std::vector<platform::TFolderEntry>& product) {
+  std::vector<String> record;
+  TVelIniFile ini;
+  ini.LoadFromStream(*Setup->Resources().OpenFile(u"Uninstall.ini"));
+  const int32_t count = ini.ReadInteger(kRecordSection, u"Count", 0);
+  for (int32_t i = 0; i < count && i < 1000000; ++i)
+    record.push_back(ini.ReadString(kRecordSection, IntToStr(i), u""));
+  const TSetupDestContent content = TSetupDestContent::OfRecord(record);
+  std::vector<platform::TFolderEntry> entries;
+  if (!platform::ListFolder(dest, entries)) return false;
+  bool onlyProduct = true;
+  for (platform::TFolderEntry& entry : entries) {
+    const bool folder = (entry.attributes & platform::kFileAttributeDirectory) != 0;
+    if (entry.link || content.IsProductEntry(entry.name, folder))
+      product.push_back(std::move(entry));
+    else
+      onlyProduct = false;
+  }
+  return onlyProduct;
 }
 
 }  // namespace
@@ -174,14 +156,6 @@ bool TSetupActionUninstallFiles::IsSafeRecordEntry(StringView entry) {
   return std::none_of(parts.begin(), parts.end(), IsDotsOnly);
 }
 
-bool TSetupActionUninstallFiles::IsProtectedFolder(const String& folder) {
-  const String path = NormalFolder(folder);
-  if (path.empty() || IsRoot(path)) return true;
-  for (const String& special : ProtectedFolders())
-    if (StartsWithText(special, path)) return true;
-  return false;
-}
-
 bool TSetupActionUninstallFiles::ReadCommon(StringView key) const {
   return Setup->ReadSetting(kSettingsCommon, key);
 }
@@ -210,11 +184,14 @@ TVelStringList TSetupActionUninstallFiles::CreateFileList() {
       continue;
     if (seen.insert(path).second) files.Add(path);
   }
+  for (int i = 0; i < contentFiles_.Count(); ++i)
+    if (seen.insert(contentFiles_.Strings(i)).second) files.Add(contentFiles_.Strings(i));
   return files;
 }
 
 TVelStringList TSetupActionUninstallFiles::CreateDirsList() {
   const String& dest = Setup->GetDestPath();
+  contentFiles_.Clear();
   TVelStringList dirs;
   AddFoldersBelow(dest, dirs);
   if (ReadCommon(u"RemoveBackups")) dirs.Add(dest + u"!Backup\\", kWhole);
@@ -224,10 +201,20 @@ TVelStringList TSetupActionUninstallFiles::CreateDirsList() {
 
 void TSetupActionUninstallFiles::PrepareContent(TVelStringList& dirs) {
   const String& dest = Setup->GetDestPath();
-  if (ReadCommon(u"RemoveBackups") && !IsProtectedFolder(dest))
-    dirs.Add(dest, kWhole);
-  else
+  std::vector<platform::TFolderEntry> product;
+  if (!ReadCommon(u"RemoveBackups") || IsProtectedFolder(dest)) {
     dirs.Add(dest + u"Profile\\", kWhole);
+  } else if (ProductEntries(dest, product)) {
+    dirs.Add(dest, kWhole);
+  } else {
+    // A person's own files stay, and with them the folder.
+    for (const platform::TFolderEntry& entry : product) {
+      if (entry.link || !(entry.attributes & platform::kFileAttributeDirectory))
+        contentFiles_.Add(dest + entry.name);
+      else
+        dirs.Add(dest + entry.name + u"\\", kWhole);
+    }
+  }
   TVelIniFile config;
   config.LoadFromFile(dest + u"Mivo.ini");
   if (!config.ReadBool(u"System", u"UserMode", false)) return;

@@ -41,7 +41,9 @@ class TSetupActionUninstallFiles : public TSetupAction {
   // "Uninstall.ini", entries 0 to "Count" - 1 (a missing key gives the
   // destination itself, which names no file), duplicates left out (any
   // letter case). Entries that are not safe (IsSafeRecordEntry) and files
-  // whose way from the destination goes through a link are left out.
+  // whose way from the destination goes through a link are left out. Then
+  // the product's files directly in the destination that the last
+  // CreateDirsList chose to delete (see PrepareContent).
   TVelStringList CreateFileList();
   // Every folder below the destination, subfolders before their folder, in
   // listing order within a folder, marked kIfEmpty (links are not entered and
@@ -53,16 +55,17 @@ class TSetupActionUninstallFiles : public TSetupAction {
   // is put in front: relative, without drive, stream or network prefix, and
   // without a component made of dots (and spaces) only, such as "..".
   static bool IsSafeRecordEntry(StringView entry);
-  // A folder that is never deleted whole: a drive or network share root, the
-  // Windows or a program-files folder, the profiles folder or a user's
-  // profile, the temporary folder, one of the shell's special folders, or a
-  // folder that holds any of these.
-  static bool IsProtectedFolder(const String& folder);
 
  private:
-  // With "RemoveBackups" the destination itself (unless it is protected),
-  // else its "Profile\"; with the per-user test ("UserMode" of the
-  // destination's "Mivo.ini") every user's data folder. All marked kWhole.
+  // With "RemoveBackups" the destination itself (unless it is protected);
+  // when a person's own files or folders are in it too (anything that
+  // neither the record nor the product's tables name), only the product's
+  // folders there, and its files there go to the file list; without
+  // "RemoveBackups" its "Profile\". With the per-user test ("UserMode" of
+  // the destination's "Mivo.ini") every user's data folder. Folders marked
+  // kWhole.
   void PrepareContent(TVelStringList& dirs);
   bool ReadCommon(StringView key) const;
+
+  TVelStringList contentFiles_;
 };

@@ -354,6 +354,30 @@ class TArchiveInput {
   uint64_t remaining_ = 0;
 };
 
+// The message of a failed backup, in the language of the texts.
+String FailureMessage(const TSetupBackupArchive::TTexts& texts, bool itemFailed,
+                      const String& file, uint32_t systemError, const String& libraryMessage) {
+  const bool inUse = itemFailed && (systemError == platform::kErrorSharingViolation ||
+                                    systemError == platform::kErrorLockViolation);
+  const char16_t* key = inUse ? u"E5" : itemFailed ? u"E6" : u"E7";
+  const char16_t* english =
+      inUse        ? u"The file \"%s\" cannot be backed up because another program is using "
+                     u"it.\r\nClose that program, then run Setup again."
+      : itemFailed ? u"The file \"%s\" cannot be backed up: %s\r\nMake sure that it can be read, "
+                     u"then run Setup again."
+                   : u"The backup \"%s\" cannot be written: %s\r\nMake sure that the drive has "
+                     u"room and can be written to, then run Setup again.";
+  String reason = systemError != 0 ? Trim(platform::SystemErrorText(systemError)) : String();
+  if (reason.empty()) reason = libraryMessage;
+  const String text = texts ? texts(key) : String();
+  try {
+    if (!text.empty()) return Format(text, {FormatArg(file), FormatArg(reason)});
+  } catch (const EFormatError&) {
+    // A broken language text: the English one says the same.
+  }
+  return Format(english, {FormatArg(file), FormatArg(reason)});
+}
+
 String ZipErrorText(zip_error_t* error) {
   const char* text = zip_error_strerror(error);
   return text ? Utf8ToUtf16(text) : String();
@@ -364,7 +388,8 @@ String ZipErrorText(zip_error_t* error) {
 void TSetupBackupArchive::Write(const String& path, const TSetupFileList& files,
                                 const std::vector<uint64_t>& sizes, const TOnItem& onItem,
                                 const std::atomic<bool>* cancel,
-                                const std::function<void()>& beforeWriting) {
+                                const std::function<void()>& beforeWriting,
+                                const TTexts& texts) {
   TFailure failure;
   auto raise = [&](const String& libraryMessage) {
     platform::RemoveFile(TempName(path));
@@ -372,11 +397,8 @@ void TSetupBackupArchive::Write(const String& path, const TSetupFileList& files,
     if (cancel && *cancel) throw EInstallerBackupError(u"Backup cancelled");
     const bool itemFailed = failure.index >= 0;
     const String file = itemFailed ? files.Items(failure.index).FileName : path;
-    const uint64_t size = itemFailed ? sizes[static_cast<size_t>(failure.index)] : 0;
-    throw EInstallerBackupError(Format(
-        u"An error occurs while backuping the \"%s\" file (%d)\r\n%s\r\n%s",
-        {FormatArg(file), FormatArg(static_cast<int64_t>(size)), FormatArg(libraryMessage),
-         FormatArg(platform::SystemErrorText(failure.systemError))}));
+    throw EInstallerBackupError(
+        FailureMessage(texts, itemFailed, file, failure.systemError, libraryMessage));
   };
 
   zip_error_t error;

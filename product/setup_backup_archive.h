@@ -27,11 +27,16 @@ class TSetupBackupArchive {
   // order).
   using TOnItem = std::function<void(int index)>;
 
+  // The texts of the errors, by key of the language's "Common" section; an
+  // empty text (or no source) stands for the English one.
+  using TTexts = std::function<String(StringView key)>;
+
   // Writes the files of the list (each must have its size in sizes, same
   // order) into a new archive at path, replacing an archive of that name.
-  // A file that cannot be read raises EInstallerBackupError "An error occurs
-  // while backuping the "<file>" file (<size>)\r\n<failure>\r\n<system text>";
-  // a failure to write the archive raises it with the archive's name. When
+  // A file that cannot be read raises EInstallerBackupError with a message
+  // that names it and says what to do: "E5" (another program uses it, with
+  // the file), "E6" (with the file and the system's reason); a failure to
+  // write the archive raises "E7" with the archive's name and the reason. When
   // cancel becomes true the writing stops with EInstallerBackupError
   // "Backup cancelled". In every failure no file is left behind.
   // beforeWriting, when given, is called once, before anything is written
@@ -41,5 +46,6 @@ class TSetupBackupArchive {
   static void Write(const String& path, const TSetupFileList& files,
                     const std::vector<uint64_t>& sizes, const TOnItem& onItem,
                     const std::atomic<bool>* cancel = nullptr,
-                    const std::function<void()>& beforeWriting = nullptr);
+                    const std::function<void()>& beforeWriting = nullptr,
+                    const TTexts& texts = nullptr);
 };

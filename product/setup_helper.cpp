@@ -86,6 +86,11 @@ void TSetupFileList::RemoveByName(const String& fileName) {
   });
 }
 
+void TSetupFileList::KeepFiles(const std::function<bool(const String& fileName)>& kept) {
+  std::erase_if(items_,
+                [&](const std::unique_ptr<TSetupFileListItem>& item) { return !kept(item->FileName); });
+}
+
 void TSetupHelper::CopyFolder(const String& source, const String& target, bool deleteSource) {
   const String from = IncludeTrailingBackslash(source), to = IncludeTrailingBackslash(target);
   if (SameTextLocale(from, to)) return;

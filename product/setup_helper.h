@@ -7,6 +7,7 @@
 // itself, never what it points to.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -30,6 +31,8 @@ class TSetupFileList {
   // Removes every item whose file name (last component) is fileName, in any
   // letter case.
   void RemoveByName(const String& fileName);
+  // Keeps only the items whose full path the predicate keeps.
+  void KeepFiles(const std::function<bool(const String& fileName)>& kept);
 
   int Count() const { return static_cast<int>(items_.size()); }
   const TSetupFileListItem& Items(int index) const { return *items_.at(static_cast<size_t>(index)); }

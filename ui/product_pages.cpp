@@ -1,5 +1,6 @@
 #include "ui/product_pages.h"
 
+#include "core/dest_folder.h"
 #include "lib/exceptions.h"
 #include "lib/format.h"
 #include "lib/system.h"
@@ -50,8 +51,10 @@ void TSetupPageSetup::CreateControls() {
                             kPageWidth - 2 * kDockInsetX, kWarningHeight};
   warningUpdate_ = &AddControl(TPageControlKind::Warning, warning, u"");
   warningOther_ = &AddControl(TPageControlKind::Warning, warning, u"");
+  warningRefused_ = &AddControl(TPageControlKind::Warning, warning, u"");
   warningUpdate_->SetVisible(false);
   warningOther_->SetVisible(false);
+  warningRefused_->SetVisible(false);
 }
 
 void TSetupPageSetup::Localize() {
@@ -62,11 +65,34 @@ void TSetupPageSetup::Localize() {
 }
 
 bool TSetupPageSetup::CanGoNext() {
-  return !Setup->GetDestPath().empty();
+  return !Setup->GetDestPath().empty() && !warningRefused_->Visible();
+}
+
+String RefusedDestinationText(const String& folder,
+                              const std::function<String(StringView key)>& pageText) {
+  auto text = [&](StringView key, const String& english) {
+    const String localized = pageText(key);
+    return localized.empty() ? english : localized;
+  };
+  String key = u"R0", english = DestPathProblem(folder), argument;
+  if (english.empty()) {
+    const TDestPlaceProblem place = DestPlaceProblem(folder);
+    if (!place) return {};
+    key = u"R" + IntToStr(static_cast<int>(place.Place));
+    english = DestPlaceText(place);
+    argument = ExcludeTrailingBackslash(place.Folder);
+  }
+  const String english4 = u"The folder \"%s\" cannot be used: %s.";
+  try {
+    return Format(text(u"W4", english4),
+                  {FormatArg(folder), FormatArg(Format(text(key, english), {argument}))});
+  } catch (const EFormatError&) {
+    // A broken language text: the English one says the same.
+    return Format(english4, {FormatArg(folder), FormatArg(english)});
+  }
 }
 
 void TSetupPageSetup::UpdateControls() {
-  NotifyStateChanged();
   if (!editing_) pathEdit_->SetText(Setup->GetDestPath());
   TSetupProductInfo& product = Setup->ProductInfo();
   const bool update = Option(TSetupOption::Update);
@@ -81,14 +107,21 @@ void TSetupPageSetup::UpdateControls() {
   standard_->SetChecked(!portableShown);
   portable_->SetEnabled(!update);
   standard_->SetEnabled(!update);
-  warningUpdate_->SetVisible(update);
-  warningOther_->SetVisible(OtherCopyWarning());
+  const String refused = RefusedDestinationText(
+      Setup->GetDestPath(), [this](StringView key) { return PageText(key); });
+  warningRefused_->SetText(refused);
+  warningRefused_->SetVisible(!refused.empty());
+  warningUpdate_->SetVisible(refused.empty() && update);
+  warningOther_->SetVisible(refused.empty() && OtherCopyWarning());
+  // Next follows the warning.
+  NotifyStateChanged();
 }
 
 std::vector<String> TSetupPageSetup::Warnings() const {
   std::vector<String> keys;
   if (warningUpdate_->Visible()) keys.push_back(u"W1");
   if (warningOther_->Visible()) keys.push_back(u"W3");
+  if (warningRefused_->Visible()) keys.push_back(u"W4");
   return keys;
 }
 

@@ -46,7 +46,16 @@ class TSetupPageSetup : public TSetupPage {
   TPageControl* portable_ = nullptr;  // "CB3"
   TPageControl* warningUpdate_ = nullptr;  // "W1"
   TPageControl* warningOther_ = nullptr;   // "W3"
+  TPageControl* warningRefused_ = nullptr;  // "W4"
 };
+
+// The Setup page's warning for a destination that cannot be used: "W4"
+// with the folder and the reason ("R0" for a name Windows cannot hold,
+// "R1" to "R7" for the places that are never a program's folder; "R7"
+// names the folder it holds). Texts a language lacks are the English ones.
+// Empty when the folder can be the destination.
+String RefusedDestinationText(const String& folder,
+                              const std::function<String(StringView key)>& pageText);
 
 // Whether another copy of the product deserves a warning: never for an
 // update; an installed version at the destination; else, unless portable,

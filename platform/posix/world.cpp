@@ -65,6 +65,11 @@ const std::map<int, String>& DefaultSpecialFolders() {
       {kCsidlProgramFiles, u"C:\\Program Files"},
       {kCsidlProfile, u"C:\\Users\\User"},
       {kCsidlProgramFilesX86, u"C:\\Program Files (x86)"},
+      {kCsidlPersonal, u"C:\\Users\\User\\Documents"},
+      {kCsidlMyMusic, u"C:\\Users\\User\\Music"},
+      {kCsidlMyVideo, u"C:\\Users\\User\\Videos"},
+      {kCsidlMyPictures, u"C:\\Users\\User\\Pictures"},
+      {kFolderDownloads, u"C:\\Users\\User\\Downloads"},
   };
   return folders;
 }

@@ -41,6 +41,17 @@ String TempFolder() {
 }
 
 bool SpecialFolder(int csidl, String& path) {
+  if (csidl == kFolderDownloads) {
+    // FOLDERID_Downloads, {374DE290-123F-4565-9164-39C4925E467B}
+    static const GUID kDownloads = {
+        0x374DE290, 0x123F, 0x4565, {0x91, 0x64, 0x39, 0xC4, 0x92, 0x5E, 0x46, 0x7B}};
+    PWSTR known = nullptr;
+    const HRESULT result = SHGetKnownFolderPath(kDownloads, KF_FLAG_DONT_VERIFY, nullptr, &known);
+    if (SUCCEEDED(result) && known) path = win32::S(known);
+    CoTaskMemFree(known);
+    if (FAILED(result)) ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return SUCCEEDED(result) && !path.empty();
+  }
   wchar_t buffer[MAX_PATH + 1] = {};
   if (!SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE)) {
     if (::GetLastError() == 0) ::SetLastError(ERROR_FILE_NOT_FOUND);

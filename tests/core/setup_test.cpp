@@ -1,5 +1,6 @@
 // The controller: switches, options and their rules, the destination, the
 // settings store's defaults, listeners and sending, starting and finishing.
+#include "core/dest_folder.h"
 #include "core_test_util.h"
 #include "lib/system.h"
 #include "package/setup_package.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "core/setup.h"
+#include "core/dest_folder.h"
 #include "resources/setup_resources.h"
 
 namespace {

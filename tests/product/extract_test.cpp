@@ -18,16 +18,6 @@
 namespace product_test {
 namespace {
 
-std::string ReadFileText(const String& path) {
-  std::unique_ptr<TStream> file = platform::OpenFileShared(
-      path, platform::kGenericRead,
-      platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
-      platform::kOpenExisting);
-  if (!file) return "<missing>";
-  const std::vector<uint8_t> bytes = ReadAll(*file);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 void WriteFileText(const String& path, const std::string& text) {
   std::unique_ptr<TStream> file = platform::OpenFileShared(
       path, platform::kGenericWrite, platform::kFileShareRead, platform::kCreateAlways);
@@ -120,9 +110,9 @@ class ExtractTest : public ProductTest {
     return std::string(bytes.begin(), bytes.end());
   }
   // The record inside the uninstall data package.
-  std::string RecordBytes() {
+  std::string RecordBytes(const String& folder = {}) {
     std::unique_ptr<TStream> file =
-        platform::OpenFileShared(work_ + u"Uninstall.dat", platform::kGenericRead,
+        platform::OpenFileShared((folder.empty() ? work_ : folder) + u"Uninstall.dat", platform::kGenericRead,
                                  platform::kFileShareRead, platform::kOpenExisting);
     if (!file) return "<missing>";
     TSetupPackageReader reader(*file);
@@ -272,12 +262,24 @@ TEST_F(ExtractTest, RecordEntriesAreRelativeBelowTheDestination) {
     if (ch >= u'a' && ch <= u'z') ch = static_cast<char16_t>(ch - u'a' + u'A');
   const String temp = platform::TempFolder();
   const String sibling = work_.substr(0, work_.size() - 1) + u"x\\f.txt";
-  for (const String& path : {String(u"$DESTA.exe"), String(u"$DEST\\Sub\\B.dll"),
-                             String(u"$TEMPMivo.tmp"), upper + u"Case.txt", sibling})
+  for (const String& path : {work_ + u"A.exe", work_ + u"Sub\\B.dll", temp + u"Mivo.tmp",
+                             upper + u"Case.txt", sibling})
     action.AddRecordEntry(record, path);
   EXPECT_EQ(U8(record.GetSectionText(u"Uninstall")),
             U8(u"0=A.exe\r\nCount=5\r\n1=Sub\\B.dll\r\n2=" + temp +
                u"Mivo.tmp\r\n3=Case.txt\r\n4=" + sibling + u"\r\n"));
+}
+
+// A "$" in the destination is part of its name, never a variable: the
+// record names the uninstaller's own files as such.
+TEST_F(ExtractTest, RecordOfADestinationWithADollar) {
+  const String dollar = work_ + u"Var$TEMP\\";
+  ASSERT_TRUE(platform::CreateFolder(dollar));
+  CreateAuto(dollar);
+  TSetupActionExtract().WriteUninstallRecord(dollar, {});
+  const std::string record = RecordBytes(dollar);
+  EXPECT_NE(record.find(Utf16Bytes(u"0=Uninstall.dat\r\nCount=2\r\n1=Uninstall.exe\r\n").substr(2)),
+            std::string::npos);
 }
 
 // A target that cannot be written: the user is asked on the main thread

@@ -121,16 +121,41 @@ class PrepareTest : public ProductTest {
 TEST_F(PrepareTest, FreshInstallationIntoAnEmptyFolderWritesNoArchive) {
   Run();
   EXPECT_FALSE(platform::DirectoryExists(work_ + u"!Backup"));
-  // What a folder without a known installation holds is archived, then removed.
-  Put(work_ + u"Unknown.txt", "unknown");
-  Run();
-  EXPECT_EQ(ReadArchive(Archive()).at("Program\\Unknown.txt").bytes, "unknown");
-  EXPECT_FALSE(FileExists(work_ + u"Unknown.txt"));
+}
+
+// A folder that holds no installation keeps a person's files, byte for byte;
+// only a file the new version replaces is archived (also without a backup)
+// and removed.
+TEST_F(PrepareTest, AFolderWithoutAnInstallationKeepsAPersonsFiles) {
+  for (const char16_t* extra : {u"", u" /NOBACKUP"}) {
+    SCOPED_TRACE(U8(extra));
+    RemoveTree(work_ + u"!Backup\\");
+    const std::pair<const char16_t*, const char*> mine[] = {
+        {u"Notes.txt", "notes"},
+        {u"Data\\keep.bin", "keep"},
+        {u"Skins\\Mine.ini", "skin"},
+        {u"Plugins\\CodecPack.txt", "plug-in notes"},
+        {u"!Backup\\a.zip", "a"},
+        {u"!Backup\\b.zip", "b"},
+        {u"!Backup\\c.zip", "c"},
+        {u"!Backup\\d.zip", "d"}};
+    for (const auto& [name, bytes] : mine) Put(work_ + name, bytes);
+    Put(work_ + u"Readme.txt", "my readme");
+    Run(extra);
+    const auto entries = ReadArchive(Archive());
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries.at("Program\\Readme.txt").bytes, "my readme");
+    EXPECT_FALSE(FileExists(work_ + u"Readme.txt"));
+    for (const auto& [name, bytes] : mine) EXPECT_EQ(ReadFileText(work_ + name), bytes) << U8(name);
+  }
 }
 
 TEST_F(PrepareTest, UpdateBacksUpEverythingAndKeepsTheUsersContent) {
   OldInstallation(5300);
   Put(work_ + u"Readme.txt", "old readme");
+  // A person's own files beside the installation: neither archived nor deleted.
+  Put(work_ + u"Notes.txt", "notes");
+  Put(work_ + u"Data\\keep.bin", "keep");
   Run(u" /UPDATE");
   const String archive = Archive();
   ASSERT_FALSE(archive.empty());
@@ -158,7 +183,8 @@ TEST_F(PrepareTest, UpdateBacksUpEverythingAndKeepsTheUsersContent) {
                                u"System\\libsoxr.dll", u"Skins\\Light.ini",
                                u"Plugins\\CodecPack\\codec.dll"})
     EXPECT_FALSE(FileExists(work_ + gone)) << U8(gone);
-  for (const char16_t* kept : {u"Skins\\Mine.ini", u"Plugins\\Old.dll", u"Icons\\a.ico"})
+  for (const char16_t* kept : {u"Skins\\Mine.ini", u"Plugins\\Old.dll", u"Icons\\a.ico",
+                               u"Notes.txt", u"Data\\keep.bin"})
     EXPECT_TRUE(FileExists(work_ + kept)) << U8(kept);
   EXPECT_FALSE(platform::DirectoryExists(work_ + u"Plugins\\CodecPack"));
   EXPECT_TRUE(FileExists(kRoaming + u"Mivo\\Library.db"));
@@ -241,16 +267,17 @@ TEST_F(PrepareTest, FailedBackupDeletesNothing) {
   auto held = platform::OpenFileShared(work_ + u"Readme.txt", platform::kGenericWrite,
                                        platform::kFileShareWrite, platform::kOpenExisting);
   ASSERT_TRUE(held);
-  const String message = ErrorOf([&] { Run(u" /UPDATE"); });
-  EXPECT_TRUE(StartsWith(message, u"An error occurs while backuping the \"" + work_ +
-                                      u"Readme.txt\" file (10)\r\n"))
-      << U8(message);
+  // The message names the file, why it failed and what to do.
+  EXPECT_EQ(U8(ErrorOf([&] { Run(u" /UPDATE"); })),
+            "The file \"" + U8(work_) +
+                "Readme.txt\" cannot be backed up because another program is using it.\r\n"
+                "Close that program, then run Setup again.");
   held.reset();
   EXPECT_TRUE(Archives(work_).empty());
   EXPECT_TRUE(FileExists(work_ + u"Mivo.exe"));
 
   // 2 GiB together (a sparse file): refused before any archive is written.
-  auto big = platform::OpenFileShared(work_ + u"Big.bin", platform::kGenericWrite, 0,
+  auto big = platform::OpenFileShared(work_ + u"Plugins\\Big.bin", platform::kGenericWrite, 0,
                                       platform::kCreateAlways);
   ASSERT_TRUE(big);
   big->SetSize((int64_t{1} << 31) - 10);

@@ -71,6 +71,17 @@ inline std::vector<uint8_t> PackFolder(
 }
 
 // The message of what f raises; "<no error>" when it raises nothing.
+// A file's bytes, whoever holds it; "<missing>" when it cannot be opened.
+inline std::string ReadFileText(const String& path) {
+  std::unique_ptr<TStream> file = platform::OpenFileShared(
+      path, platform::kGenericRead,
+      platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
+      platform::kOpenExisting);
+  if (!file) return "<missing>";
+  const std::vector<uint8_t> bytes = ReadAll(*file);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 inline String ErrorOf(const std::function<void()>& f) {
   try {
     f();

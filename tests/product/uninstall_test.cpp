@@ -104,39 +104,6 @@ class UninstallTest : public ProductTest {
   String dest_;
 };
 
-TEST_F(UninstallTest, ProtectedFoldersAreTheSystemsAndThoseThatHoldThem) {
-  String windows, programFiles, profile, appData;
-  ASSERT_TRUE(platform::SpecialFolder(platform::kCsidlWindows, windows));
-  ASSERT_TRUE(platform::SpecialFolder(platform::kCsidlProgramFiles, programFiles));
-  ASSERT_TRUE(platform::SpecialFolder(platform::kCsidlProfile, profile));
-  ASSERT_TRUE(platform::SpecialFolder(platform::kCsidlAppData, appData));
-  const String drive = ExtractFileDrive(windows) + u"\\";
-  const struct {
-    String folder;
-    bool isProtected;
-  } cases[] = {
-      {drive, true},
-      {ExtractFileDrive(windows), true},
-      {windows, true},
-      {IncludeTrailingBackslash(windows) + u"system32\\..\\", true},
-      {programFiles, true},
-      {IncludeTrailingBackslash(programFiles), true},
-      {ExtractFilePath(profile), true},  // the folder of the profiles
-      {profile, true},
-      {appData, true},
-      {ExtractFilePath(appData), true},  // holds a special folder
-      {platform::TempFolder(), true},
-      {u"\\\\server\\share\\", true},
-      {u"\\\\server\\share", true},
-      {IncludeTrailingBackslash(programFiles) + u"Mivo\\", false},
-      {IncludeTrailingBackslash(appData) + u"Mivo\\", false},
-      {dest_, false},
-      {u"\\\\server\\share\\Mivo\\", false},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(Files::IsProtectedFolder(c.folder), c.isProtected) << U8(c.folder);
-}
-
 #ifndef _WIN32
 
 TEST_F(UninstallTest, AreTheProductsUninstallationSteps) {
@@ -223,12 +190,14 @@ TEST_F(UninstallTest, RemovesTheRecordedFilesAndWhatWasChosen) {
     const char* name;
     int removeBackups, removeContent;
     const char* userMode;
+    bool mine;  // a person's own folder in the installation's
     bool destStays, backupStays, profileStays, userDataStays;
   } cases[] = {
-      {"neither", 0, 0, "0", true, true, true, true},
-      {"automatic default", -1, -1, "0", true, false, true, true},
-      {"content only, portable", 0, 1, "0", true, true, false, true},
-      {"both, per user", 1, 1, "1", false, false, false, false},
+      {"neither", 0, 0, "0", true, true, true, true, true},
+      {"automatic default", -1, -1, "0", true, true, false, true, true},
+      {"content only, portable", 0, 1, "0", true, true, true, false, true},
+      {"both, per user", 1, 1, "1", false, false, false, false, false},
+      {"both, a person's folder", 1, 1, "1", true, true, false, false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -236,12 +205,16 @@ TEST_F(UninstallTest, RemovesTheRecordedFilesAndWhatWasChosen) {
     SetUp();
     // The installation, a file the user added in its own folder, backups,
     // the portable profile and another user's data.
-    Folders(dest_, {u"Plugins", u"Plugins\\A", u"Plugins\\B", u"Skins", u"Mine", u"!Backup",
+    Folders(dest_, {u"Plugins", u"Plugins\\A", u"Plugins\\B", u"Skins", u"!Backup",
                     u"!Backup\\old", u"Profile"});
     for (const char16_t* file :
-         {u"A.exe", u"Skins\\Dark.ini", u"Uninstall.dat", u"Uninstall.exe", u"Mine\\song.mp3",
+         {u"A.exe", u"Skins\\Dark.ini", u"Uninstall.dat", u"Uninstall.exe",
           u"!Backup\\z.zip", u"!Backup\\old\\y.zip", u"Profile\\Mivo.ini"})
       Write(dest_ + file);
+    if (c.mine) {
+      Folders(dest_, {u"Mine"});
+      Write(dest_ + u"Mine\\song.mp3");
+    }
     platform::SetAttributes(dest_ + u"A.exe", platform::kFileAttributeReadOnly);
     TVelIniFile config;
     config.WriteString(u"System", u"UserMode", Utf8ToUtf16(c.userMode));
@@ -261,14 +234,18 @@ TEST_F(UninstallTest, RemovesTheRecordedFilesAndWhatWasChosen) {
       EXPECT_FALSE(Exists(dest_ + file)) << U8(file);
     EXPECT_FALSE(Exists(dest_ + u"Plugins\\"));  // empty folders go
     EXPECT_FALSE(Exists(dest_ + u"Skins\\"));
-    EXPECT_EQ(Exists(dest_ + u"Mine\\song.mp3"), c.destStays);
-    EXPECT_EQ(Exists(dest_ + u"Mivo.ini"), c.destStays);
+    // A person's own folder stays whatever was chosen, and with it the
+    // installation's folder; the product's content goes as chosen.
+    EXPECT_EQ(Exists(dest_ + u"Mine\\song.mp3"), c.mine);
+    EXPECT_EQ(Exists(dest_ + u"Mivo.ini"), c.destStays && !(c.mine && c.removeBackups > 0));
     EXPECT_EQ(Exists(dest_), c.destStays);
     EXPECT_EQ(Exists(dest_ + u"!Backup\\old\\y.zip"), c.backupStays);
     EXPECT_EQ(Exists(dest_ + u"Profile\\Mivo.ini"), c.profileStays);
     EXPECT_EQ(Exists(userData + u"library.db"), c.userDataStays);
-    // Progress: 100 * done / (4 files + the folders), rounded.
-    const int total = 4 + folders;
+    // Progress: 100 * done / (the files + the folders), rounded; the files
+    // are the 4 recorded and, where a person's folder keeps the
+    // installation's, the product's "Mivo.ini" beside it.
+    const int total = (c.mine && c.removeBackups > 0 ? 5 : 4) + folders;
     ASSERT_EQ(static_cast<int>(progress.size()), total);
     for (int done = 1; done <= total; ++done)
       EXPECT_EQ(progress[static_cast<size_t>(done - 1)], (200 * done + total) / (2 * total));
