@@ -197,6 +197,51 @@ TEST_F(SetupPageTest, ChoosingTheMode) {
   EXPECT_EQ(U8(Control(u"PathEdit").Text()), U8(ProgramFiles() + u"Players"));
 }
 
+// A place that is never a program's folder, typed or chosen: the warning
+// says which folder and why, and Next waits for another folder.
+TEST_F(SetupPageTest, RefusedFolderWarnsAndHoldsNext) {
+  CreateInstallForm(work_);
+  auto warning = [&] {
+    for (const auto& control : Page().Controls())
+      if (control->Kind() == TPageControlKind::Warning && control->Visible())
+        return U8(control->Text());
+    return std::string();
+  };
+  TPageControl& edit = Control(u"PathEdit");
+  const struct {
+    const char16_t* typed;
+    const char* warning;  // empty: accepted
+  } cases[] = {
+      {u"C:\\Windows\\..\\windows\\", "The folder \"C:\\windows\\\" cannot be used: it is the Windows "
+                                        "folder or a folder inside it."},
+      {u"C:\\Users\\User\\Documents", "The folder \"C:\\Users\\User\\Documents\\\" cannot be used: it "
+                                       "is a folder that Windows keeps for a user's own files."},
+      {u"C:\\Program Files\\TestApp", ""},
+      {u"D:", "The folder \"D:\\\" cannot be used: it is the root of a drive or of a network "
+             "share; choose a folder inside it."},
+      {u"C:\\Bad|Name", "The folder \"C:\\Bad|Name\" cannot be used: a folder name cannot contain "
+                       "control characters or any of < > : \" | ? *."},
+      {u"C:\\Users\\User\\Documents\\TestApp", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(U8(c.typed));
+    edit.Edited(c.typed);
+    EXPECT_EQ(warning(), c.warning);
+    EXPECT_EQ(window_.nextEnabled, !*c.warning);
+    EXPECT_EQ(Warnings().empty(), !*c.warning);
+  }
+  // Chosen with the browse button: the product's folder inside Windows.
+  SetFolderBrowser([&](const String&, String& chosen) {
+    chosen = u"C:\\Windows";
+    return true;
+  });
+  edit.OnButtonClick();
+  EXPECT_EQ(U8(setup_->GetDestPath()), "C:\\Windows\\TestApp\\");
+  EXPECT_EQ(Warnings(), std::vector<std::string>{"W4"});
+  EXPECT_FALSE(window_.nextEnabled);
+  SetFolderBrowser(nullptr);
+}
+
 TEST_F(SetupPageTest, BrowseDestination) {
   struct TCase {
     const char16_t* folder;
