@@ -5,6 +5,7 @@
 #include "platform/app_repo.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "platform/security.h"
 #include "platform/system_info.h"
 #include "product/setup_classes.h"
 
@@ -32,8 +33,37 @@ bool TProductInfoMivo::FindInstalledPath(String& path) {
   const uint32_t processId = platform::WindowProcessId(window);
   String program;
   if (processId == 0 || !platform::ProcessImagePath(processId, program)) return false;
-  path = ExtractFilePath(program);
-  return !path.empty();
+  // Any program can open a window of that class: its folder counts only
+  // when it holds an installation that nobody but administrators can have
+  // put there.
+  const String folder = ExtractFilePath(program);
+  if (!HoldsProtectedInstallation(folder)) return false;
+  path = folder;
+  return true;
+}
+
+bool TProductInfoMivo::HoldsProtectedInstallation(const String& folder) {
+  if (folder.empty() || !platform::FileExists(folder + u"Uninstall.dat") ||
+      !platform::FileExists(folder + u"Mivo.exe"))
+    return false;
+  auto below = [&](const String& parent) {
+    const String base = IncludeTrailingBackslash(parent);
+    return parent.size() > 0 && folder.size() > base.size() && StartsTextLocale(folder, base);
+  };
+  String programFiles;
+  for (int csidl : {platform::kCsidlProgramFiles, platform::kCsidlProgramFilesX86})
+    if (platform::SpecialFolder(csidl, programFiles) && below(programFiles)) return true;
+  // Elsewhere: the folder and the one above it may be changed by the
+  // administrators and the system only.
+  for (const String& path :
+       {ExcludeTrailingBackslash(folder), ExtractFilePath(ExcludeTrailingBackslash(folder))}) {
+    platform::TSecurityInfo info;
+    if (!platform::ReadSecurityInfo(path, info) || info.entries.empty()) return false;
+    for (const String& account : platform::AccountsWithWriteAccess(info))
+      if (account != platform::kSidAdministrators && account != platform::kSidLocalSystem)
+        return false;
+  }
+  return true;
 }
 
 bool TProductInfoMivo::AddonsAvailable() {

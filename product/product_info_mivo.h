@@ -37,8 +37,14 @@ class TProductInfoMivo : public TSetupProductInfo {
 
   // The folder (with a trailing backslash) of an installed copy anywhere on
   // the machine: the uninstall entries "Mivo" and "Mivo3", then the folder
-  // of a running player. False with an empty path when none is found.
+  // of a running player when it HoldsProtectedInstallation. False with an
+  // empty path when none is found.
   static bool FindInstalledPath(String& path);
+  // The folder holds an installation (its uninstall record and player) that
+  // only administrators can have put there: below a program-files folder,
+  // or the folder and the one above it writable by the administrators and
+  // the system only.
+  static bool HoldsProtectedInstallation(const String& folder);
   bool FindInstalledCopy(String& path) override { return FindInstalledPath(path); }
   // The add-ons page and step are offered: an interactive, visible run in
   // the language "Russian".

@@ -28,18 +28,6 @@ using V = std::vector<String>;
 
 const String kRoaming = u"C:\\Users\\User\\AppData\\Roaming\\";
 
-bool Write(const String& path, const std::string& text) {
-  auto s = platform::OpenFileShared(path, platform::kGenericWrite, 0, platform::kCreateAlways);
-  return s && s->Write(text.data(), static_cast<int64_t>(text.size())) ==
-                  static_cast<int64_t>(text.size());
-}
-
-void Put(const String& path, const std::string& text = "x") {
-  for (size_t at = 3; (at = path.find(u'\\', at)) != String::npos; ++at)
-    platform::CreateFolder(path.substr(0, at));
-  ASSERT_TRUE(Write(path, text)) << U8(path);
-}
-
 // An archive read with the library's reader: entry name -> (bytes, flags).
 struct TEntry {
   std::string bytes;

@@ -256,7 +256,7 @@ TEST_F(ProductTest, AListedStepWithoutAClassIsAFault) {
 }
 
 TEST_F(ProductTest, FindInstalledPathOrder) {
-  const String player = u"C:\\Player\\", gen3 = u"C:\\Mivo3\\",
+  const String player = u"C:\\Program Files\\Player\\", gen3 = u"C:\\Mivo3\\",
                current = u"C:\\Program Files\\Mivo\\";
   for (const auto& folder : {player, gen3, current}) ASSERT_TRUE(platform::CreateFolder(folder));
   String path = u"x";
@@ -281,8 +281,18 @@ TEST_F(ProductTest, FindInstalledPathOrder) {
   ASSERT_TRUE(
       platform::StartProcess(u"\"" + player + u"Mivo.exe\"", platform::kSwShowNormal, process));
   ASSERT_EQ(platform::Wait(started, 5000), platform::WaitResult::Signalled);
+  // Any program may open such a window: its folder counts only when it holds
+  // an installation that only administrators can have put there.
+  EXPECT_FALSE(TProductInfoMivo::FindInstalledPath(path));
+  Put(player + u"Mivo.exe", "");
+  Put(player + u"Uninstall.dat", "");
   EXPECT_TRUE(TProductInfoMivo::FindInstalledPath(path));
   EXPECT_EQ(path, player);
+  const String downloads = u"C:\\Users\\User\\Downloads\\Mivo\\";
+  Put(downloads + u"Mivo.exe", "");
+  Put(downloads + u"Uninstall.dat", "");
+  EXPECT_FALSE(TProductInfoMivo::HoldsProtectedInstallation(downloads));
+  EXPECT_FALSE(TProductInfoMivo::HoldsProtectedInstallation(u"C:\\Program Files\\Empty\\"));
 
   TSetupAppRepo::Write(u"Mivo3", gen3 + u"Uninstall.exe", u"3.60", u"P", u"H");
   EXPECT_TRUE(TProductInfoMivo::FindInstalledPath(path));

@@ -71,6 +71,19 @@ inline std::vector<uint8_t> PackFolder(
 }
 
 // The message of what f raises; "<no error>" when it raises nothing.
+inline bool Write(const String& path, const std::string& text) {
+  auto s = platform::OpenFileShared(path, platform::kGenericWrite, 0, platform::kCreateAlways);
+  return s && s->Write(text.data(), static_cast<int64_t>(text.size())) ==
+                  static_cast<int64_t>(text.size());
+}
+
+// Writes the file, making the folders above it.
+inline void Put(const String& path, const std::string& text = "x") {
+  for (size_t at = 3; (at = path.find(u'\\', at)) != String::npos; ++at)
+    platform::CreateFolder(path.substr(0, at));
+  ASSERT_TRUE(Write(path, text)) << U8(path);
+}
+
 // A file's bytes, whoever holds it; "<missing>" when it cannot be opened.
 inline std::string ReadFileText(const String& path) {
   std::unique_ptr<TStream> file = platform::OpenFileShared(
