@@ -59,14 +59,23 @@ class TStartupLog {
   TStartupLog(const TStartupLog&) = delete;
   TStartupLog& operator=(const TStartupLog&) = delete;
 
-  // Opens the file: the named one (replaced), or a new file in the
-  // temporary folder named after the product and the time. A log that
-  // cannot be written stops nothing.
+  // Opens the file: the named one, or a new file in the temporary folder
+  // named after the product and the time. The named file is made anew at
+  // its name, never written through a link or into an existing file (a
+  // plain file there is removed first), and the folders it needs are made.
+  // A named log that cannot be made raises EInstallerGeneralError, before
+  // anything else has changed; only the first call opens.
   void Open(const String& productName) {
-    if (!wanted_ || file_) return;
+    if (!wanted_ || opened_) return;
+    opened_ = true;
     if (!fileName_.empty()) {
-      file_ = platform::OpenFileShared(platform::FullPathName(fileName_), platform::kGenericWrite,
-                                       platform::kFileShareRead, platform::kCreateAlways);
+      const String path = platform::FullPathName(fileName_);
+      const String problem = CreateNamed(path);
+      if (!problem.empty()) {
+        pending_.clear();
+        throw EInstallerGeneralError(u"The log file \"" + path + u"\" cannot be created: " +
+                                     problem);
+      }
     } else {
       // Created anew, never opened when the name exists: the temporary
       // folder is writable by others, and a name planted there must not
@@ -107,7 +116,24 @@ class TStartupLog {
     }
   }
 
+  // Makes the named log file; why not, when it cannot be made.
+  String CreateNamed(const String& path) {
+    const auto reason = [] { return Trim(platform::SystemErrorText(platform::LastError())); };
+    if (platform::IsLink(path)) return u"a link is in its place.";
+    if (path.empty() || path.back() == u'\\' || platform::DirectoryExists(path))
+      return u"it is a folder.";
+    for (size_t at = path.find(u'\\', 3); at != String::npos; at = path.find(u'\\', at + 1)) {
+      const String folder = path.substr(0, at);
+      if (!platform::DirectoryExists(folder) && !platform::CreateFolder(folder)) return reason();
+    }
+    if (platform::FileExists(path) && !platform::RemoveFile(path)) return reason();
+    file_ = platform::OpenFileShared(path, platform::kGenericWrite, platform::kFileShareRead,
+                                     platform::kCreateNew);
+    return file_ ? String() : reason();
+  }
+
   bool wanted_ = false;
+  bool opened_ = false;
   String fileName_;
   std::unique_ptr<TStream> file_;
   std::vector<std::string> pending_;

@@ -98,7 +98,8 @@ constexpr uint32_t kOpenExisting = 3;
 constexpr uint32_t kOpenAlways = 4;
 constexpr uint32_t kTruncateExisting = 5;
 // CreateFileW with explicit access, sharing and disposition. Null on failure;
-// a file held open without the needed sharing fails with 32.
+// a file held open without the needed sharing fails with 32. kCreateNew
+// never follows a link at the name: the name exists, and it fails with 80.
 std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uint32_t share,
                                         uint32_t disposition);
 

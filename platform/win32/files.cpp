@@ -261,8 +261,11 @@ bool ListFolder(const String& folder, std::vector<TFolderEntry>& entries) {
 
 std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uint32_t share,
                                         uint32_t disposition) {
-  HANDLE h = CreateFileW(W(LongPath(path)), access, share, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A new file is made at the name itself: a link there counts as a name
+  // that exists, never as a way to create its target.
+  const DWORD flags =
+      FILE_ATTRIBUTE_NORMAL | (disposition == CREATE_NEW ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  HANDLE h = CreateFileW(W(LongPath(path)), access, share, nullptr, disposition, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<THandleStream>(h);
 }

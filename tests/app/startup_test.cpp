@@ -290,6 +290,39 @@ TEST_F(StartupTest, LogOfASuccessfulRun) {
   EXPECT_EQ(after.size(), before.size() + 2);
 }
 
+// The named log is made anew at its name: never written through a link or
+// into a folder (refused with exit code 1 before anything is written), its
+// folders made when missing, a plain file there replaced.
+TEST_F(StartupTest, NamedLogIsMadeAnew) {
+  const String dest = work_ + u"Dest\\", target = work_ + u"Target\\";
+  ASSERT_TRUE(platform::CreateFolder(target));
+  ASSERT_TRUE(platform::CreateFolderLink(work_ + u"link.log", target));
+  for (const auto& [log, reason] :
+       {std::pair<String, const char*>{work_ + u"link.log", "a link is in its place."},
+        {target, "it is a folder."}}) {
+    boxes_.clear();
+    EXPECT_EQ(Run(u"/AUTO=\"" + dest + u"\" /SILENT /LOG=\"" + log + u"\""), kExitCannotStart);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0], "The log file \"" + U8(log) + "\" cannot be created: " + reason);
+    EXPECT_FALSE(platform::DirectoryExists(dest));
+    std::vector<platform::TFolderEntry> entries;
+    EXPECT_TRUE(platform::ListFolder(target, entries));
+    EXPECT_TRUE(entries.empty());
+  }
+  const String deep = work_ + u"Logs\\Deep\\run.log";
+  ASSERT_TRUE(platform::CreateFolder(dest));
+  EXPECT_EQ(Run(u"/AUTO=\"" + dest + u"\" /SILENT /LOG=\"" + deep + u"\""), kExitSuccess);
+  EXPECT_NE(ReadText(deep).find("Exit code: 0"), std::string::npos);
+  {
+    std::unique_ptr<TStream> old = platform::OpenFileShared(
+        deep, platform::kGenericWrite, 0, platform::kCreateAlways);
+    old->WriteBuffer("old text", 8);
+  }
+  EXPECT_EQ(Run(u"/AUTO=\"" + dest + u"\" /SILENT /LOG=\"" + deep + u"\""), kExitSuccess);
+  EXPECT_EQ(ReadText(deep).find("old text"), std::string::npos);
+  EXPECT_NE(ReadText(deep).find("Exit code: 0"), std::string::npos);
+}
+
 TEST_F(StartupTest, SuppressedBoxesGoToTheLogAndTheExitCode) {
   std::vector<std::string> questions;
   hooks_.ShowMessageBox = [&](const String& text, const String&, uint32_t) {
