@@ -27,6 +27,8 @@ scenario_cleanup() {
   rm -f "$prefix/dosdevices/d:"
 }
 scenario_start person
+# The demo's companion programs log into a folder of their own.
+export MIVO_COMPANION_LOG_DIR='C:\logs'
 
 quiet='/SILENT /SUPPRESSMSGBOXES /LOG=C:\setup.log'
 setup_log=$(host 'C:\setup.log')
@@ -82,6 +84,7 @@ release() {
 
 rm -rf "$prefix"
 run cmd /c exit >/dev/null 2>&1
+mkdir -p "$(host 'C:\logs')"
 profile=$(run cmd /c 'echo %USERPROFILE%' 2>/dev/null | tr -d '\r' | tail -n 1)
 [ -n "$profile" ] || { echo "no user profile in the prefix" >&2; exit 1; }
 
@@ -136,7 +139,9 @@ run_batch uninstall "\"C:\\Tools\\Uninstall.exe\" /AUTO /SILENT /SUPPRESSMSGBOXE
 [ "$code" = 0 ] || fail "uninstall C:\\Tools\\: exit code $code"
 mine_kept 'uninstall C:\Tools\' "$tools"
 [ -e "$tools/Mivo.exe" ] && fail 'uninstall C:\Tools\: Mivo.exe is still there'
-[ "$(tree "$tools")" = "$(printf '.\n./Data\n./Data/keep.bin\n./Notes.txt')" ] ||
+# Besides them only the player's configuration stays, as after any
+# automatic uninstallation.
+[ "$(tree "$tools")" = "$(printf '.\n./Data\n./Data/keep.bin\n./Mivo.ini\n./Notes.txt')" ] ||
   fail "uninstall C:\\Tools\\: left more than the person's files: $(tree "$tools")"
 
 # ---- a "$" in the destination -----------------------------------------------
