@@ -218,10 +218,14 @@ void TSetupActionUninstallFiles::PrepareContent(TVelStringList& dirs) {
   TVelIniFile config;
   config.LoadFromFile(dest + u"Mivo.ini");
   if (!config.ReadBool(u"System", u"UserMode", false)) return;
-  TSetupUsers::Populate([&](const String&, const String& appData) {
+  TSetupUsers::PopulateProfiles([&](const String&, const String& appData, const String& profile) {
     const String folder = TSetupProfileHelper::GetDataFolder(appData);
+    // A user's registry hive may point the folder anywhere: only a folder
+    // inside that user's own profile, reached without a link, is deleted.
     // The running user is usually reported twice.
-    if (IsSafeDataFolder(folder) && dirs.IndexOf(folder) < 0) dirs.Add(folder, kWhole);
+    if (IsSafeDataFolder(folder) && TSetupProfileHelper::StaysInside(folder, profile) &&
+        dirs.IndexOf(folder) < 0)
+      dirs.Add(folder, kWhole);
   });
 }
 

@@ -20,12 +20,7 @@ String TSetupProfileHelper::GetOldDataFolder(const String& appData) {
   return GetProfilePath(appData, Setup->ProductInfo().GetInstalledVersion());
 }
 
-namespace {
-
-// The folder lies inside base (both with or without trailing backslash) and
-// no folder on the way from base down to it, itself included, is a link.
-// With an empty base only the folder itself is looked at.
-bool StaysInside(const String& folder, const String& base) {
+bool TSetupProfileHelper::StaysInside(const String& folder, const String& base) {
   const String path = ExcludeTrailingBackslash(platform::FullPathName(folder));
   if (base.empty()) return !platform::IsLink(path);
   const String root = IncludeTrailingBackslash(platform::FullPathName(base));
@@ -34,8 +29,6 @@ bool StaysInside(const String& folder, const String& base) {
     if (at > root.size() && platform::IsLink(path.substr(0, at))) return false;
   return !platform::IsLink(path);
 }
-
-}  // namespace
 
 void TSetupProfileInfoList::Populate() {
   if (Setup->IsOptionSet(TSetupOption::Portable)) {
@@ -55,7 +48,9 @@ void TSetupProfileInfoList::Report(const String& userName, const String& appData
   info->DataFolder = TSetupProfileHelper::GetDataFolder(appData);
   info->OldDataFolder = TSetupProfileHelper::GetOldDataFolder(appData);
   if (!platform::DirectoryExists(info->OldDataFolder)) return;
-  if (!StaysInside(info->OldDataFolder, profile) || !StaysInside(info->DataFolder, profile)) return;
+  if (!TSetupProfileHelper::StaysInside(info->OldDataFolder, profile) ||
+      !TSetupProfileHelper::StaysInside(info->DataFolder, profile))
+    return;
   // The running user is reported again from the profile list: one entry a folder.
   for (const auto& item : items_)
     if (SameTextLocale(item->OldDataFolder, info->OldDataFolder)) return;

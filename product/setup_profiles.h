@@ -19,6 +19,11 @@ class TSetupProfileHelper {
   static String GetDataFolder(const String& appData);
   // For the installed version.
   static String GetOldDataFolder(const String& appData);
+  // The folder lies inside base (both with or without trailing backslash)
+  // and no folder on the way from base down to it, itself included, is a
+  // link. With an empty base only the folder itself is looked at. A user's
+  // data folder that fails this is not that user's to touch.
+  static bool StaysInside(const String& folder, const String& base);
 };
 
 class TSetupProfileInfo {

@@ -61,8 +61,35 @@ void TSetupUpdateTaskRemoveShortcuts::Execute(TVelStringList*) {
     DeleteFileOrDefer(FolderOrTemp(platform::kCsidlCommonDesktopDirectory) + name + u".lnk");
     for (int csidl : {platform::kCsidlStartMenu, platform::kCsidlCommonPrograms,
                       platform::kCsidlCommonStartMenu})
-      TSetupHelper::DeletePath(FolderOrTemp(csidl) + name + u"\\", false);
+      RemoveShortcutFolder(FolderOrTemp(csidl) + name + u"\\", name);
   }
+}
+
+void TSetupUpdateTaskRemoveShortcuts::RemoveShortcutFolder(const String& folder,
+                                                            const String& name) {
+  // A link in the folder's place is removed as a link; nothing is deleted
+  // through it.
+  if (platform::IsLink(folder)) {
+    TSetupHelper::DeletePath(folder, false);
+    return;
+  }
+  if (!platform::DirectoryExists(folder)) return;
+  // The shortcuts in it and in its subfolders (an older generation kept
+  // some in a subfolder), and each folder when nothing else is left in it:
+  // a user who keeps other files there keeps them. Links are not entered.
+  std::vector<platform::TFolderEntry> entries;
+  if (!platform::ListFolder(folder, entries)) return;
+  for (const platform::TFolderEntry& entry : entries) {
+    if (entry.link) continue;
+    if (entry.attributes & platform::kFileAttributeDirectory) {
+      RemoveShortcutFolder(folder + entry.name + u"\\", name);
+    } else {
+      const String ext = ExtractFileExt(entry.name);
+      if (SameTextAscii(ext, u".lnk") || SameTextAscii(ext, u".url"))
+        DeleteFileOrDefer(folder + entry.name);
+    }
+  }
+  TSetupHelper::DeletePath(folder, true);
 }
 
 void TSetupUpdateTaskUpdateConfigs::Execute(TVelStringList* deleteList) {

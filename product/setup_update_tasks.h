@@ -52,6 +52,12 @@ class TSetupUpdateTaskRemoveUninstallInfo : public TSetupUpdateTask {
 class TSetupUpdateTaskRemoveShortcuts : public TSetupUpdateTask {
  public:
   void Execute(TVelStringList* deleteList) override;
+
+ private:
+  // The product's Start menu folder: the shortcuts in it (.lnk and .url,
+  // also in its subfolders), then each folder that is empty then; a link in
+  // its place is removed as a link, one inside it is left alone.
+  void RemoveShortcutFolder(const String& folder, const String& name);
 };
 
 // Moves one user's data into the current data folder and migrates old file

@@ -3,6 +3,7 @@
 // and a record or destination that would reach outside the installation.
 #include "core/setup_action.h"
 #include "platform/app_repo.h"
+#include "platform/registry.h"
 #include "platform/setup_helpers.h"
 #include "product/setup_action_uninstall.h"
 #include "product/setup_classes.h"
@@ -329,6 +330,37 @@ TEST_F(UninstallTest, ADriveRootIsNeverDeletedWhole) {
   EXPECT_FALSE(Exists(root + u"Plugins"));
   EXPECT_FALSE(Exists(root + u"Profile"));
   platform::standin::UnmapDrive(u'D');
+}
+
+// A user's registry hive may point the data folder anywhere: a folder
+// outside that user's profile is not that user's and stays.
+TEST_F(UninstallTest, AUsersDataFolderOutsideTheProfileStays) {
+  const String sid = u"S-1-5-21-9-1003";
+  platform::TRegKey entry, folders;
+  ASSERT_EQ(entry.Create(platform::RegRoot::LocalMachine,
+                         u"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + sid,
+                         platform::kKeyAllAccess),
+            0u);
+  entry.WriteString(u"ProfileImagePath", u"C:\\Users\\Eve", platform::kRegExpandSz);
+  ASSERT_EQ(folders.Create(platform::RegRoot::Users,
+                           sid + u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User "
+                                 u"Shell Folders",
+                           platform::kKeyAllAccess),
+            0u);
+  folders.WriteString(u"AppData", work_ + u"Shared", platform::kRegExpandSz);
+  ASSERT_TRUE(platform::CreateFolder(u"C:\\Users\\Eve"));
+  Folders(work_, {u"Shared", u"Shared\\Mivo"});
+  Write(work_ + u"Shared\\Mivo\\keep.db");
+  Write(dest_ + u"Mivo.exe");
+  TVelIniFile config;
+  config.WriteString(u"System", u"UserMode", u"1");
+  ASSERT_TRUE(config.SaveToFile(dest_ + u"Mivo.ini"));
+  CreateUninstaller({"Mivo.exe"}, dest_);
+  Choose(1, 1);
+  for (const std::string& dir : DirsList())
+    EXPECT_EQ(dir.find("Shared"), std::string::npos) << dir;
+  Files().Execute();
+  EXPECT_TRUE(Exists(work_ + u"Shared\\Mivo\\keep.db"));
 }
 
 // The integration goes: the registration program is told to remove its

@@ -292,7 +292,13 @@ TEST_F(UpdateTasksTest, RemovalTasks) {
   Put(common, u"Mivo.lnk");
   Put(menu, u"Mivo\\Mivo.lnk");
   Put(menu, u"Mivo3\\Help\\Mivo3.lnk");
+  // A user's start menu that points elsewhere: what else is in the folder stays.
+  const String redirected = u"C:\\Users\\User\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\";
+  Put(redirected, u"Mivo\\Mivo.lnk");
+  Put(redirected, u"Mivo\\notes.txt");
   TSetupUpdateTaskRemoveShortcuts().Execute(nullptr);
+  EXPECT_FALSE(FileExists(redirected + u"Mivo\\Mivo.lnk"));
+  EXPECT_TRUE(FileExists(redirected + u"Mivo\\notes.txt"));
   EXPECT_FALSE(FileExists(desktop + u"Mivo.lnk"));
   EXPECT_FALSE(FileExists(desktop + u"Mivo3.lnk"));
   EXPECT_TRUE(FileExists(desktop + u"Other.lnk"));

@@ -29,7 +29,8 @@
 #      and backup ticked, the mode fixed, the update warning, no Integration
 #      page), the update unticked (the other-copy warning, Integration
 #      again), a program-files folder typed while portable (standard again),
-#      an empty path (no Next), and the folder chooser with and without a
+#      an empty path (no Next), the Windows folder (the reason, no Next),
+#      and the folder chooser with and without a
 #      last folder named like the product;
 #   8. in Russian the add-ons page follows the destination page.
 # With SHOTS=DIR set, a PNG picture of every page of the walk is saved there.
@@ -508,6 +509,11 @@ if to_setup_page; then
     has 'Button|Portable installation|1|1|0' "program files: not portable"
     type_path ''
     has 'Button|Next >|1|0|' "empty path: no Next"
+    # A place that is never a program's folder: the reason, and no Next.
+    type_path 'C:\Windows'
+    has 'Static|The folder "C:\Windows\" cannot be used: it is the Windows folder' "refused: W4"
+    has 'Button|Next >|1|0|' "refused: no Next"
+    shot 12-setup-refused
     type_path 'C:\Music'
     has 'Edit|C:\Music|1|1|' "typed path"
     has 'Button|Next >|1|1|' "typed path: Next"
