@@ -133,5 +133,14 @@ bool TSetupDestContent::IsProductFile(const String& path) const {
 }
 
 bool TSetupDestContent::IsProductEntry(StringView name, bool folder) const {
-  return (folder ? folders_ : rootFiles_).count(Upper(name)) > 0;
+  const String upper = Upper(name);
+  if (folder) return folders_.count(upper) > 0;
+  if (rootFiles_.count(upper)) return true;
+  // What replacing a file of the product leaves beside it when a run is
+  // cut short: "<file>.new", "<file>.bak" and the like, and "~del*.tmp".
+  if (StartsWith(upper, u"~DEL") && EndsWith(upper, u".TMP")) return true;
+  for (size_t dot = upper.rfind(u'.'); dot != String::npos && dot > 0;
+       dot = upper.rfind(u'.', dot - 1))
+    if (rootFiles_.count(upper.substr(0, dot))) return true;
+  return false;
 }

@@ -38,7 +38,8 @@ class TSetupDestContent {
   // outside the destination (users' data folders) are not judged here.
   bool IsProductFile(const String& path) const;
   // Whether an entry directly in the destination (a file name, or a folder
-  // name) is the product's.
+  // name) is the product's; so are the leftovers of replacing a file of the
+  // product ("<file>.<anything>", "~del*.tmp").
   bool IsProductEntry(StringView name, bool folder) const;
 
  private:

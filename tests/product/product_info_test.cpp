@@ -349,7 +349,16 @@ TEST_F(ProductTest, FindInstalledPathFindsTheRunningPlayer) {
   TSetupAppRepo::Delete(u"Mivo3");
   String path;
   ASSERT_EQ(platform::FindWindowByClass(u"TMivoMainForm"), 0) << "a player is running already";
-  const String player = DemoPlayer();
+  // The player where only administrators can have installed it: a copy in
+  // a program-files folder beside an uninstall record.
+  String programFiles;
+  ASSERT_TRUE(platform::SpecialFolder(platform::kCsidlProgramFiles, programFiles));
+  const String folder = IncludeTrailingBackslash(programFiles) + u"Mivo Found " +
+                        IntToStr(platform::CurrentProcessId()) + u"\\";
+  const String player = folder + u"Mivo.exe";
+  ASSERT_TRUE(platform::CreateFolder(folder));
+  Put(player, ReadFileText(DemoPlayer()));
+  Put(folder + u"Uninstall.dat", "");
   ASSERT_TRUE(platform::FileExists(player)) << U8(player);
   platform::TProcessInfo process;
   ASSERT_TRUE(platform::StartProcess(Quoted(player) + u" /HIDDEN", platform::kSwHide, process));
@@ -364,6 +373,16 @@ TEST_F(ProductTest, FindInstalledPathFindsTheRunningPlayer) {
   EXPECT_EQ(platform::Wait(process.process, 10000), platform::WaitResult::Signalled);
   EXPECT_FALSE(TProductInfoMivo::FindInstalledPath(path));
   EXPECT_EQ(path, u"");
+
+  // The same player from a folder that anybody may write counts for nothing.
+  ASSERT_TRUE(platform::StartProcess(Quoted(DemoPlayer()) + u" /HIDDEN", platform::kSwHide, process));
+  const platform::WindowHandle planted = WaitForPlayerWindow();
+  ASSERT_NE(planted, 0);
+  EXPECT_FALSE(TProductInfoMivo::FindInstalledPath(path));
+  platform::Post(planted, 0x0010, 0, 0);  // WM_CLOSE
+  EXPECT_EQ(platform::Wait(process.process, 10000), platform::WaitResult::Signalled);
+  for (const String& file : {player, folder + u"Uninstall.dat"}) platform::RemoveFile(file);
+  platform::RemoveFolder(ExcludeTrailingBackslash(folder));
 }
 
 TEST_F(ProductTest, DemoPlayerCanRefuseToClose) {

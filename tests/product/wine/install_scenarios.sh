@@ -182,24 +182,23 @@ locked='C:\Locked\'
 dir=$(host "$locked")
 install locked "/AUTO=\"$locked\" /SILENT"
 printf 'an older readme' >"$dir/Readme.txt"
-"$wine_run" --prefix "$prefix" "$holder" 'C:\Locked\held' 'C:\Locked\release' \
+"$wine_run" --prefix "$prefix" "$holder" 'C:\locked-held' 'C:\locked-release' \
   'C:\Locked\Skins\Dark.ini' 'C:\Locked\Readme.txt' &
 holder_pid=$!
-for _ in $(seq 1 120); do [ -f "$dir/held" ] && break; sleep 0.5; done
-if [ ! -f "$dir/held" ]; then
+for _ in $(seq 1 120); do [ -f "$(host 'C:\locked-held')" ] && break; sleep 0.5; done
+if [ ! -f "$(host 'C:\locked-held')" ]; then
   fail "locked: the holder did not start"
 else
   install locked "/AUTO=\"$locked\" /SILENT"
   # Written anew while the old files are still held.
   cmp -s "$dir/Readme.txt" "$work/product/Readme_EN.txt" || fail "locked: Readme.txt not written anew"
   cmp -s "$dir/Skins/Dark.ini" "$work/product/Skins/Dark.ini" || fail "locked: Dark.ini not written anew"
-  touch "$dir/release"
+  touch "$(host 'C:\locked-release')"
   wait "$holder_pid" || fail "locked: the holder failed"
   archive=$(ls "$dir/!Backup/"*.zip 2>/dev/null | head -n 1)
   old_readme=$(python3 -c 'import sys, zipfile
 print(zipfile.ZipFile(sys.argv[1]).read("Program\\Readme.txt").decode(), end="")' "$archive" 2>/dev/null)
   [ "$old_readme" = 'an older readme' ] || fail "locked: the old Readme.txt is not in the backup archive"
-  rm -f "$dir/release"
   rm -rf "$dir/!Backup"
   check_installation locked "$locked" EN '' "${common_files[@]}"
 fi
