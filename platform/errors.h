@@ -37,6 +37,7 @@ constexpr uint32_t kErrorNoAssociation = 1155;
 constexpr uint32_t kErrorCancelled = 1223;
 constexpr uint32_t kErrorInvalidWindowHandle = 1400;
 constexpr uint32_t kErrorTimeout = 1460;
+constexpr uint32_t kErrorNotAReparsePoint = 4390;
 constexpr uint32_t kErrorResourceNameNotFound = 1814;
 
 // The calling thread's last error code (GetLastError).

@@ -13,6 +13,7 @@ namespace platform {
 // Well-known accounts in their string form.
 inline constexpr char16_t kSidAdministrators[] = u"S-1-5-32-544";
 inline constexpr char16_t kSidLocalSystem[] = u"S-1-5-18";
+inline constexpr char16_t kSidUsers[] = u"S-1-5-32-545";
 
 // Access rights that let a holder change a file or folder, its content or
 // its permissions (FILE_WRITE_DATA/ADD_FILE, FILE_APPEND_DATA/ADD_SUBDIRECTORY,
@@ -42,6 +43,23 @@ class TPrivateFolder {
 // is no moment at which anybody else may write it. An existing name is never
 // taken over: another is chosen. Null with LastError() on failure.
 std::unique_ptr<TPrivateFolder> CreatePrivateFolder(const String& parent, const String& prefix);
+
+// Access lists of folders the installer makes for itself.
+enum class TFolderAccess {
+  // Only the administrators and the system may read or change it (the
+  // backups, which hold every user's data).
+  AdministratorsOnly,
+  // As the program-files folder: the administrators and the system may
+  // change it, users read it and run what is in it (an installation folder
+  // made elsewhere).
+  LikeProgramFiles,
+};
+
+// Gives the folder that access list, protected from inheritance; what is
+// put into it later inherits it. A link in the folder's place is not
+// followed: false with 4390. Under Wine,
+// which keeps no file security descriptors, it succeeds without effect.
+bool SetFolderAccess(const String& folder, TFolderAccess access);
 
 // One entry of an access list.
 struct TAccessEntry {

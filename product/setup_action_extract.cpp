@@ -5,7 +5,9 @@
 #include "lib/system.h"
 #include "package/setup_package.h"
 #include "platform/app_repo.h"
+#include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/security.h"
 #include "platform/setup_helpers.h"
 #include "platform/system_info.h"
 #include "product/setup_classes.h"
@@ -37,6 +39,7 @@ void WriteUninstaller(const String& target) {
 
 void TSetupActionExtract::Execute() {
   SetStatus(GetCommonText(u"A4"));
+  MakeDestination();
   const std::unique_ptr<TSetupScriptFileList> files = CollectFiles();
   const int64_t count = static_cast<int64_t>(files->size());
   for (int64_t i = 0; i < count; ++i) {
@@ -45,6 +48,18 @@ void TSetupActionExtract::Execute() {
   }
   SetStatus(GetCommonText(u"A7"));
   WriteUninstallRecord(Setup->GetDestPath(), *files);
+}
+
+void TSetupActionExtract::MakeDestination() {
+  const String dest = Setup->GetDestPath();
+  if (platform::DirectoryExists(dest) || Setup->IsOptionSet(TSetupOption::Portable) ||
+      Setup->IsDestInProgramFiles())
+    return;
+  ForceFolder(dest);
+  // Users could otherwise change the programs that administrators run from
+  // there (the uninstaller, the registration program).
+  if (!platform::SetFolderAccess(dest, platform::TFolderAccess::LikeProgramFiles))
+    platform::RaiseLastOSError(dest);
 }
 
 std::unique_ptr<TSetupScriptFileList> TSetupActionExtract::CollectFiles() {

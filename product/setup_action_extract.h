@@ -38,6 +38,10 @@ class TSetupActionExtract : public TSetupAction {
   // data package and the uninstaller) into dest + "Uninstall.dat", and the
   // registry entry unless the run is portable.
   void WriteUninstallRecord(const String& destPath, const TSetupScriptFileList& files);
+  // A destination that does not exist yet is made; outside a program-files
+  // folder (and unless portable, which is the user's own) with the access
+  // list of one: only administrators and the system may change it.
+  void MakeDestination();
   // Appends the full path (expanded already, never again: a "$" in the
   // destination is a name) to section "Uninstall" as key n (n = "Count",
   // 0 when absent) and then sets "Count" to n + 1. A path below the

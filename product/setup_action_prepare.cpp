@@ -8,7 +8,9 @@
 #include "core/setup_summary.h"
 #include "lib/local_time.h"
 #include "lib/system.h"
+#include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/security.h"
 #include "platform/setup_helpers.h"
 #include "platform/system_info.h"
 #include "product/setup_action_extract.h"
@@ -172,6 +174,9 @@ void TSetupActionPrepare::WriteBackupArchive(const TSetupFileList& list) {
           if (platform::IsLink(folder)) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
           folderMade = !platform::DirectoryExists(folder);
           ForceFolder(folder);
+          // Users' data is archived there: only administrators may read it.
+          if (!platform::SetFolderAccess(folder, platform::TFolderAccess::AdministratorsOnly))
+            platform::RaiseLastOSError(folder);
         },
         [this](StringView key) { return GetCommonText(key); });
   } catch (...) {

@@ -610,6 +610,22 @@ std::unique_ptr<TPrivateFolder> CreatePrivateFolder(const String& parent, const 
   return nullptr;
 }
 
+bool SetFolderAccess(const String& folder, TFolderAccess access) {
+  TResolved r;
+  if (!Resolve(ExcludeTrailingBackslash(folder), r)) return false;
+  struct stat st;
+  if (lstat(r.host.c_str(), &st) != 0) return FailErrno(r);
+  if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) return Fail(kErrorNotAReparsePoint);
+  std::lock_guard lock(Tables().mutex);
+  TSecurityInfo& info = Tables().security[r.host];
+  info.protectedAcl = true;
+  info.entries = {{kSidAdministrators, true, 0x1F01FF}, {kSidLocalSystem, true, 0x1F01FF}};
+  if (access == TFolderAccess::LikeProgramFiles)
+    info.entries.push_back({kSidUsers, true, 0x1200A9});
+  if (info.owner.empty()) info.owner = kSidAdministrators;
+  return true;
+}
+
 bool ReadSecurityInfo(const String& path, TSecurityInfo& info) {
   TResolved r;
   if (!Resolve(path, r)) return false;

@@ -168,6 +168,48 @@ std::unique_ptr<TPrivateFolder> CreatePrivateFolder(const String& parent, const 
   return nullptr;
 }
 
+bool SetFolderAccess(const String& folder, TFolderAccess access) {
+  // Users: read and run (FILE_GENERIC_READ | FILE_GENERIC_EXECUTE), also the
+  // app containers' group, as on the program-files folder.
+  const wchar_t* const text = access == TFolderAccess::AdministratorsOnly
+                                  ? kDescriptor
+                                  : L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
+                                    L"(A;OICI;0x1200a9;;;AC)";
+  HANDLE handle = CreateFileW(W(LongPath(ExcludeTrailingBackslash(folder))),
+                              READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION file{};
+  if (!GetFileInformationByHandle(handle, &file) ||
+      (file.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      !(file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    CloseHandle(handle);
+    SetLastError(ERROR_NOT_A_REPARSE_POINT);
+    return false;
+  }
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD error = ERROR_SUCCESS;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor,
+                                                           nullptr)) {
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted);
+    error = SetSecurityInfo(handle, SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, acl, nullptr);
+    LocalFree(descriptor);
+  } else {
+    error = GetLastError();
+  }
+  CloseHandle(handle);
+  if (error != ERROR_SUCCESS && !RunningUnderWine()) {
+    SetLastError(error);
+    return false;
+  }
+  return true;
+}
+
 bool ReadSecurityInfo(const String& path, TSecurityInfo& info) {
   HANDLE handle = CreateFileW(W(LongPath(path)), READ_CONTROL,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -1,6 +1,7 @@
 // The extraction step: the files of the chosen language family, progress and
 // status, the uninstall record and the registry entry, and what happens to a
 // target file that is held open.
+#include <algorithm>
 #include <exception>
 #include <functional>
 
@@ -12,6 +13,7 @@
 #include "platform/registry.h"
 #include "platform/setup_helpers.h"
 #include "product/setup_action_extract.h"
+#include "platform/security.h"
 #include "product/setup_classes.h"
 #include "product_test_util.h"
 
@@ -269,6 +271,30 @@ TEST_F(ExtractTest, RecordEntriesAreRelativeBelowTheDestination) {
             U8(u"0=A.exe\r\nCount=5\r\n1=Sub\\B.dll\r\n2=" + temp +
                u"Mivo.tmp\r\n3=Case.txt\r\n4=" + sibling + u"\r\n"));
 }
+
+#ifndef _WIN32
+// A destination the installer makes outside a program-files folder may be
+// changed only by the administrators and the system; users read it. A
+// portable one is the user's own, an existing one keeps its access list.
+TEST_F(ExtractTest, ANewDestinationIsWritableByAdministratorsOnly) {
+  const String made = work_ + u"Made\\";
+  CreateAuto(made);
+  TSetupActionExtract().MakeDestination();
+  platform::TSecurityInfo info;
+  ASSERT_TRUE(platform::ReadSecurityInfo(made, info));
+  EXPECT_EQ(platform::AccountsWithWriteAccess(info),
+            (std::vector<String>{platform::kSidAdministrators, platform::kSidLocalSystem}));
+  EXPECT_TRUE(info.protectedAcl);
+  EXPECT_TRUE(std::any_of(info.entries.begin(), info.entries.end(),
+                          [](const platform::TAccessEntry& e) { return e.sid == platform::kSidUsers; }));
+  for (const String& folder : {work_ + u"Portable\\", work_}) {
+    setup_.reset();
+    Create(u"/AUTO=\"" + folder + u"\" /PORTABLE /SILENT");
+    TSetupActionExtract().MakeDestination();
+    if (platform::ReadSecurityInfo(folder, info)) EXPECT_FALSE(info.protectedAcl) << U8(folder);
+  }
+}
+#endif
 
 // A "$" in the destination is part of its name, never a variable: the
 // record names the uninstaller's own files as such.

@@ -15,6 +15,7 @@
 #include "product/setup_action_prepare.h"
 #include "product/setup_backup_archive.h"
 #include "product/setup_classes.h"
+#include "platform/security.h"
 #include "product_test_util.h"
 #include "resources/installer_errors.h"
 
@@ -177,6 +178,14 @@ TEST_F(PrepareTest, UpdateBacksUpEverythingAndKeepsTheUsersContent) {
   EXPECT_FALSE(platform::DirectoryExists(work_ + u"Plugins\\CodecPack"));
   EXPECT_TRUE(FileExists(kRoaming + u"Mivo\\Library.db"));
   EXPECT_FALSE(FileExists(archive + u".part"));
+  // It holds every user's data: only administrators and the system may
+  // read it.
+  platform::TSecurityInfo security;
+  ASSERT_TRUE(platform::ReadSecurityInfo(work_ + u"!Backup", security));
+  EXPECT_TRUE(security.protectedAcl);
+  for (const platform::TAccessEntry& entry : security.entries)
+    EXPECT_TRUE(entry.sid == platform::kSidAdministrators || entry.sid == platform::kSidLocalSystem)
+        << U8(entry.sid);
 }
 
 // Plug-ins stay on an update from 3.60 on, not from earlier versions; the
