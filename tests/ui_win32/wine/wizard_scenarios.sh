@@ -513,7 +513,7 @@ if to_setup_page; then
     type_path 'C:\Windows'
     has 'Static|The folder "C:\Windows\" cannot be used: it is the Windows folder' "refused: W4"
     has 'Button|Next >|1|0|' "refused: no Next"
-    shot 12-setup-refused
+    shot 11a-setup-refused
     type_path 'C:\Music'
     has 'Edit|C:\Music|1|1|' "typed path"
     has 'Button|Next >|1|1|' "typed path: Next"
