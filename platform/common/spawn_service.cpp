@@ -124,7 +124,9 @@ void TSetupSpawnService::Spawn(const String& path) {
     // program (a download folder) by the shell's search.
     String windows;
     if (platform::SpecialFolder(platform::kCsidlWindows, windows))
-      ShellOpen(IncludeTrailingBackslash(windows) + u"explorer.exe", path);
+      // Quoted: a path with blanks is one argument, never a program and
+      // arguments of the shell's choosing.
+      ShellOpen(IncludeTrailingBackslash(windows) + u"explorer.exe", u"\"" + path + u"\"");
     return;
   }
   ShellOpen(path, u"");

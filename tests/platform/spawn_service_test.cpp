@@ -148,7 +148,7 @@ TEST_F(SpawnServiceShellTest, WithoutPartnerTheDesktopShellStartsThePath) {
   for (int i = 0; i < 2; ++i) {
     // The shell of the Windows folder, not one beside the installer.
     EXPECT_EQ(U8(calls[i].file), "C:\\Windows\\explorer.exe");
-    EXPECT_EQ(calls[i].parameters, path);
+    EXPECT_EQ(calls[i].parameters, u"\"" + path + u"\"");  // one argument, blanks and all
     EXPECT_EQ(calls[i].verb, u"");
     EXPECT_EQ(calls[i].show, kSwShow);
   }
