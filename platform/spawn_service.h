@@ -52,12 +52,12 @@ inline constexpr char16_t kRelaunchFolderPrefix[] = u"MivoUninstall-";
 
 // Copies this executable and its ".dat" file into a new private folder in
 // the temporary folder (a random name; only administrators and the system
-// may write it, CreatePrivateFolder), both marked for deletion at the next
-// restart, makes that folder the current folder, starts the copy with
-// "/PATH=\"<this executable's folder>\" <arguments>" and waits for it,
-// delivering sent messages meanwhile. The folder is held, so that nobody can
-// put another program in its place, until the copy has ended; then the
-// copies are deleted. Returns the copy's exit code (1 when it cannot be
+// may write it, CreatePrivateFolder), makes that folder the current folder,
+// starts the copy with "/PATH=\"<this executable's folder>\" <arguments>"
+// and waits for it, delivering sent messages meanwhile. The folder is held,
+// so that nobody can put another program in its place, until the copy has
+// ended and the files in it are deleted; only what cannot be deleted then
+// is marked for deletion at the next restart. Returns the copy's exit code (1 when it cannot be
 // read). A failed copy raises EOSError ("<source> -> <target>"), a folder
 // that cannot be made or a copy that cannot be started EOSError too.
 uint32_t RelaunchFromTemp(const String& arguments);

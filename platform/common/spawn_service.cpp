@@ -50,7 +50,6 @@ String CopyIntoFolder(const String& source, const String& folder) {
   const String target = folder + ExtractFileName(source);
   platform::SetAttributes(target, 0);
   CopyFileOrRaise(source, target);
-  DeleteOnReboot(target);
   return target;
 }
 
@@ -63,29 +62,37 @@ bool StartsWithFolder(const String& path, const String& folder) {
          SameTextLocale(StringView(path).substr(0, folder.size()), folder);
 }
 
-// Removes a private folder with the files in it, after releasing it. A
-// program that has just ended may hold its files for a moment longer (Wine
-// does); what still cannot go after a few seconds goes at the next restart.
+// Removes a private folder with the files in it. The files go while the
+// folder is still held, so that nobody can have put another folder (or a
+// link to one) in its place; a program that has just ended may hold its
+// files for a moment longer (Wine does). Then the folder, released, goes; a
+// link in its place would go itself. Only what still cannot go is left to
+// the next restart.
 void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder) {
   if (!folder) return;
   const String path = folder->Path();
-  folder.reset();
   // Not the current folder any more, or it could not go.
   if (StartsWithFolder(IncludeTrailingBackslash(platform::CurrentFolder()), path))
     platform::SetCurrentFolder(ExtractFilePath(ExcludeTrailingBackslash(path)));
   const platform::TWaitHandle pause = platform::NewEvent(true, false);
+  std::vector<String> left;
   for (int round = 0; round < 50; ++round) {
     if (round > 0) platform::Wait(pause, 100);
-    const bool last = round == 49;
+    left.clear();
     std::vector<platform::TFolderEntry> entries;
     if (platform::ListFolder(path, entries))
       for (const platform::TFolderEntry& entry : entries)
-        if (!(entry.attributes & platform::kFileAttributeDirectory)) {
+        if (!(entry.attributes & platform::kFileAttributeDirectory) || entry.link) {
           platform::SetAttributes(path + entry.name, 0);
-          if (!platform::RemoveFile(path + entry.name) && last) DeleteOnReboot(path + entry.name);
+          if (!platform::RemoveFile(path + entry.name)) left.push_back(path + entry.name);
         }
-    if (platform::RemoveFolder(path) || !platform::DirectoryExists(path)) return;
+    if (left.empty()) break;
   }
+  folder.reset();
+  if (platform::RemoveFolder(path) || !platform::DirectoryExists(path)) return;
+  for (const String& file : left) DeleteOnReboot(file);
+  // After its files: a folder goes at restart only when it is empty by then.
+  DeleteOnReboot(ExcludeTrailingBackslash(path));
 }
 
 }  // namespace
@@ -193,8 +200,6 @@ uint32_t RelaunchFromTemp(const String& arguments) {
   try {
     const String tempSelf = CopyIntoFolder(self, folder->Path());
     CopyIntoFolder(ChangeFileExt(self, u".dat"), folder->Path());
-    // After its files: a folder goes at restart only when it is empty by then.
-    DeleteOnReboot(ExcludeTrailingBackslash(folder->Path()));
     // No handle of this process may keep the installation folder busy.
     platform::SetCurrentFolder(folder->Path());
 
