@@ -24,13 +24,16 @@ class TSetupSpawnService {
   // is already initialized" on a second call, EInvalidOperation "Cannot create
   // window in non-main thread" off the main thread.
   static void Initialize(uintptr_t token);
-  // Starts a program or document as the interactive user: through the
-  // partner's spawn window when there is one, else through the desktop shell
-  // program ("Explorer.exe"; "Explorer" under Wine) on Windows 6.0 or later,
-  // else through the shell directly. No failure is reported.
-  static void Spawn(const String& path);
-  // The spawn window's action: ShellOpen(path) in this process.
-  static void OpenLocally(const String& path);
+  // Starts a program or document (with parameters) as the interactive user:
+  // through the partner's spawn window when there is one (the request is
+  // the path, then, with parameters, a zero and the parameters), else
+  // through the desktop shell program of the Windows folder on Windows 6.0
+  // or later (the path quoted; with parameters, which it does not take,
+  // directly), else through the shell directly. No failure is reported.
+  static void Spawn(const String& path, const String& parameters = {});
+  // The spawn window's action for a request: ShellOpen of its path with its
+  // parameters in this process.
+  static void OpenLocally(const String& request);
 
   static platform::WindowHandle SpawnTarget();
   static bool SpawnOwner();

@@ -6,6 +6,8 @@
 #include "lib/format.h"
 #include "lib/system.h"
 #include "platform/files.h"
+#include "platform/spawn_service.h"
+#include "platform/security.h"
 #include "platform/setup_helpers.h"
 #include "platform/system_info.h"
 #include "product/setup_classes.h"
@@ -39,10 +41,19 @@ void TSetupActionAddonsInstall::Execute() {
   if (!WantViewer() && !WantExtensions() && !WantShortcuts()) return;
   const std::unique_ptr<TVelStringList> description = Resources().LoadStringList(kDescriptionName);
   const String packageName = description->Values(u"P4");
-  const String installer = InstallerPath(*description);
+  InstallerPath(*description);  // a file name, or the description is refused
   const String parameters = Parameters(*description);
+  // A folder of its own that only administrators may change, held while
+  // the run lasts: nobody can swap the program between its writing and its
+  // start. Users may read it, so that it can start as the interactive user,
+  // who does not get this process's rights (it asks for them if it must).
+  folder_ = platform::CreatePrivateFolder(platform::TempFolder(), kFolderPrefix);
+  if (!folder_ || !platform::SetFolderAccess(folder_->Path(),
+                                             platform::TFolderAccess::LikeProgramFiles))
+    return;
+  const String installer = InstallerPath(*description, folder_->Path());
   if (!WriteInstaller(packageName, installer)) return;
-  ShellOpen(installer, parameters);
+  TSetupSpawnService::Spawn(installer, parameters);
 }
 
 String TSetupActionAddonsInstall::Fragments(const TVelStringList& description) {
@@ -63,9 +74,10 @@ String TSetupActionAddonsInstall::Parameters(const TVelStringList& description) 
   }
 }
 
-String TSetupActionAddonsInstall::InstallerPath(const TVelStringList& description) {
+String TSetupActionAddonsInstall::InstallerPath(const TVelStringList& description,
+                                                const String& folder) {
   const String name = description.Values(u"P4");
-  const String temp = IncludeTrailingBackslash(platform::TempFolder());
+  const String temp = IncludeTrailingBackslash(folder.empty() ? platform::TempFolder() : folder);
   String path = platform::FullPathName(temp + name);
   String longPath;
   if (platform::LongPathName(path, longPath)) path = longPath;

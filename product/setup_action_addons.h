@@ -5,20 +5,28 @@
 // command-line template with one "%s".
 #pragma once
 
+#include <memory>
+
 #include "core/setup_action.h"
 #include "lib/string_list.h"
 #include "lib/strings.h"
+#include "platform/security.h"
 
 class TSetupActionAddonsInstall : public TSetupAction {
  public:
   static constexpr char16_t kDescriptionName[] = u"addons.ini";
 
+  // The name of the folder the installer is written to begins with this.
+  static constexpr char16_t kFolderPrefix[] = u"MivoAddons-";
+
   // Nothing when no add-on is chosen. Else reads "addons.ini" (missing: the
   // lookup's EInstallerInstallError), builds the parameters (a template that
   // does not take exactly the fragment raises EInstallerInstallError),
-  // writes the installer into the temporary folder and starts it through the
-  // shell without waiting. Writing or starting it may fail without failing
-  // the installation.
+  // writes the installer into a new private folder in the temporary folder
+  // (CreatePrivateFolder; users may read it), which stays held while the
+  // step lives, and starts it as the interactive user through the spawn
+  // service without waiting. Writing or starting it may fail without
+  // failing the installation.
   void Execute() override;
   // "PageAddons": heading "Title", items "CB1" (viewer), "CB2" (extensions),
   // "CB3" (shortcuts) when chosen.
@@ -34,10 +42,13 @@ class TSetupActionAddonsInstall : public TSetupAction {
   String Fragments(const TVelStringList& description);
   // CL formatted with the fragments.
   String Parameters(const TVelStringList& description);
-  // The temporary folder + P4 as a full long path; EInstallerInstallError
-  // for a name that leaves the temporary folder.
-  String InstallerPath(const TVelStringList& description);
+  // The folder (default: the temporary folder) + P4 as a full long path;
+  // EInstallerInstallError for a name that leaves the folder.
+  String InstallerPath(const TVelStringList& description, const String& folder = {});
   // Writes the package file over a fresh file at path (an existing file or
   // link there is removed first, never written through). False on failure.
   bool WriteInstaller(const String& packageName, const String& path);
+
+ private:
+  std::unique_ptr<platform::TPrivateFolder> folder_;
 };

@@ -44,8 +44,7 @@ intptr_t SpawnWindowProc(platform::WindowHandle window, uint32_t msg, uintptr_t 
   return platform::DefaultHandler(window, msg, wParam, lParam);
 }
 
-// A copy of the file in the folder, replacing an earlier copy; the copy goes
-// at the next restart.
+// A copy of the file in the folder, replacing an earlier copy.
 String CopyIntoFolder(const String& source, const String& folder) {
   const String target = folder + ExtractFileName(source);
   platform::SetAttributes(target, 0);
@@ -116,13 +115,20 @@ void TSetupSpawnService::Initialize(uintptr_t token) {
   g_spawn_owner = true;
 }
 
-void TSetupSpawnService::Spawn(const String& path) {
+void TSetupSpawnService::Spawn(const String& path, const String& parameters) {
   if (g_spawn_target != 0 && !g_spawn_owner) {
     // Synchronous; a dead target makes this a silent no-op.
-    const size_t bytes = path.size() * sizeof(char16_t);
+    String request = path;
+    if (!parameters.empty()) request += u'\0' + parameters;
+    const size_t bytes = request.size() * sizeof(char16_t);
     if (bytes > 0x7FFFFFFF) return;
-    platform::SendCopyData(g_spawn_target, 0, g_spawn_message_id, path.data(),
+    platform::SendCopyData(g_spawn_target, 0, g_spawn_message_id, request.data(),
                            static_cast<uint32_t>(bytes));
+    return;
+  }
+  // The desktop shell takes no parameters: started from here.
+  if (!parameters.empty()) {
+    ShellOpen(path, parameters);
     return;
   }
   if (platform::WindowsVersion().major >= 6) {
@@ -139,8 +145,12 @@ void TSetupSpawnService::Spawn(const String& path) {
   ShellOpen(path, u"");
 }
 
-void TSetupSpawnService::OpenLocally(const String& path) {
-  ShellOpen(path, u"");
+void TSetupSpawnService::OpenLocally(const String& request) {
+  const size_t end = request.find(u'\0');
+  if (end == String::npos)
+    ShellOpen(request, u"");
+  else
+    ShellOpen(request.substr(0, end), request.substr(end + 1));
 }
 
 platform::WindowHandle TSetupSpawnService::SpawnTarget() {

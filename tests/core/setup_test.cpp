@@ -352,7 +352,7 @@ TEST_F(SetupTest, FinishStartsTheChosenPrograms) {
   setup.Settings.WriteBool(u"Actions", u"$DESTReadme.txt", false);
   setup.Finish();
   EXPECT_EQ(started(),
-            std::vector<std::string>{"C:\\Windows\\explorer.exe " + U8(old) + "TestApp.exe"});
+            std::vector<std::string>{"C:\\Windows\\explorer.exe \"" + U8(old) + "TestApp.exe\""});
 
   TSetup& failed = Create(u"/AUTO=\"" + old + u"\" /UPDATE /RUN");
   AddSetupError(u"failed");

@@ -170,15 +170,20 @@ TEST_F(SpawnServiceShellTest, StartRequestsOpenThePathOnTheMainThread) {
     SendCopyData(window, 0, id, path.data(), 1);
     SendCopyData(window, 0, id, path.data(), 3);  // an odd byte is dropped
     Send(window, kWmCopyData, 0, 0);              // no data at all
+    // A program with parameters: the path, a zero, the parameters.
+    const String request = path + u'\0' + u"/LANG=RU \"a b\"";
+    SendCopyData(window, 0, id, request.data(), static_cast<uint32_t>(request.size() * 2));
   });
   EXPECT_EQ(::WaitWithMessages(sender, kInfinite), 0);
   const auto calls = Calls();
   // A foreign marker and an empty path start nothing.
-  ASSERT_EQ(calls.size(), 2u);
+  ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0].file, path);
   EXPECT_EQ(calls[0].parameters, u"");
   EXPECT_EQ(calls[0].show, kSwShow);
   EXPECT_EQ(calls[1].file, u"C");
+  EXPECT_EQ(calls[2].file, path);
+  EXPECT_EQ(calls[2].parameters, u"/LANG=RU \"a b\"");
 }
 
 TEST_F(SpawnServiceShellTest, RelaunchElevatedAsksForExactlyThisAndWaits) {

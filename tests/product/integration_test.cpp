@@ -16,6 +16,8 @@
 #include "product/setup_action_integrate.h"
 #include "product/setup_action_shortcuts.h"
 #include "product/setup_classes.h"
+#include "platform/security.h"
+#include "platform/spawn_service.h"
 #include "product_test_util.h"
 
 namespace product_test {
@@ -522,11 +524,52 @@ TEST_F(IntegrationTest, AddonInstallerStartedWithTheChosenAddons) {
       continue;
     }
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(U8(calls[0].file), U8(installer));
+    // Not the file planted in the temporary folder: a fresh one in a folder
+    // of its own there, which only administrators may change.
+    const String folder = ExtractFilePath(calls[0].file);
+    EXPECT_EQ(ExtractFilePath(ExcludeTrailingBackslash(folder)), platform::TempFolder());
+    EXPECT_TRUE(StartsWith(ExtractFileName(ExcludeTrailingBackslash(folder)),
+                           TSetupActionAddonsInstall::kFolderPrefix));
+    EXPECT_EQ(ExtractFileName(calls[0].file), u"MivoToolsSetup.exe");
     EXPECT_EQ(U8(calls[0].parameters), c.parameters);
     EXPECT_EQ(U8(calls[0].verb), "");
-    EXPECT_EQ(FileBytes(installer), "MZ tools");
+    EXPECT_EQ(FileBytes(calls[0].file), "MZ tools");
+    EXPECT_EQ(FileBytes(installer), "an older copy");
+    platform::TSecurityInfo security;
+    ASSERT_TRUE(platform::ReadSecurityInfo(folder, security));
+    EXPECT_EQ(platform::AccountsWithWriteAccess(security),
+              (std::vector<String>{platform::kSidAdministrators, platform::kSidLocalSystem}));
   }
+}
+
+// With the first, unelevated process waiting, the installer starts there,
+// as the interactive user, with its parameters.
+TEST_F(IntegrationTest, AddonInstallerStartsAsTheInteractiveUser) {
+  CreateAuto(work_);
+  Choose(u"Common", {{u"AddonsViewer", true}});
+  platform::standin::SetShellHook([](const platform::TShellExecuteParams&) { return 0u; });
+  // The first process's spawn window, as it receives start requests.
+  std::vector<String> requests;
+  const platform::WindowHandle partner = platform::CreateMessageWindow(
+      u"TSetupSpawnService",
+      [&](platform::WindowHandle w, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
+        if (msg == platform::kWmCopyData && lp != 0) {
+          const auto* data = reinterpret_cast<const platform::TCopyData*>(lp);
+          requests.emplace_back(static_cast<const char16_t*>(data->lpData), data->cbData / 2);
+        }
+        return platform::DefaultHandler(w, msg, wp, lp);
+      });
+  TSetupSpawnService::ResetForTests();
+  TSetupSpawnService::Initialize(partner);
+  TSetupActionAddonsInstall().Execute();
+  TSetupSpawnService::ResetForTests();
+  platform::DestroyMessageWindow(partner);
+  EXPECT_TRUE(platform::standin::ShellCalls().empty());  // nothing started elevated
+  ASSERT_EQ(requests.size(), 1u);
+  const size_t end = requests[0].find(u'\0');
+  ASSERT_NE(end, String::npos);
+  EXPECT_EQ(ExtractFileName(requests[0].substr(0, end)), u"MivoToolsSetup.exe");
+  EXPECT_EQ(U8(requests[0].substr(end + 1)), "/LANG=RU /NOEXTENSIONS /VIEWER /FROM=MIVO");
 }
 
 TEST_F(IntegrationTest, AddonInstallerThatCannotStartOrBeWritten) {
@@ -536,15 +579,21 @@ TEST_F(IntegrationTest, AddonInstallerThatCannotStartOrBeWritten) {
   platform::standin::SetShellHook(
       [](const platform::TShellExecuteParams&) { return platform::kErrorAccessDenied; });
   EXPECT_NO_THROW(TSetupActionAddonsInstall().Execute());
-  EXPECT_EQ(FileBytes(installer), "MZ tools");
-  // Held open by another program: it cannot be replaced, and is not started.
+  // A file held open at the old place in the temporary folder is no matter.
+  WriteBytes(installer, "planted");
   platform::standin::SetShellHook([](const platform::TShellExecuteParams&) { return 0u; });
   std::unique_ptr<TStream> holder = platform::OpenFileShared(
       installer, platform::kGenericRead, platform::kFileShareRead, platform::kOpenExisting);
   ASSERT_NE(holder, nullptr);
   const size_t before = platform::standin::ShellCalls().size();
   EXPECT_NO_THROW(TSetupActionAddonsInstall().Execute());
-  EXPECT_EQ(platform::standin::ShellCalls().size(), before);
+  const auto calls = platform::standin::ShellCalls();
+  ASSERT_EQ(calls.size(), before + 1);
+  EXPECT_NE(calls.back().file, installer);
+  // Without a temporary folder to make its folder in, nothing starts.
+  platform::standin::SetTempFolder(u"C:\\Missing\\");
+  EXPECT_NO_THROW(TSetupActionAddonsInstall().Execute());
+  EXPECT_EQ(platform::standin::ShellCalls().size(), before + 1);
 }
 #endif
 
