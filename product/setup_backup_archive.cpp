@@ -165,9 +165,12 @@ class TArchiveOutput {
   }
 
   bool OpenFile() {
+    // Made anew at its name: what is there (the rest of a cut-short run, or
+    // a link) goes first, and nothing is written through a link.
     platform::SetAttributes(temp_, 0);
+    if (!platform::RemoveFile(temp_) && platform::IsLink(temp_)) platform::RemoveFolder(temp_);
     stream_ = platform::OpenFileShared(temp_, platform::kGenericRead | platform::kGenericWrite, 0,
-                                       platform::kCreateAlways);
+                                       platform::kCreateNew);
     if (!stream_) {
       Fail(ZIP_ER_OPEN);
       return false;

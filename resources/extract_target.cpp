@@ -16,10 +16,13 @@
 namespace {
 
 // The target created anew (or truncated) for writing, shared with everyone;
+// a link in its place goes first;
 // null when that is not possible. Unbuffered: each file is written in one
 // piece straight from the decoded package, and a write the file does not
 // take is reported at once.
 std::unique_ptr<TStream> TryCreateTarget(const String& path) {
+  // A link at the name is replaced, never written through.
+  if (platform::IsLink(path) && !platform::RemoveFile(path)) platform::RemoveFolder(path);
   return platform::OpenFileShared(path, platform::kGenericWrite,
                                   platform::kFileShareRead | platform::kFileShareWrite,
                                   platform::kCreateAlways);

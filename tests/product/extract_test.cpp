@@ -296,6 +296,24 @@ TEST_F(ExtractTest, ANewDestinationIsWritableByAdministratorsOnly) {
 }
 #endif
 
+#ifndef _WIN32
+// A link planted at a target's name is replaced by the file, never written
+// through.
+TEST_F(ExtractTest, ALinkAtATargetsNameIsReplaced) {
+  CreateAuto(work_);
+  ASSERT_TRUE(platform::CreateFolder(work_ + u"Elsewhere"));
+  ASSERT_TRUE(platform::CreateFolderLink(work_ + u"Readme.txt", work_ + u"Elsewhere"));
+  Answer({});
+  TSetupActionExtract action;
+  EXPECT_EQ(OnWorker([&] { action.Execute(); }), "");
+  EXPECT_FALSE(platform::IsLink(work_ + u"Readme.txt"));
+  EXPECT_NE(ReadFileText(work_ + u"Readme.txt"), "<missing>");
+  std::vector<platform::TFolderEntry> entries;
+  ASSERT_TRUE(platform::ListFolder(work_ + u"Elsewhere\\", entries));
+  EXPECT_TRUE(entries.empty());
+}
+#endif
+
 // A "$" in the destination is part of its name, never a variable: the
 // record names the uninstaller's own files as such.
 TEST_F(ExtractTest, RecordOfADestinationWithADollar) {

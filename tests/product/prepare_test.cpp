@@ -307,6 +307,24 @@ TEST_F(PrepareTest, DamagedPackageFoundDuringTheBackupChangesNothing) {
   }
 }
 
+// A link planted at the archive's temporary name is replaced, never
+// written through.
+TEST_F(PrepareTest, ALinkAtTheArchivesNameIsReplaced) {
+  Put(work_ + u"Src\\a.txt", "a");
+  Put(work_ + u"Target\\keep.txt", "keep");
+  TSetupFileList list;
+  list.AddFolder(work_ + u"Src\\", u"", u"");
+  const std::vector<uint64_t> sizes = {1};
+  const String path = work_ + u"out.zip";
+  ASSERT_TRUE(platform::CreateFolderLink(TSetupBackupArchive::TempName(path), work_ + u"Target"));
+  TSetupBackupArchive::Write(path, list, sizes, [](int) {});
+  EXPECT_EQ(ReadArchive(path).at("a.txt").bytes, "a");
+  EXPECT_EQ(ReadFileText(work_ + u"Target\\keep.txt"), "keep");
+  std::vector<platform::TFolderEntry> entries;
+  ASSERT_TRUE(platform::ListFolder(work_ + u"Target\\", entries));
+  EXPECT_EQ(entries.size(), 1u);
+}
+
 // The archive is held in memory until the hook lets it be written (more
 // than is held at once goes to the file once it may), and a hook that
 // raises leaves no file at all.
