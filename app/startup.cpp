@@ -281,7 +281,7 @@ int RunStartup(const String& arguments, const TSetupStartupHooks& hooks, TStartu
     if (setup->RunKind() == TSetupRunKind::Uninstall) {
       String path;
       if (TVelCommandLineProcessor::GetSwitchValue(arguments, kSwitchPath, path) &&
-          platform::DirectoryExists(path)) {
+          RunsAsRelaunchedCopy() && platform::DirectoryExists(path)) {
         setup->SetDestPath(path);
       } else {
         // A copy that runs from the temporary folder already must not

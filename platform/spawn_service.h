@@ -70,6 +70,14 @@ uint32_t RelaunchFromTemp(const String& arguments);
 // in it whose name begins with kRelaunchFolderPrefix (without regard to case).
 bool IsRelaunchFolder(const String& folder);
 
+// True when this program is a copy that RelaunchFromTemp started: it runs
+// from a folder of that name directly in the temporary folder that belongs
+// to the administrators (or the system) and that nobody else may change.
+// Only such a copy takes the installation folder from "/PATH": an
+// uninstaller started by hand with it would otherwise remove, and run
+// programs from, any folder it is given.
+bool RunsAsRelaunchedCopy();
+
 // True when this executable's file name is "Uninstall.exe" (without regard
 // to case).
 bool IsUninstaller();

@@ -5,9 +5,9 @@
 #include "platform/app_repo.h"
 #include "platform/files.h"
 #include "platform/messages.h"
-#include "platform/security.h"
 #include "platform/system_info.h"
 #include "product/setup_classes.h"
+#include "product/setup_helper.h"
 
 namespace {
 
@@ -46,24 +46,7 @@ bool TProductInfoMivo::HoldsProtectedInstallation(const String& folder) {
   if (folder.empty() || !platform::FileExists(folder + u"Uninstall.dat") ||
       !platform::FileExists(folder + u"Mivo.exe"))
     return false;
-  auto below = [&](const String& parent) {
-    const String base = IncludeTrailingBackslash(parent);
-    return parent.size() > 0 && folder.size() > base.size() && StartsTextLocale(folder, base);
-  };
-  String programFiles;
-  for (int csidl : {platform::kCsidlProgramFiles, platform::kCsidlProgramFilesX86})
-    if (platform::SpecialFolder(csidl, programFiles) && below(programFiles)) return true;
-  // Elsewhere: the folder and the one above it may be changed by the
-  // administrators and the system only.
-  for (const String& path :
-       {ExcludeTrailingBackslash(folder), ExtractFilePath(ExcludeTrailingBackslash(folder))}) {
-    platform::TSecurityInfo info;
-    if (!platform::ReadSecurityInfo(path, info) || info.entries.empty()) return false;
-    for (const String& account : platform::AccountsWithWriteAccess(info))
-      if (account != platform::kSidAdministrators && account != platform::kSidLocalSystem)
-        return false;
-  }
-  return true;
+  return TSetupHelper::OnlyAdministratorsCanChange(folder);
 }
 
 bool TProductInfoMivo::AddonsAvailable() {

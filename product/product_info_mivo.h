@@ -41,9 +41,8 @@ class TProductInfoMivo : public TSetupProductInfo {
   // empty path when none is found.
   static bool FindInstalledPath(String& path);
   // The folder holds an installation (its uninstall record and player) that
-  // only administrators can have put there: below a program-files folder,
-  // or the folder and the one above it writable by the administrators and
-  // the system only.
+  // only administrators can have put there
+  // (TSetupHelper::OnlyAdministratorsCanChange).
   static bool HoldsProtectedInstallation(const String& folder);
   bool FindInstalledCopy(String& path) override { return FindInstalledPath(path); }
   // The add-ons page and step are offered: an interactive, visible run in

@@ -4,7 +4,9 @@
 #include "lib/system.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/security.h"
 #include "platform/setup_helpers.h"
+#include "platform/system_info.h"
 #include "resources/installer_errors.h"
 
 namespace {
@@ -89,6 +91,26 @@ void TSetupFileList::RemoveByName(const String& fileName) {
 void TSetupFileList::KeepFiles(const std::function<bool(const String& fileName)>& kept) {
   std::erase_if(items_,
                 [&](const std::unique_ptr<TSetupFileListItem>& item) { return !kept(item->FileName); });
+}
+
+bool TSetupHelper::OnlyAdministratorsCanChange(const String& folder) {
+  auto below = [&](const String& parent) {
+    const String base = IncludeTrailingBackslash(parent);
+    return !parent.empty() && folder.size() > base.size() && StartsTextLocale(folder, base);
+  };
+  String programFiles;
+  for (int csidl : {platform::kCsidlProgramFiles, platform::kCsidlProgramFilesX86})
+    if (platform::SpecialFolder(csidl, programFiles) && below(programFiles)) return true;
+  // Elsewhere: the folder may be changed by the administrators and the
+  // system only (as the installer makes a new one), and is no link.
+  platform::TSecurityInfo info;
+  if (platform::IsLink(ExcludeTrailingBackslash(folder)) ||
+      !platform::ReadSecurityInfo(folder, info) || info.entries.empty())
+    return false;
+  for (const String& account : platform::AccountsWithWriteAccess(info))
+    if (account != platform::kSidAdministrators && account != platform::kSidLocalSystem)
+      return false;
+  return true;
 }
 
 void TSetupHelper::CopyFolder(const String& source, const String& target, bool deleteSource) {

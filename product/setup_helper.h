@@ -45,6 +45,13 @@ class TSetupHelper {
  public:
   TSetupHelper() = delete;
 
+  // Whether nobody but the administrators and the system can have put
+  // anything into the folder (with a trailing backslash): it lies below a
+  // program-files folder, or it may be changed by those two only (as the
+  // installer makes a destination elsewhere). Programs found there may be
+  // run elevated.
+  static bool OnlyAdministratorsCanChange(const String& folder);
+
   // Copies every file below source to the same place below target, creating
   // folders and replacing files (read-only ones too); nothing happens when
   // the two are the same folder (any letter case). Links below source are

@@ -1,6 +1,7 @@
 #include "product/setup_update_tasks.h"
 
 #include "core/setup.h"
+#include "lib/run_log.h"
 #include "lib/system.h"
 #include "platform/app_repo.h"
 #include "platform/errors.h"
@@ -40,8 +41,14 @@ void TSetupUpdateTaskRemoveShellMenu::Execute(TVelStringList*) {
 }
 
 void TSetupUpdateTaskRemoveFromRegistry::Execute(TVelStringList*) {
-  // Quoted, so that a destination with spaces cannot start another program.
-  RunAndWait(u"\"" + Setup->GetDestPath() + u"Rivadavi.exe\" /REG=U");
+  // Run elevated only from a folder that users cannot have put a program
+  // into (a portable installation is the user's own). Quoted, so that a
+  // destination with spaces cannot start another program.
+  const String dest = Setup->GetDestPath();
+  if (TSetupHelper::OnlyAdministratorsCanChange(dest))
+    RunAndWait(u"\"" + dest + u"Rivadavi.exe\" /REG=U");
+  else
+    RunLog(u"Not run (the folder may be changed by users): " + dest + u"Rivadavi.exe /REG=U");
   TSetupAppRepo::Delete(ProductInfo().GetProductName());
 }
 

@@ -248,6 +248,25 @@ bool IsRelaunchFolder(const String& folder) {
          SameTextLocale(StringView(name).substr(0, prefix.size()), prefix);
 }
 
+bool RunsAsRelaunchedCopy() {
+  const String folder = ExtractFilePath(platform::ModuleFileName());
+  const String temp = IncludeTrailingBackslash(platform::TempFolder());
+  if (!IsRelaunchFolder(folder) || SameTextLocale(folder, temp)) return false;
+  // Anybody may make a folder of that name; only the relaunch makes one
+  // that belongs to the administrators and that nobody else may change.
+  // Wine keeps no file security descriptors (and runs everything as the
+  // one user): there is nothing to tell the two apart by.
+  if (platform::RunningUnderWine()) return true;
+  platform::TSecurityInfo info;
+  if (!platform::ReadSecurityInfo(folder, info) || info.entries.empty()) return false;
+  if (info.owner != platform::kSidAdministrators && info.owner != platform::kSidLocalSystem)
+    return false;
+  for (const String& account : platform::AccountsWithWriteAccess(info))
+    if (account != platform::kSidAdministrators && account != platform::kSidLocalSystem)
+      return false;
+  return true;
+}
+
 bool IsUninstaller() {
   return SameTextLocale(ExtractFileName(platform::ModuleFileName()), u"Uninstall.exe");
 }

@@ -5,7 +5,9 @@
 #include "app/startup.h"
 
 #include "../core/core_test_util.h"
+#include "lib/command_line.h"
 #include "platform/errors.h"
+#include "platform/security.h"
 #include "platform/shell.h"
 #include "product/test_product.h"
 
@@ -187,12 +189,45 @@ TEST_F(StartupTest, UninstallerOutsideTheTempFolderEndsWithItsCopysCode) {
   EXPECT_EQ(boxes_.size(), 1u);
 }
 
+// The copy in its private folder takes the installation folder from /PATH.
 TEST_F(StartupTest, UninstallerWithPathRunsInPlace) {
   MakeUninstaller(u"C:\\App\\");
+  const auto folder =
+      platform::CreatePrivateFolder(platform::TempFolder(), kRelaunchFolderPrefix);
+  ASSERT_NE(folder, nullptr);
+  MakeUninstaller(folder->Path());
   EXPECT_EQ(Run(u"/PATH=\"C:\\App\\\" /AUTO /SILENT"), kExitSuccess);
   EXPECT_TRUE(boxes_.empty());
   EXPECT_EQ(ReadText(u"C:\\App\\uninstalled.txt"),
-            "program=C:\\App\\Uninstall.exe\r\ndest=C:\\App\\\r\n");
+            "program=" + U8(folder->Path()) + "Uninstall.exe\r\ndest=C:\\App\\\r\n");
+}
+
+// Started by hand with /PATH, the uninstaller does not take it: it removes
+// its own installation, through its copy, and nothing in the folder named.
+TEST_F(StartupTest, PathFromAnybodyElseIsNotTaken) {
+  MakeUninstaller(u"C:\\Victim\\");
+  MakeUninstaller(u"C:\\App\\");
+  String copyArguments;
+  platform::standin::SetShellHook([&](const platform::TShellExecuteParams& p) {
+    platform::standin::RegisterProgram(p.file, [&](const String& commandLine) {
+      copyArguments = commandLine;
+      return 0u;
+    });
+    return 0u;
+  });
+  EXPECT_EQ(Run(u"/PATH=C:\\Victim\\ /AUTO /SILENT"), kExitSuccess);
+  String path;
+  ASSERT_TRUE(TVelCommandLineProcessor::GetSwitchValue(
+      TVelCommandLineProcessor::GetCommandLineArguments(copyArguments), u"PATH", path));
+  EXPECT_EQ(U8(path), "C:\\App\\");
+  EXPECT_FALSE(platform::FileExists(u"C:\\Victim\\uninstalled.txt"));
+  EXPECT_TRUE(platform::FileExists(u"C:\\Victim\\Uninstall.dat"));
+  // A folder of the relaunch's name that a user made is no proof either.
+  MakeUninstaller(platform::TempFolder() + kRelaunchFolderPrefix + u"0000000000000000\\");
+  boxes_.clear();
+  EXPECT_EQ(Run(u"/PATH=C:\\Victim\\ /AUTO /SILENT"), kExitCannotStart);
+  EXPECT_EQ(boxes_, std::vector<std::string>{"Cannot start the Uninstaller"});
+  EXPECT_FALSE(platform::FileExists(u"C:\\Victim\\uninstalled.txt"));
 }
 
 TEST_F(StartupTest, UninstallerInTheTempFolderWithoutPathRefuses) {

@@ -4,6 +4,7 @@
 #include "core/setup_action.h"
 #include "platform/app_repo.h"
 #include "platform/registry.h"
+#include "platform/security.h"
 #include "platform/setup_helpers.h"
 #include "product/setup_action_uninstall.h"
 #include "product/setup_classes.h"
@@ -372,6 +373,8 @@ TEST_F(UninstallTest, IntegrationIsUndoneTaskByTask) {
     return 0u;
   });
   CreateUninstaller({"A.exe"}, dest_);
+  // Made by the installer: only administrators may change it.
+  ASSERT_TRUE(platform::SetFolderAccess(dest_, platform::TFolderAccess::LikeProgramFiles));
   TSetupAppRepo::Write(u"Mivo", dest_ + u"Uninstall.exe", u"5.50", u"Mivo Team", u"");
   String desktop;
   ASSERT_TRUE(platform::SpecialFolder(platform::kCsidlDesktopDirectory, desktop));

@@ -8,6 +8,7 @@
 #include "product/setup_helper.h"
 #include "product/setup_profiles.h"
 #include "product/setup_update_tasks.h"
+#include "platform/security.h"
 #include "product_test_util.h"
 #include "resources/installer_errors.h"
 
@@ -318,6 +319,13 @@ TEST_F(UpdateTasksTest, RemovalTasks) {
     ++runs;
     return 0;
   });
+  TSetupAppRepo::Write(u"Mivo", work_ + u"Uninstall.exe", u"5.40", u"p", u"h");
+  // Not from a folder that users may change: the program there could be
+  // anybody's.
+  TSetupUpdateTaskRemoveFromRegistry().Execute(nullptr);
+  EXPECT_EQ(runs, 0);
+  EXPECT_FALSE(TSetupAppRepo::Find(u"Mivo", path));
+  ASSERT_TRUE(platform::SetFolderAccess(work_, platform::TFolderAccess::LikeProgramFiles));
   TSetupAppRepo::Write(u"Mivo", work_ + u"Uninstall.exe", u"5.40", u"p", u"h");
   TSetupUpdateTaskRemoveFromRegistry().Execute(nullptr);
   EXPECT_EQ(runs, 1);
