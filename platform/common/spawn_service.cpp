@@ -88,7 +88,11 @@ void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder) {
     if (left.empty()) break;
   }
   folder.reset();
-  if (platform::RemoveFolder(path) || !platform::DirectoryExists(path)) return;
+  // Released, the folder may take a moment to go too (Wine).
+  for (int round = 0; round < (left.empty() ? 50 : 1); ++round) {
+    if (round > 0) platform::Wait(pause, 100);
+    if (platform::RemoveFolder(path) || !platform::DirectoryExists(path)) return;
+  }
   for (const String& file : left) DeleteOnReboot(file);
   // After its files: a folder goes at restart only when it is empty by then.
   DeleteOnReboot(ExcludeTrailingBackslash(path));

@@ -436,7 +436,8 @@ TEST_F(SpawnServiceTest, RelaunchFromTempRunsAPrivateCopyAndEndsWithItsCode) {
   EXPECT_EQ(path, dir_);
   EXPECT_TRUE(TVelCommandLineProcessor::HasSwitch(arguments, u"SILENT"));
   EXPECT_FALSE(DirectoryExists(folder));
-  EXPECT_EQ(pending.Added().size(), 6u);
+  // Nothing is left to the next restart.
+  for (const String& entry : pending.Added()) ADD_FAILURE() << U8(entry);
 }
 #endif
 
