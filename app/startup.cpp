@@ -61,8 +61,9 @@ class TStartupLog {
 
   // Opens the file: the named one, or a new file in the temporary folder
   // named after the product and the time. The named file is made anew at
-  // its name, never written through a link or into an existing file (a
-  // plain file there is removed first), and the folders it needs are made.
+  // its name, or an existing plain file there (an earlier run's log) is
+  // written anew; never is anything written through a link, and the
+  // folders it needs are made.
   // A named log that cannot be made raises EInstallerGeneralError, before
   // anything else has changed; only the first call opens.
   void Open(const String& productName) {
@@ -126,10 +127,16 @@ class TStartupLog {
       const String folder = path.substr(0, at);
       if (!platform::DirectoryExists(folder) && !platform::CreateFolder(folder)) return reason();
     }
-    if (platform::FileExists(path) && !platform::RemoveFile(path)) return reason();
     file_ = platform::OpenFileShared(path, platform::kGenericWrite, platform::kFileShareRead,
                                      platform::kCreateNew);
-    return file_ ? String() : reason();
+    if (file_) return {};
+    if (platform::LastError() != platform::kErrorFileExists) return reason();
+    // The log of an earlier run: written anew, but only a plain file.
+    file_ = platform::RewritePlainFile(path, platform::kFileShareRead);
+    if (file_) return {};
+    return platform::LastError() == platform::kErrorNotAReparsePoint
+               ? u"another name (a link) leads to the file there."
+               : reason();
   }
 
   bool wanted_ = false;

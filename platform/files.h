@@ -103,6 +103,13 @@ constexpr uint32_t kTruncateExisting = 5;
 std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uint32_t share,
                                         uint32_t disposition);
 
+// Opens an existing file to write it anew (emptied), only when it is a
+// plain file: not a link or other reparse point, not a folder, and no other
+// name (hard link) leads to it. The checks are made on the opened handle,
+// so nothing is ever written through a link. Null on failure, with 4390
+// (not a plain file) when it is not one.
+std::unique_ptr<TStream> RewritePlainFile(const String& path, uint32_t share);
+
 String CurrentFolder();  // without trailing backslash, except for a root
 bool SetCurrentFolder(const String& path);
 // GetFullPathNameW: absolute, "." and ".." resolved; does not touch the disk.

@@ -556,6 +556,23 @@ std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uin
   return std::make_unique<TSharedFileStream>(fd, r.host, id, access);
 }
 
+std::unique_ptr<TStream> RewritePlainFile(const String& path, uint32_t share) {
+  TResolved r;
+  if (!Resolve(path, r)) return nullptr;
+  struct stat st;
+  if (lstat(r.host.c_str(), &st) != 0) {
+    FailErrno(r);
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    Fail(kErrorNotAReparsePoint);
+    return nullptr;
+  }
+  std::unique_ptr<TStream> stream = OpenFileShared(path, kGenericWrite, share, kOpenExisting);
+  if (stream) stream->SetSize(0);
+  return stream;
+}
+
 namespace {
 
 // A folder held open: an entry of the open-handle table without delete

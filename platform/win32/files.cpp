@@ -270,6 +270,27 @@ std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uin
   return std::make_unique<THandleStream>(h);
 }
 
+std::unique_ptr<TStream> RewritePlainFile(const String& path, uint32_t share) {
+  HANDLE h = CreateFileW(W(LongPath(path)), GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+      info.nNumberOfLinks != 1) {
+    CloseHandle(h);
+    SetLastError(ERROR_NOT_A_REPARSE_POINT);
+    return nullptr;
+  }
+  if (!SetEndOfFile(h)) {
+    const DWORD error = GetLastError();
+    CloseHandle(h);
+    SetLastError(error);
+    return nullptr;
+  }
+  return std::make_unique<THandleStream>(h);
+}
+
 String CurrentFolder() {
   const DWORD n = GetCurrentDirectoryW(0, nullptr);
   if (n == 0) return {};
