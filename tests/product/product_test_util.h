@@ -21,6 +21,7 @@
 #include "lib/strings.h"
 #include "package/setup_package.h"
 #include "platform/files.h"
+#include "platform/registry.h"
 #include "platform/messages.h"
 #include "platform/spawn_service.h"
 #include "platform/system_info.h"
@@ -82,6 +83,24 @@ inline void Put(const String& path, const std::string& text = "x") {
   for (size_t at = 3; (at = path.find(u'\\', at)) != String::npos; ++at)
     platform::CreateFolder(path.substr(0, at));
   ASSERT_TRUE(Write(path, text)) << U8(path);
+}
+
+// A user of the machine as Windows lists it: the profile list's entry and
+// the user's shell folder "AppData" (as written, %USERPROFILE% and all).
+inline void AddUserProfile(const String& sid, const String& profile, const String& appData) {
+  platform::TRegKey entry, folders;
+  ASSERT_EQ(entry.Create(platform::RegRoot::LocalMachine,
+                         u"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + sid,
+                         platform::kKeyAllAccess),
+            0u);
+  entry.WriteString(u"ProfileImagePath", profile, platform::kRegExpandSz);
+  ASSERT_EQ(folders.Create(platform::RegRoot::Users,
+                           sid + u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User "
+                                 u"Shell Folders",
+                           platform::kKeyAllAccess),
+            0u);
+  folders.WriteString(u"AppData", appData, platform::kRegExpandSz);
+  ASSERT_TRUE(platform::CreateFolder(profile));
 }
 
 // A file's bytes, whoever holds it; "<missing>" when it cannot be opened.

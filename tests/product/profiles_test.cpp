@@ -15,21 +15,7 @@ class ProfilesTest : public ProductTest {
   void SetUp() override {
     ProductTest::SetUp();
     // A second user of the machine, as Windows lists it.
-    const String sid = u"S-1-5-21-9-1002";
-    platform::TRegKey entry, folders;
-    ASSERT_EQ(entry.Create(platform::RegRoot::LocalMachine,
-                           u"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + sid,
-                           platform::kKeyAllAccess),
-              0u);
-    entry.WriteString(u"ProfileImagePath", u"C:\\Users\\Bob", platform::kRegExpandSz);
-    ASSERT_EQ(
-        folders.Create(platform::RegRoot::Users,
-                       sid + u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User "
-                             u"Shell Folders",
-                       platform::kKeyAllAccess),
-        0u);
-    folders.WriteString(u"AppData", u"%USERPROFILE%\\AppData\\Roaming", platform::kRegExpandSz);
-    ASSERT_TRUE(platform::CreateFolder(u"C:\\Users\\Bob"));
+    AddUserProfile(u"S-1-5-21-9-1002", u"C:\\Users\\Bob", u"%USERPROFILE%\\AppData\\Roaming");
   }
 
   std::vector<std::string> Populate() {

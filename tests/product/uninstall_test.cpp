@@ -336,20 +336,7 @@ TEST_F(UninstallTest, ADriveRootIsNeverDeletedWhole) {
 // A user's registry hive may point the data folder anywhere: a folder
 // outside that user's profile is not that user's and stays.
 TEST_F(UninstallTest, AUsersDataFolderOutsideTheProfileStays) {
-  const String sid = u"S-1-5-21-9-1003";
-  platform::TRegKey entry, folders;
-  ASSERT_EQ(entry.Create(platform::RegRoot::LocalMachine,
-                         u"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + sid,
-                         platform::kKeyAllAccess),
-            0u);
-  entry.WriteString(u"ProfileImagePath", u"C:\\Users\\Eve", platform::kRegExpandSz);
-  ASSERT_EQ(folders.Create(platform::RegRoot::Users,
-                           sid + u"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User "
-                                 u"Shell Folders",
-                           platform::kKeyAllAccess),
-            0u);
-  folders.WriteString(u"AppData", work_ + u"Shared", platform::kRegExpandSz);
-  ASSERT_TRUE(platform::CreateFolder(u"C:\\Users\\Eve"));
+  AddUserProfile(u"S-1-5-21-9-1003", u"C:\\Users\\Eve", work_ + u"Shared");
   Folders(work_, {u"Shared", u"Shared\\Mivo"});
   Write(work_ + u"Shared\\Mivo\\keep.db");
   Write(dest_ + u"Mivo.exe");

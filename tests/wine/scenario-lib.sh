@@ -32,6 +32,11 @@
 #                           later
 #   wait_end PID            waits up to 60 s for PID to end: false when it
 #                           still runs, else its exit code in $code
+#   hold [--share=S] FILES...
+#                           the file holder program $holder (set by the
+#                           script) holds the files open until release; its
+#                           process id in $holder_pid
+#   release                 lets the holder end and waits for it
 #   stop_prefix             ends the prefix's Wine server and virtual display
 #   scenario_end WHAT       the summary line; exit code 1 after failures
 # On exit the processes in pids are ended, the script's own
@@ -94,6 +99,28 @@ wait_end() {
   code=0
   wait "$1" || code=$?
   return 0
+}
+
+hold() {
+  local share=()
+  case "$1" in --share=*) share=("$1"); shift ;; esac
+  rm -f "$(host 'C:\holder-ready')" "$(host 'C:\holder-release')"
+  env "${run_env[@]}" "$wine_run" --prefix "$prefix" "$holder" "${share[@]}" \
+    'C:\holder-ready' 'C:\holder-release' "$@" >/dev/null 2>&1 &
+  holder_pid=$!
+  local i
+  for i in $(seq 1 600); do
+    [ -f "$(host 'C:\holder-ready')" ] && return 0
+    kill -0 "$holder_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  fail "the file holder did not start"
+}
+
+release() {
+  touch "$(host 'C:\holder-release')"
+  wait "$holder_pid" 2>/dev/null
+  holder_pid=
 }
 
 stop_prefix() {

@@ -105,28 +105,6 @@ record() {
 # Every file and folder of drive C:, one a line.
 drive_c() { (cd "$prefix/drive_c" && find . | sort); }
 
-# hold [--share=read|none] FILES...: holds the files open until release.
-hold() {
-  local share=()
-  case "$1" in --share=*) share=("$1"); shift ;; esac
-  rm -f "$(host 'C:\holder-ready')" "$(host 'C:\holder-release')"
-  env "${run_env[@]}" "$wine_run" --prefix "$prefix" "$holder" "${share[@]}" \
-    'C:\holder-ready' 'C:\holder-release' "$@" >/dev/null 2>&1 &
-  holder_pid=$!
-  local i
-  for i in $(seq 1 600); do
-    [ -f "$(host 'C:\holder-ready')" ] && return 0
-    kill -0 "$holder_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  fail "the file holder did not start"
-}
-release() {
-  touch "$(host 'C:\holder-release')"
-  wait "$holder_pid" 2>/dev/null
-  holder_pid=
-}
-
 # ---- the template prefix --------------------------------------------------
 rm -rf "$base"-* "$template"
 prefix=$template

@@ -64,24 +64,6 @@ mine_kept() {
     fail "$1: the person's files changed or are gone: $(ls -R "$2" 2>&1 | head -20)"
 }
 tree() { (cd "$1" && find . | sort); }
-hold() {
-  rm -f "$(host 'C:\holder-ready')" "$(host 'C:\holder-release')"
-  env "${run_env[@]}" "$wine_run" --prefix "$prefix" "$holder" "$1" \
-    'C:\holder-ready' 'C:\holder-release' "$2" >/dev/null 2>&1 &
-  holder_pid=$!
-  for _ in $(seq 1 600); do
-    [ -f "$(host 'C:\holder-ready')" ] && return 0
-    kill -0 "$holder_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  fail "the file holder did not start"
-}
-release() {
-  touch "$(host 'C:\holder-release')"
-  wait "$holder_pid" 2>/dev/null
-  holder_pid=
-}
-
 rm -rf "$prefix"
 run cmd /c exit >/dev/null 2>&1
 mkdir -p "$(host 'C:\logs')"
