@@ -248,6 +248,14 @@ void Activate(HWND window, TOwnState& state, int link) {
                MAKEWPARAM(GetDlgCtrlID(window), STN_CLICKED), reinterpret_cast<LPARAM>(window));
 }
 
+bool accessKeysShown = false;
+bool accessKeysDecided = false;
+
+// DrawText's flags for a caption with an access key.
+UINT PrefixFormat() {
+  return AccessKeysShown() ? 0 : DT_HIDEPREFIX;
+}
+
 void PaintPushButton(HWND window, HDC dc, TOwnState& state, const RECT& client) {
   const TOwnPaint& paint = state.paint;
   const TWizardTheme& theme = CurrentWizardTheme();
@@ -279,7 +287,7 @@ void PaintPushButton(HWND window, HDC dc, TOwnState& state, const RECT& client) 
   SetTextColor(dc, enabled ? theme.ButtonText : theme.DisabledText);
   RECT text = client;
   const std::wstring caption = TextOf(window);
-  DrawTextW(dc, caption.c_str(), -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  DrawTextW(dc, caption.c_str(), -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE | PrefixFormat());
   if (GetFocus() == window) {
     RECT cue = client;
     InflateRect(&cue, -(border + Scale(2, paint.Dpi)), -(border + Scale(2, paint.Dpi)));
@@ -337,11 +345,11 @@ void PaintCheck(HWND window, HDC dc, TOwnState& state, const RECT& client) {
   const std::wstring caption = TextOf(window);
   RECT text{box.right + Scale(6, paint.Dpi), client.top, client.right, client.bottom};
   RECT measured = text;
-  DrawTextW(dc, caption.c_str(), -1, &measured, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+  DrawTextW(dc, caption.c_str(), -1, &measured, DT_CALCRECT | DT_SINGLELINE | PrefixFormat());
   const int height = measured.bottom - measured.top;
   text.top = client.top + ((client.bottom - client.top) - height) / 2;
   text.bottom = text.top + height;
-  DrawTextW(dc, caption.c_str(), -1, &text, DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  DrawTextW(dc, caption.c_str(), -1, &text, DT_SINGLELINE | PrefixFormat() | DT_END_ELLIPSIS);
   if (GetFocus() == window) {
     RECT cue{text.left - 2, std::max<LONG>(client.top, text.top - 1),
              std::min<LONG>(client.right, text.left + (measured.right - measured.left) + 2),
@@ -567,6 +575,45 @@ String OwnActivatedLink(HWND window) {
   auto* state = static_cast<TOwnState*>(GetPropW(window, kStateProperty));
   if (!state) return String();
   return String(state->activated.begin(), state->activated.end());
+}
+
+wchar_t AccessKeyOf(const wchar_t* caption) {
+  for (const wchar_t* c = caption; c && *c; ++c) {
+    if (*c != L'&') continue;
+    if (c[1] == L'&') {
+      ++c;
+      continue;
+    }
+    return c[1] ? UpperKey(c[1]) : 0;
+  }
+  return 0;
+}
+
+wchar_t UpperKey(wchar_t key) {
+  wchar_t text[2] = {key, 0};
+  CharUpperW(text);
+  return text[0];
+}
+
+bool AccessKeysShown() {
+  if (!accessKeysDecided) {
+    accessKeysDecided = true;
+    BOOL cues = FALSE;
+    if (SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0) && cues) accessKeysShown = true;
+  }
+  return accessKeysShown;
+}
+
+void ShowAccessKeys() {
+  if (AccessKeysShown()) return;
+  accessKeysShown = true;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM) -> BOOL {
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+        return TRUE;
+      },
+      0);
 }
 
 void FrameRectColor(HDC dc, const RECT& r, uint32_t color) {

@@ -12,6 +12,8 @@
 //   probe_wizard answer ID    presses the box's button (1 OK, 2 Cancel)
 //   probe_wizard dialog       the owned dialog's caption, then one line per
 //                             visible child "class|text"
+//   probe_wizard focus        the control that has the keyboard focus:
+//                             "class|text"
 //   probe_wizard type TEXT    replaces the text of the visible edit as typing
 //                             would: everything selected and deleted, then
 //                             the text character by character
@@ -39,10 +41,20 @@ std::string Utf8(const std::wstring& text) {
   return utf8;
 }
 
+std::wstring ClassOf(HWND window);
+
+// A window's text as a person reads it: the "&" that marks the access key
+// of a button is not shown ("&&" shows one).
 std::wstring Text(HWND window) {
   wchar_t text[2048] = {};
   GetWindowTextW(window, text, 2048);
-  return text;
+  if (ClassOf(window) != L"Button") return text;
+  std::wstring shown;
+  for (const wchar_t* c = text; *c; ++c) {
+    if (*c == L'&' && c[1]) ++c;
+    shown += *c;
+  }
+  return shown;
 }
 
 std::wstring ClassOf(HWND window) {
@@ -145,6 +157,14 @@ int wmain(int argc, wchar_t** argv) {
   }
   HWND wizard = FindWindowW(L"TWizardForm", nullptr);
   if (!wizard) return 1;
+  if (mode == L"focus") {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(wizard, nullptr), &info) || !info.hwndFocus)
+      return 1;
+    std::printf("%s|%s\n", Utf8(ClassOf(info.hwndFocus)).c_str(), Utf8(Text(info.hwndFocus)).c_str());
+    return 0;
+  }
   if (mode == L"type") {
     const std::wstring text = argc > 2 ? argv[2] : L"";
     HWND edit = FindChild(wizard, L"Edit", nullptr);
