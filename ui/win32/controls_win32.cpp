@@ -115,8 +115,7 @@ uint32_t TextColor(const TOwnPaint& paint, bool enabled, uint32_t background) {
   const TWizardTheme& theme = CurrentWizardTheme();
   if (!enabled) return theme.DisabledText;
   if (paint.Kind == TOwnPaintKind::Link) return theme.Link;
-  if (paint.Color & 0xFF000000u) return theme.HeaderText;
-  return ReadableColor(paint.Color, background);
+  return ThemeTextColor((paint.Color & 0xFF000000u) ? kDefaultTextColor : paint.Color, background);
 }
 
 void DottedFrame(HDC dc, RECT r, uint32_t color) {

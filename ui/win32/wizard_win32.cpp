@@ -368,6 +368,36 @@ class TWin32WizardWindow : public IWizardWindow {
   bool coInitialized_ = false;
 };
 
+// The system's high-contrast flag: SPI_GETHIGHCONTRAST, or where the
+// system does not keep it there (Wine), the user's setting it is stored in.
+bool SystemHighContrast() {
+  HIGHCONTRASTW contrast{};
+  contrast.cbSize = sizeof(contrast);
+  if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+      (contrast.dwFlags & HCF_HIGHCONTRASTON))
+    return true;
+  wchar_t flags[32] = {};
+  DWORD size = sizeof(flags);
+  if (RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Accessibility\\HighContrast", L"Flags",
+                   RRF_RT_REG_SZ, nullptr, flags, &size) != ERROR_SUCCESS)
+    return false;
+  return (_wtoi(flags) & HCF_HIGHCONTRASTON) != 0;
+}
+
+bool UpdateHighContrast() {
+  const TSystemColors colors{
+      .Window = GetSysColor(COLOR_WINDOW),
+      .WindowText = GetSysColor(COLOR_WINDOWTEXT),
+      .Highlight = GetSysColor(COLOR_HIGHLIGHT),
+      .HighlightText = GetSysColor(COLOR_HIGHLIGHTTEXT),
+      .ButtonFace = GetSysColor(COLOR_BTNFACE),
+      .ButtonText = GetSysColor(COLOR_BTNTEXT),
+      .GrayText = GetSysColor(COLOR_GRAYTEXT),
+      .HotLight = GetSysColor(COLOR_HOTLIGHT),
+  };
+  return SetWizardHighContrast(SystemHighContrast(), colors);
+}
+
 HMODULE RichEditLibrary() {
   static HMODULE library = LoadLibraryExW(L"msftedit.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   return library;
@@ -479,7 +509,8 @@ bool TWin32WizardWindow::BrowseFolder(const String& start, String& chosen) {
 }
 
 void TWin32WizardWindow::ThemeChanged() {
-  if (!UpdateWizardTheme(GetSysColor(COLOR_WINDOW))) return;
+  const bool dark = UpdateWizardTheme(GetSysColor(COLOR_WINDOW));
+  if (!UpdateHighContrast() && !dark) return;
   CreateBrushes();
   ApplyFrameTheme(window_, WizardDarkTheme());
   if (form_) {
@@ -1050,7 +1081,8 @@ void TWin32WizardWindow::Paint(HDC dc) {
   const RECT footer = ToRect(layout_.Footer());
   Fill(dc, footer, theme.Accent);
   const RECT header = ToRect(layout_.Header());
-  DrawImage(dc, WizardDarkTheme() ? *headerDark_ : *headerLight_, header);
+  // High contrast: no picture behind the title, only the system's colours.
+  if (!WizardHighContrast()) DrawImage(dc, WizardDarkTheme() ? *headerDark_ : *headerLight_, header);
   Fill(dc, {header.left, header.bottom - layout_.Scale(1), header.right, header.bottom},
        theme.Accent);
   TSetupCustomPage* page = form_ ? form_->ActivePage() : nullptr;
@@ -1090,9 +1122,11 @@ void TWin32WizardWindow::PaintPage(TSetupCustomPage& page, HWND window, HDC dc) 
   RECT client{};
   GetClientRect(window, &client);
   Fill(dc, client, theme.Background);
-  if (auto* full = dynamic_cast<TSetupPageFullScreen*>(&page))
+  auto* full = dynamic_cast<TSetupPageFullScreen*>(&page);
+  if (full && !WizardHighContrast())
     DrawImage(dc, full->SideImage(), {0, 0, layout_.Scale(188), layout_.Scale(435)});
-  if (auto* addons = dynamic_cast<TSetupPageAddons*>(&page)) {
+  auto* addons = dynamic_cast<TSetupPageAddons*>(&page);
+  if (addons && !WizardHighContrast()) {
     const TSetupImage& image = addons->Image();
     const int width = layout_.Scale(static_cast<int>(image.Width));
     const int right = client.right - layout_.Scale(TSetupPageAddons::kImageMargin);
@@ -1160,7 +1194,9 @@ LRESULT TWin32WizardWindow::HandleForm(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORBTN:
       return reinterpret_cast<LRESULT>(accentBrush_);
     case WM_SETTINGCHANGE:
-      if (lParam && IsThemeSettingChange(reinterpret_cast<const char16_t*>(lParam))) ThemeChanged();
+      if (wParam == SPI_SETHIGHCONTRAST ||
+          (lParam && IsThemeSettingChange(reinterpret_cast<const char16_t*>(lParam))))
+        ThemeChanged();
       break;
     case WM_SYSCOLORCHANGE:
       ThemeChanged();
@@ -1258,7 +1294,7 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
       const TPageControlKind kind = control ? control->Control().Kind() : TPageControlKind::Label;
       const bool field = kind == TPageControlKind::PathEdit || kind == TPageControlKind::ErrorList;
       const uint32_t background = field ? theme.FieldBackground : theme.Background;
-      SetTextColor(dc, color == kDefaultTextColor ? theme.HeaderText : ReadableColor(color, background));
+      SetTextColor(dc, ThemeTextColor(color, background));
       SetBkColor(dc, background);
       return reinterpret_cast<LRESULT>(field ? fieldBrush_ : backgroundBrush_);
     }
@@ -1344,6 +1380,7 @@ void RunWin32Wizard(TSetup&) {
   // The theme is decided before any window exists: the full-screen pages
   // take their side image from it when they are created.
   UpdateWizardTheme(GetSysColor(COLOR_WINDOW));
+  UpdateHighContrast();
   TWin32WizardWindow window;
   window.CreateForm();
   window.Run();

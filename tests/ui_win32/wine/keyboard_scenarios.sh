@@ -17,6 +17,9 @@
 #      player removed).
 #   4. Escape on Welcome, then OK chosen with Shift+Tab and Enter: code 2.
 # With SHOTS=DIR set, a PNG picture of every page with its focus is saved.
+# WIZARD_THEME=dark|light and WIZARD_DPI as for wizard_scenarios.sh;
+# WIZARD_CONTRAST=1 switches high contrast on while the Welcome page is
+# shown (the walk goes on in it) and samples the pages' colours.
 #
 # usage: keyboard_scenarios.sh INSTALLER PROBE WINE_RUN PREFIX
 set -uo pipefail
@@ -77,6 +80,23 @@ desktop_links() {
 desktop_links | while read -r link; do rm -f "$link"; done
 
 W='Mivo Setup'
+# WIZARD_CONTRAST=1: high contrast (white on black) is switched on while the
+# Welcome page is shown, and the rest of the walk runs in it.
+contrast=${WIZARD_CONTRAST:-0}
+hc_window=000000 hc_highlight=1AEBFF
+if [ "$contrast" = 1 ]; then
+  # Wine reads the system's colours once per program, so the scheme's
+  # colours are set before the start; the flag follows while it runs.
+  for colour in 'Window 0 0 0' 'WindowText 255 255 255' 'Hilight 26 235 255' \
+    'HilightText 0 0 0' 'ButtonFace 0 0 0' 'ButtonText 255 255 255' 'GrayText 63 242 63' \
+    'HotTrackingColor 255 255 0'; do
+    run reg add 'HKCU\Control Panel\Colors' /v "${colour%% *}" /t REG_SZ /d "${colour#* }" /f \
+      >/dev/null 2>&1
+  done
+  run reg add 'HKCU\Control Panel\Accessibility\HighContrast' /v Flags /t REG_SZ /d 126 /f \
+    >/dev/null 2>&1
+  timeout 20 wineserver -w 2>/dev/null
+fi
 # 1 and 2: the installation, with the close question on Welcome.
 start
 choose_language
@@ -91,6 +111,16 @@ if wait_page PageWelcome; then
   [ -z "$(probe box)" ] || fail "welcome: Enter in the question did not answer it"
   wait_page PageWelcome
   focus_is 'Button|Next >' "welcome after the question"
+  if [ "$contrast" = 1 ]; then
+    # Switched on while the wizard is open: the page, the footer and the
+    # place of the side image take the system's colours at once.
+    shot k1-welcome-before
+    probe contrast >/dev/null || fail "high contrast: the probe could not switch it on"
+    sleep 1
+    read -r back foot side < <(colours 620,400 330,470 20,200)
+    [ "$back $foot $side" = "$hc_window $hc_highlight $hc_window" ] ||
+      fail "high contrast on: page, footer and side are $back $foot $side"
+  fi
   shot k1-welcome
   key "$W" Return
 fi
@@ -161,6 +191,12 @@ if wait_page PageIntegration; then
   focus_is 'Button|< Back' "integration: Tab through the five boxes"
   key "$W" shift+Tab
   focus_is 'Button|Add "Play with Mivo" to the Explorer context menu' "integration: the last box"
+  if [ "$contrast" = 1 ]; then
+    # Page, header (no picture), footer, the unticked box's field.
+    read -r back head foot <<<"$(colours 620,400 300,20 330,470)"
+    [ "$back $head $foot" = "$hc_window $hc_window $hc_highlight" ] ||
+      fail "high contrast: page, header and footer of a page are $back $head $foot"
+  fi
   shot k4-integration
   key "$W" Return
 fi

@@ -17,6 +17,8 @@
 //   probe_wizard type TEXT    replaces the text of the visible edit as typing
 //                             would: everything selected and deleted, then
 //                             the text character by character
+//   probe_wizard contrast     turns the white-on-black high-contrast theme
+//                             on as the system's settings do
 //   probe_wizard theme MODE   sets the user's app mode ("dark" or "light")
 //                             and announces the change to every window, as
 //                             Windows does when the user switches it
@@ -26,6 +28,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -153,6 +156,25 @@ int wmain(int argc, wchar_t** argv) {
     SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
                         reinterpret_cast<LPARAM>(L"ImmersiveColorSet"), SMTO_ABORTIFHUNG, 5000,
                         &result);
+    return 0;
+  }
+  if (mode == L"contrast") {
+    // The white-on-black high-contrast theme: the flag where the system
+    // keeps it, the system's colours, and the announcements of both.
+    wchar_t flags[] = L"127";  // HCF_HIGHCONTRASTON and the availability bits
+    if (RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Accessibility\\HighContrast", L"Flags",
+                        REG_SZ, flags, sizeof(flags)) != ERROR_SUCCESS)
+      return 1;
+    const int elements[] = {COLOR_WINDOW,     COLOR_WINDOWTEXT, COLOR_HIGHLIGHT,
+                            COLOR_HIGHLIGHTTEXT, COLOR_BTNFACE,  COLOR_BTNTEXT,
+                            COLOR_GRAYTEXT,   COLOR_HOTLIGHT,   COLOR_3DFACE};
+    const COLORREF colors[] = {RGB(0, 0, 0),       RGB(255, 255, 255), RGB(26, 235, 255),
+                               RGB(0, 0, 0),       RGB(0, 0, 0),       RGB(255, 255, 255),
+                               RGB(63, 242, 63),   RGB(255, 255, 0),   RGB(0, 0, 0)};
+    if (!SetSysColors(static_cast<int>(std::size(elements)), elements, colors)) return 1;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0, SMTO_ABORTIFHUNG,
+                        5000, &result);
     return 0;
   }
   HWND wizard = FindWindowW(L"TWizardForm", nullptr);

@@ -11,6 +11,9 @@
 #   shot NAME, screen_shot NAME
 #                           a PNG of the wizard's client area, or of the
 #                           whole display (a question box over the wizard)
+#   pixel BMP X Y           the colour (RRGGBB) of a pixel of a picture the
+#                           probe saved, at x and y given at 96 DPI
+#   colours X,Y...          the colours of those pixels of the wizard now
 #   key TITLE KEY...        keys sent one after the other to the window
 #                           whose name matches TITLE
 #   start ARGS..., start_program PROGRAM ARGS...
@@ -64,6 +67,23 @@ screen_shot() {
   else
     echo "no picture of $1" >&2
   fi
+}
+# The colour (RRGGBB) of a pixel of a picture the probe saved (24-bit BMP,
+# rows bottom-up), at x and y given at 96 DPI.
+pixel() {
+  local file=$1 w h stride x y
+  read -r w h < <(od -An -tu4 -j18 -N8 "$file")
+  x=$(($2 * w / 640)) y=$(($3 * h / 480))
+  stride=$(((w * 3 + 3) / 4 * 4))
+  od -An -tx1 -j $((54 + (h - 1 - y) * stride + x * 3)) -N3 "$file" | awk '{print toupper($3 $2 $1)}'
+}
+colours() {
+  local bmp=$work/colours.bmp point out=
+  rm -f "$bmp"
+  probe "$(winepath -w "$bmp" 2>/dev/null | tr -d '\r')" >/dev/null
+  [ -f "$bmp" ] || return 1
+  for point in "$@"; do out+="$(pixel "$bmp" "${point%,*}" "${point#*,}") "; done
+  echo "${out% }"
 }
 key() {
   local window k

@@ -69,23 +69,8 @@ run reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${WIZARD_
   >/dev/null 2>&1
 timeout 20 wineserver -w 2>/dev/null
 
-# The colour (RRGGBB) of a pixel of a picture the probe saved (24-bit BMP,
-# rows bottom-up), at x and y given at 96 DPI.
-pixel() {
-  local file=$1 w h stride x y
-  read -r w h < <(od -An -tu4 -j18 -N8 "$file")
-  x=$(($2 * w / 640)) y=$(($3 * h / 480))
-  stride=$(((w * 3 + 3) / 4 * 4))
-  od -An -tx1 -j $((54 + (h - 1 - y) * stride + x * 3)) -N3 "$file" | awk '{print toupper($3 $2 $1)}'
-}
 # Page background, footer and side image of the Welcome page in a picture.
-welcome_colours() {
-  local bmp=$work/colours.bmp
-  rm -f "$bmp"
-  probe "$(winepath -w "$bmp" 2>/dev/null | tr -d '\r')" >/dev/null
-  [ -f "$bmp" ] || return 1
-  echo "$(pixel "$bmp" 620 400) $(pixel "$bmp" 330 470) $(pixel "$bmp" 20 200)"
-}
+welcome_colours() { colours 620,400 330,470 20,200; }
 # Background and accent (the footer) of each theme.
 declare -A page_colour=([light]=FFFFFF [dark]=262626) footer_colour=([light]=DE8C33 [dark]=AC671C)
 other_theme=dark
