@@ -21,10 +21,17 @@
 # WIZARD_CONTRAST=1 switches high contrast on while the Welcome page is
 # shown (the walk goes on in it) and samples the pages' colours.
 #
-# usage: keyboard_scenarios.sh INSTALLER PROBE WINE_RUN PREFIX
+# With ACCESS (ui_probe_access.exe) given, the License, Setup, Integration
+# and uninstall pages are also read through the accessibility interfaces,
+# as a screen reader reads them: each control's name is its text as shown
+# (without the access key's "&"), with its states (focused, unavailable).
+# Wine's accessibility layer gives every control the role "client" and no
+# checked state, so only names and those states are compared.
+#
+# usage: keyboard_scenarios.sh INSTALLER PROBE WINE_RUN PREFIX [ACCESS]
 set -uo pipefail
 
-installer=$1 probe=$2 wine_run=$3 prefix=$4
+installer=$1 probe=$2 wine_run=$3 prefix=$4 access=${5:-}
 export WINEPREFIX=$prefix
 shots=${SHOTS:-}
 source "$(dirname "$0")/../../wine/scenario-lib.sh"
@@ -43,6 +50,18 @@ focus_is() {
     sleep 0.5
   done
   fail "$2: the focus is on '$now', not on '$1'"
+}
+# A control as the accessibility interfaces report it: "|name|states|"
+# (states as the probe lists them), within 10 s; nothing without ACCESS.
+reads() {
+  [ -n "$access" ] || return 0
+  local seen=
+  for _ in $(seq 1 20); do
+    seen=$(run "$access" 2>/dev/null | tr -d '\r')
+    grep -qF -- "$1" <<<"$seen" && return 0
+    sleep 0.5
+  done
+  fail "$2: the accessibility interfaces do not read '$1' in"$'\n'"$seen"
 }
 # The close question: its text within 10 s.
 question() {
@@ -126,8 +145,11 @@ if wait_page PageWelcome; then
 fi
 if wait_page PageLicense; then
   focus_is 'RichEdit50W|' "license: the viewer first"
+  reads '|I accept the agreement|focusable|' "license: the box"
+  reads '|Next >|unavailable|' "license: Next before the tick"
   key "$W" Tab
   focus_is 'Button|I accept the agreement' "license: Tab leaves the viewer"
+  reads '|I accept the agreement|focused,focusable|' "license: the focused box"
   key "$W" shift+Tab
   focus_is 'RichEdit50W|' "license: Shift+Tab back into the viewer"
   key "$W" shift+Tab
@@ -151,6 +173,10 @@ if wait_page PageSetup; then
   focus_is 'Edit|' "setup: the destination first"
   key "$W" Tab
   focus_is 'Button|Browse...' "setup: the browse button"
+  reads '|Browse...|focused,focusable|' "setup: browse"
+  reads '|Standard installation|focusable|' "setup: standard"
+  reads '|Portable installation|focusable|' "setup: portable"
+  reads '|< Back|focusable|' "setup: Back"
   key "$W" Tab
   focus_is 'Button|Standard installation' "setup: the checked type"
   key "$W" Tab
@@ -176,6 +202,11 @@ if wait_page PageSetup; then
 fi
 if wait_page PageIntegration; then
   focus_is 'Button|Create a desktop shortcut' "integration: the first box"
+  reads '|Create a desktop shortcut|focused,focusable|' "integration: desktop"
+  for box in 'Create a Start menu shortcut' 'Register Mivo with Windows' \
+    'Associate Mivo with audio files' 'Add "Play with Mivo" to the Explorer context menu'; do
+    reads "|$box|focusable|" "integration: $box"
+  done
   key "$W" space
   key "$W" alt+m
   sleep 1
@@ -239,6 +270,9 @@ if [ -f "$uninstaller" ]; then
   choose_language
   if wait_page PageUninstallParams; then
     focus_is 'Button|Remove the backups of earlier versions' "uninstall: the first box"
+    reads '|Remove the backups of earlier versions|focused,focusable|' "uninstall: backups"
+    reads '|Remove the settings and libraries of every user|focusable|' "uninstall: settings"
+    reads '|Uninstall|focusable|' "uninstall: the Uninstall button"
     key "$W" Tab
     focus_is 'Button|Remove the settings and libraries of every user' "uninstall: Tab"
     key "$W" Tab
