@@ -12,20 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "probe_util.h"
+
 namespace {
 
 // IID_IAccessible (the import library hands out a thunk in its place).
 constexpr IID kIAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-
-std::string Utf8(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), size, nullptr, nullptr);
-  if (!utf8.empty()) utf8.pop_back();
-  for (char& c : utf8)
-    if (c == '\r' || c == '\n' || c == '|') c = ' ';
-  return utf8;
-}
 
 std::wstring Take(BSTR text) {
   std::wstring result = text ? text : L"";
@@ -53,14 +45,7 @@ int wmain() {
   HWND wizard = FindWindowW(L"TWizardForm", nullptr);
   if (!wizard) return 1;
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  std::vector<HWND> children;
-  EnumChildWindows(
-      wizard,
-      [](HWND child, LPARAM param) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&children));
+  const std::vector<HWND> children = probe::Children(wizard);
   int answered = 0;
   for (HWND child : children) {
     if (!IsWindowVisible(child)) continue;
@@ -84,8 +69,8 @@ int wmain() {
     object->get_accState(self, &state);
     wchar_t roleText[128] = {};
     if (role.vt == VT_I4) GetRoleTextW(static_cast<DWORD>(role.lVal), roleText, 128);
-    std::printf("%s|%s|%s|%s\n", Utf8(roleText).c_str(), Utf8(Take(name)).c_str(),
-                States(state.vt == VT_I4 ? state.lVal : 0).c_str(), Utf8(Take(value)).c_str());
+    std::printf("%s|%s|%s|%s\n", probe::Field(roleText).c_str(), probe::Field(Take(name)).c_str(),
+                States(state.vt == VT_I4 ? state.lVal : 0).c_str(), probe::Field(Take(value)).c_str());
     VariantClear(&role);
     VariantClear(&state);
     object->Release();

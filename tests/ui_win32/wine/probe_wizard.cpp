@@ -32,17 +32,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "probe_util.h"
 
-std::string Utf8(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), size, nullptr, nullptr);
-  if (!utf8.empty()) utf8.pop_back();
-  for (char& c : utf8)
-    if (c == '\r' || c == '\n' || c == '|') c = ' ';
-  return utf8;
-}
+namespace {
 
 std::wstring ClassOf(HWND window);
 
@@ -184,7 +176,7 @@ int wmain(int argc, wchar_t** argv) {
     info.cbSize = sizeof(info);
     if (!GetGUIThreadInfo(GetWindowThreadProcessId(wizard, nullptr), &info) || !info.hwndFocus)
       return 1;
-    std::printf("%s|%s\n", Utf8(ClassOf(info.hwndFocus)).c_str(), Utf8(Text(info.hwndFocus)).c_str());
+    std::printf("%s|%s\n", probe::Field(ClassOf(info.hwndFocus)).c_str(), probe::Field(Text(info.hwndFocus)).c_str());
     return 0;
   }
   if (mode == L"type") {
@@ -201,18 +193,11 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"dialog") {
     HWND box = FindBox(wizard);
     if (!box) return 1;
-    std::printf("%s\n", Utf8(Text(box)).c_str());
-    std::vector<HWND> children;
-    EnumChildWindows(
-        box,
-        [](HWND child, LPARAM param) -> BOOL {
-          reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&children));
+    std::printf("%s\n", probe::Field(Text(box)).c_str());
+    const std::vector<HWND> children = probe::Children(box);
     for (HWND child : children)
       if (IsWindowVisible(child))
-        std::printf("%s|%s\n", Utf8(ClassOf(child)).c_str(), Utf8(Text(child)).c_str());
+        std::printf("%s|%s\n", probe::Field(ClassOf(child)).c_str(), probe::Field(Text(child)).c_str());
     return 0;
   }
   if (mode == L"box" || mode == L"answer") {
@@ -221,7 +206,7 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"box") {
       wchar_t text[4096] = {};
       GetDlgItemTextW(box, 0xFFFF, text, 4096);
-      std::printf("%s\n", Utf8(text).c_str());
+      std::printf("%s\n", probe::Field(text).c_str());
       return 0;
     }
     if (argc < 3) return 1;
@@ -240,15 +225,8 @@ int wmain(int argc, wchar_t** argv) {
   const char* close = state == static_cast<UINT>(-1)       ? "?"
                       : (state & (MF_DISABLED | MF_GRAYED)) ? "0"
                                                             : "1";
-  std::printf("%s|%s\n", Utf8(Text(wizard)).c_str(), close);
-  std::vector<HWND> children;
-  EnumChildWindows(
-      wizard,
-      [](HWND child, LPARAM param) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&children));
+  std::printf("%s|%s\n", probe::Field(Text(wizard)).c_str(), close);
+  const std::vector<HWND> children = probe::Children(wizard);
   for (HWND child : children) {
     if (!IsWindowVisible(child)) continue;
     const std::wstring cls = ClassOf(child);
@@ -269,7 +247,7 @@ int wmain(int argc, wchar_t** argv) {
         text = buffer;
     }
     if (cls == L"msctls_progress32") text = std::to_wstring(SendMessageW(child, PBM_GETPOS, 0, 0));
-    std::printf("%s|%s|1|%d|%d\n", Utf8(cls).c_str(), Utf8(text).c_str(),
+    std::printf("%s|%s|1|%d|%d\n", probe::Field(cls).c_str(), probe::Field(text).c_str(),
                 IsWindowEnabled(child) ? 1 : 0, checked);
   }
   if (!mode.empty() && !SaveBitmap(wizard, argv[1])) return 2;
