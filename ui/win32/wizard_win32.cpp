@@ -250,10 +250,19 @@ void TControlPeer::ApplyAll() {
   EnableWindow(window_, control_.Enabled());
 }
 
+// The property of a page's window that names the page's kind ("PageSetup")
+// as a global atom, for tools that look at the wizard; the window's text is
+// what a person reads as the page's caption.
+constexpr wchar_t kPageKindProperty[] = L"MivoPageKind";
+
 struct TPagePeer : TSetupCustomPage::TPeer {
   ~TPagePeer() override {
     controls.clear();
-    if (window) DestroyWindow(window);
+    if (window) {
+      if (const auto atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(RemovePropW(window, kPageKindProperty))))
+        GlobalDeleteAtom(atom);
+      DestroyWindow(window);
+    }
   }
   HWND window = nullptr;
   // Where the form placed the page (96 DPI).
@@ -997,13 +1006,15 @@ HWND TWin32WizardWindow::CreateControlWindow(HWND parent, TPageControl& control,
 
 TPagePeer& TWin32WizardWindow::CreatePageWindow(TSetupCustomPage& page, const TWizardRect& bounds) {
   auto peer = std::make_unique<TPagePeer>();
-  peer->window = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, W(page.Name()),
+  peer->window = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"",
                                  WS_CHILD | WS_CLIPCHILDREN, layout_.Scale(bounds.Left),
                                  layout_.Scale(bounds.Top), layout_.Scale(bounds.Width),
                                  layout_.Scale(bounds.Height), window_, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(peer->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(peer->window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PageProc));
+  if (const ATOM kind = GlobalAddAtomW(W(page.Name())))
+    SetPropW(peer->window, kPageKindProperty, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(kind)));
   pageOfWindow_[peer->window] = &page;
   int id = kFirstControlId;
   peer->bounds = bounds;
@@ -1042,6 +1053,11 @@ void TWin32WizardWindow::ShowPage(TSetupCustomPage& page, const TWizardRect& bou
                  layout_.Scale(bounds.Width), layout_.Scale(bounds.Height),
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  // The page's caption is its window's text: screen readers announce it
+  // as the name of the group the focus moves into (a finish page's heading
+  // tells the run's result).
+  auto* full = dynamic_cast<TSetupPageFullScreen*>(&page);
+  SetWindowTextW(peer->window, W(full ? full->Heading().Text() : page.Title));
   ShowWindow(peer->window, SW_SHOW);
   // The focus starts on the page's first control (a page without one
   // leaves it to the form: Next, else Back).

@@ -145,6 +145,7 @@ if wait_page PageWelcome; then
 fi
 if wait_page PageLicense; then
   focus_is 'RichEdit50W|' "license: the viewer first"
+  reads '|License Agreement|' "license: the page's caption"
   reads '|I accept the agreement|focusable|' "license: the box"
   reads '|Next >|unavailable|' "license: Next before the tick"
   key "$W" Tab
@@ -173,6 +174,7 @@ if wait_page PageSetup; then
   focus_is 'Edit|' "setup: the destination first"
   key "$W" Tab
   focus_is 'Button|Browse...' "setup: the browse button"
+  reads '|Installation options|' "setup: the page's caption"
   reads '|Browse...|focused,focusable|' "setup: browse"
   reads '|Standard installation|focusable|' "setup: standard"
   reads '|Portable installation|focusable|' "setup: portable"
@@ -202,6 +204,7 @@ if wait_page PageSetup; then
 fi
 if wait_page PageIntegration; then
   focus_is 'Button|Create a desktop shortcut' "integration: the first box"
+  reads '|Integration|' "integration: the page's caption"
   reads '|Create a desktop shortcut|focused,focusable|' "integration: desktop"
   for box in 'Create a Start menu shortcut' 'Register Mivo with Windows' \
     'Associate Mivo with audio files' 'Add "Play with Mivo" to the Explorer context menu'; do
@@ -245,6 +248,7 @@ if wait_page PageReadyToInstall; then
 fi
 if wait_page PageFinish; then
   focus_is 'Button|Start Mivo now' "finish: the first box"
+  reads '|Mivo has been installed|' "finish: the result as the page's caption"
   key "$W" space Tab space Tab
   focus_is 'Static|Visit the Mivo home page' "finish: the link"
   key "$W" Tab
@@ -270,6 +274,7 @@ if [ -f "$uninstaller" ]; then
   choose_language
   if wait_page PageUninstallParams; then
     focus_is 'Button|Remove the backups of earlier versions' "uninstall: the first box"
+    reads '|Uninstall Mivo|' "uninstall: the page's caption"
     reads '|Remove the backups of earlier versions|focused,focusable|' "uninstall: backups"
     reads '|Remove the settings and libraries of every user|focusable|' "uninstall: settings"
     reads '|Uninstall|focusable|' "uninstall: the Uninstall button"

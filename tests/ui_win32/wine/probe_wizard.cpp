@@ -4,7 +4,8 @@
 //                             process's system menu, as Wine), then one line
 //                             per visible child window
 //                             "class|text|1|enabled|checked" (checked -1 for
-//                             controls without a check state); with a file
+//                             controls without a check state; a page's text
+//                             is its kind, "PageSetup"); with a file
 //                             name it also saves the client area as a BMP
 //   probe_wizard click TEXT   clicks the visible button with that text
 //   probe_wizard box          prints the text of the question box owned by
@@ -247,6 +248,13 @@ int wmain(int argc, wchar_t** argv) {
         text = buffer;
     }
     if (cls == L"msctls_progress32") text = std::to_wstring(SendMessageW(child, PBM_GETPOS, 0, 0));
+    // A page by its kind ("PageSetup"); its text is the caption people read.
+    if (cls == L"TSetupPage") {
+      wchar_t kind[64] = {};
+      if (const auto atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(GetPropW(child, L"MivoPageKind"))))
+        GlobalGetAtomNameW(atom, kind, 64);
+      text = kind;
+    }
     std::printf("%s|%s|1|%d|%d\n", probe::Field(cls).c_str(), probe::Field(text).c_str(),
                 IsWindowEnabled(child) ? 1 : 0, checked);
   }
