@@ -67,6 +67,9 @@ struct TOwnState {
   std::vector<std::wstring> linkTargets;
   int focusedLink = 0;
   std::wstring activated;
+  // A formatted text with its links; the window's text is the text as it
+  // reads (what screen readers take as the name).
+  std::wstring markup;
   HFONT bold = nullptr;
   HFONT boldOf = nullptr;  // the font the bold one was made from
   ~TOwnState() {
@@ -185,7 +188,7 @@ void PaintText(HWND window, HDC dc, TOwnState& state, const RECT& client) {
 // draws them. Returns the height used and fills the links' rectangles.
 int LayoutFormatted(HWND window, HDC dc, TOwnState& state, const RECT& client, bool draw) {
   const TWizardTheme& theme = CurrentWizardTheme();
-  const std::vector<TRun> runs = ParseFormatted(TextOf(window));
+  const std::vector<TRun> runs = ParseFormatted(state.markup);
   HFONT font = FontOf(window);
   LOGFONTW log{};
   GetObjectW(font, sizeof(log), &log);
@@ -448,6 +451,15 @@ LRESULT CALLBACK OwnPaintProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
   }
   if (state->paint.Kind == TOwnPaintKind::Formatted) {
     switch (msg) {
+      case WM_SETTEXT: {
+        state->markup = lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"";
+        std::wstring plain;
+        for (const TRun& run : ParseFormatted(state->markup)) plain += run.text;
+        const LRESULT result =
+            DefSubclassProc(window, msg, wParam, reinterpret_cast<LPARAM>(plain.c_str()));
+        if (IsWindowVisible(window)) Repaint(window);
+        return result;
+      }
       case WM_GETDLGCODE:
         return DLGC_WANTARROWS | DLGC_WANTCHARS;
       case WM_SETCURSOR: {

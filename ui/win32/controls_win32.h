@@ -21,7 +21,8 @@ enum class TOwnPaintKind : uint8_t {
   Link,
   Warning,  // warning icon and bold text
   Progress,
-  Formatted,  // wrapping text with inline links <a href="target">text</a>
+  Formatted,  // wrapping text with inline links <a href="target">text</a>;
+              // the window's text is the text without the markup
 };
 
 // What the painting needs beyond the window's own state.

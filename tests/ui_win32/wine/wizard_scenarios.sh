@@ -446,7 +446,11 @@ if to_setup_page End; then
   key 'Mivo' Return
   if wait_page PageAddons; then
     [ "$(grep -c '^Button|.*|1|1|1$' <<<"$listing")" = 3 ] || fail "add-ons: three ticked boxes in"$'\n'"$listing"
-    has 'href="https://tools.mivo.example/terms"' "add-ons: the texts with links"
+    # The text with links reads as a person reads it (its window's text,
+    # the name screen readers take), without the markup.
+    has 'Static|Устанавливая их, вы принимаете условия использования и политику конфиденциальности.|' \
+      "add-ons: the text with links"
+    hasnt 'href=' "add-ons: the links' markup"
     shot 12-addons
     key 'Mivo' Return
     wait_page PageIntegration
