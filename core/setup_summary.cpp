@@ -9,7 +9,7 @@ void TSetupSummaryBuilder::BeginGroup(StringView text) {
 }
 
 void TSetupSummaryBuilder::BeginGroup(StringView section, StringView key) {
-  BeginGroup(Setup->Resources().GetText(section, key));
+  BeginGroup(StripAccessKey(Setup->Resources().GetText(section, key)));
 }
 
 void TSetupSummaryBuilder::AddItem(StringView text) {
@@ -26,5 +26,6 @@ void TSetupSummaryBuilder::AddItem(StringView text) {
 }
 
 void TSetupSummaryBuilder::AddItem(StringView section, StringView key) {
-  AddItem(Setup->Resources().GetText(section, key));
+  // The texts of check boxes, without their access keys.
+  AddItem(StripAccessKey(Setup->Resources().GetText(section, key)));
 }

@@ -138,6 +138,24 @@ bool UnicodeToWindows1252(char16_t c, char& byte) {
   return false;
 }
 
+String StripAccessKey(StringView caption) {
+  String result;
+  for (size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] == u'&' && i + 1 < caption.size()) ++i;
+    result += caption[i];
+  }
+  return result;
+}
+
+char16_t CaptionAccessKey(StringView caption) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != u'&') continue;
+    if (caption[i + 1] != u'&') return caption[i + 1];
+    ++i;
+  }
+  return 0;
+}
+
 char16_t AsciiUpper(char16_t c) {
   return (c >= u'a' && c <= u'z') ? c - 32 : c;
 }

@@ -32,6 +32,12 @@ bool SameTextAscii(StringView a, StringView b);
 String UpperAscii(StringView text);
 String LowerAscii(StringView text);
 
+// Captions of buttons, check boxes and radio buttons mark their access key
+// with "&" before the letter; "&&" stands for an ampersand. The caption as
+// it reads, and its access key as written (0 when it has none).
+String StripAccessKey(StringView caption);
+char16_t CaptionAccessKey(StringView caption);
+
 // Removes characters with code 32 or less at both ends (or one end).
 String Trim(StringView text);
 String TrimLeft(StringView text);

@@ -2,8 +2,11 @@
 # Pictures of the wizard, taken from the real program under Wine: the
 # walk-through of tests/ui_win32/wine/wizard_scenarios.sh (every page of an
 # interactive installation, the destination page's states, the add-ons page
-# in Russian, the uninstallation) in the light and the dark theme, at 96 and
-# at 144 DPI, each into DIR/<theme>-<dpi>/. Then the README's pictures in
+# in Russian, the uninstallation) in the light and the dark theme at 96 DPI,
+# and the keyboard walk of tests/ui_win32/wine/keyboard_scenarios.sh (every
+# page of an installation and of the uninstallation with the focus shown) in
+# both themes at 120 and 192 DPI, and in high contrast at 96 DPI, each into
+# DIR/<theme>-<dpi>/ (DIR/contrast-96/). Then the README's pictures in
 # docs/images/ are made again from the 96-DPI ones.
 #
 # usage: tools/take-screenshots.sh [DIR]      (default: build/screenshots)
@@ -23,7 +26,8 @@ case "$dir" in /*) ;; *) dir=$PWD/$dir ;; esac
 mkdir -p "$build"
 cmake --preset mingw -B "$build" >"$build/configure-screenshots.log" 2>&1 ||
   { cat "$build/configure-screenshots.log"; exit 1; }
-cmake --build "$build" -j "$(nproc)" --target demo_setup ui_probe_wizard demo_mivo_player
+cmake --build "$build" -j "$(nproc)" --target demo_setup ui_probe_wizard ui_probe_access \
+  demo_mivo_player
 
 # One prefix made once, copied for every walk.
 template=$root/build/screenshots-prefix
@@ -36,19 +40,27 @@ if [ -f "$template.xvfb" ] && read -r _ xpid <"$template.xvfb"; then
 fi
 
 status=0
-for dpi in 96 144; do
-  for theme in light dark; do
-    prefix=$root/build/screenshots-prefix-$theme-$dpi
-    rm -rf "$prefix" "$prefix.lock" "$dir/$theme-$dpi"
-    cp -a "$template" "$prefix"
-    echo "take-screenshots: $theme theme at $dpi DPI into $dir/$theme-$dpi"
-    SHOTS=$dir/$theme-$dpi WIZARD_THEME=$theme WIZARD_DPI=$dpi \
-      bash "$root/tests/ui_win32/wine/wizard_scenarios.sh" "$build/demo/MivoSetup.exe" \
-      "$build/tests/ui_probe_wizard.exe" "$root/tools/wine-run.sh" "$prefix" \
-      "$build/demo/companions/Mivo.exe" || status=1
-    rm -rf "$prefix" "$prefix.lock"
+# walk SCRIPT THEME DPI NAME LAST [ENVIRONMENT...]: one walk in a copy of the
+# prefix; LAST is the script's last argument.
+walk() {
+  local script=$1 theme=$2 dpi=$3 name=$4 last=$5
+  shift 5
+  local prefix=$root/build/screenshots-prefix-$name
+  rm -rf "$prefix" "$prefix.lock" "$dir/$name"
+  cp -a "$template" "$prefix"
+  echo "take-screenshots: $name into $dir/$name"
+  env SHOTS="$dir/$name" WIZARD_THEME="$theme" WIZARD_DPI="$dpi" "$@" \
+    bash "$root/tests/ui_win32/wine/$script" "$build/demo/MivoSetup.exe" \
+    "$build/tests/ui_probe_wizard.exe" "$root/tools/wine-run.sh" "$prefix" "$last" || status=1
+  rm -rf "$prefix" "$prefix.lock"
+}
+for theme in light dark; do
+  walk wizard_scenarios.sh "$theme" 96 "$theme-96" "$build/demo/companions/Mivo.exe"
+  for dpi in 120 192; do
+    walk keyboard_scenarios.sh "$theme" "$dpi" "$theme-$dpi" "$build/tests/ui_probe_access.exe"
   done
 done
+walk keyboard_scenarios.sh light 96 contrast-96 "$build/tests/ui_probe_access.exe" WIZARD_CONTRAST=1
 rm -rf "$template" "$template.lock"
 
 # The README's pictures: two pages in each theme, without metadata.

@@ -163,9 +163,10 @@ void TSetupPageLicense::Shown() {
 // ---- TSetupPageReadyToInstall ----
 
 void TSetupPageReadyToInstall::CreateControls() {
+  // Read-only, and enabled: the summary is reached and scrolled with the
+  // keyboard like the license.
   viewer_ = &AddControl(TPageControlKind::Viewer, {28, 22, kPageWidth - 56, kNormalPageHeight - 44},
                         u"");
-  viewer_->SetEnabled(false);
 }
 
 void TSetupPageReadyToInstall::Prepare() {

@@ -112,6 +112,9 @@ class TSetupPageFullScreen : public TSetupPage {
   bool IsFullScreen() const override { return true; }
   // The side image, chosen by the theme when the page is created.
   const TSetupImage& SideImage() const { return *sideImage_; }
+  // The heading, which says what the page is about (on a finish page: the
+  // run's result); the header with Title is covered.
+  const TPageControl& Heading() const { return *heading_; }
 
  protected:
   TPageControl* body_ = nullptr;     // "L2"

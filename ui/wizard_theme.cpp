@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "platform/registry.h"
+#include "ui/page_control.h"
 #include "ui/setup_pages.h"
 
 namespace {
@@ -78,8 +80,60 @@ const TWizardTheme& WizardTheme(bool dark) {
   return dark ? kDark : kLight;
 }
 
+namespace {
+
+bool highContrast = false;
+TWizardTheme highContrastTheme = kLight;
+
+}  // namespace
+
 const TWizardTheme& CurrentWizardTheme() {
-  return WizardTheme(WizardDarkTheme());
+  return highContrast ? highContrastTheme : WizardTheme(WizardDarkTheme());
+}
+
+TWizardTheme HighContrastTheme(const TSystemColors& c) {
+  return TWizardTheme{
+      .Accent = c.Highlight,
+      .Surface = c.Window,
+      .Background = c.Window,
+      .HeaderText = c.WindowText,
+      .VersionText = c.HighlightText,
+      .DisabledText = c.GrayText,
+      .ButtonFace = c.ButtonFace,
+      .ButtonHot = c.ButtonFace,
+      .ButtonPressed = c.ButtonFace,
+      .ButtonBorder = c.ButtonText,
+      .ButtonText = c.ButtonText,
+      .ButtonDefaultBorder = c.ButtonText,
+      .ButtonDisabledFace = c.ButtonFace,
+      .FieldBackground = c.Window,
+      .FieldBorder = c.WindowText,
+      .FieldFocusBorder = c.Highlight,
+      .Mark = c.Highlight,
+      .MarkGlyph = c.HighlightText,
+      .Link = c.HotLight,
+  };
+}
+
+bool SetWizardHighContrast(bool on, const TSystemColors& colors) {
+  const TWizardTheme theme = HighContrastTheme(colors);
+  auto same = [](const TWizardTheme& a, const TWizardTheme& b) {
+    return memcmp(&a, &b, sizeof(TWizardTheme)) == 0;
+  };
+  const bool changed = on != highContrast || (on && !same(theme, highContrastTheme));
+  highContrast = on;
+  if (on) highContrastTheme = theme;
+  return changed;
+}
+
+bool WizardHighContrast() {
+  return highContrast;
+}
+
+uint32_t ThemeTextColor(uint32_t color, uint32_t background) {
+  const TWizardTheme& theme = CurrentWizardTheme();
+  if (color == kDefaultTextColor || highContrast) return theme.HeaderText;
+  return ReadableColor(color, background);
 }
 
 bool IsDarkColor(uint32_t color) {

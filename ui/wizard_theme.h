@@ -43,8 +43,36 @@ struct TWizardTheme {
 };
 
 const TWizardTheme& WizardTheme(bool dark);
-// The theme of the dark flag now in effect.
+// The theme now in effect: the high-contrast one while high contrast is
+// on, else the one of the dark flag.
 const TWizardTheme& CurrentWizardTheme();
+
+// The system's colours that a high-contrast theme sets.
+struct TSystemColors {
+  uint32_t Window;
+  uint32_t WindowText;
+  uint32_t Highlight;
+  uint32_t HighlightText;
+  uint32_t ButtonFace;
+  uint32_t ButtonText;
+  uint32_t GrayText;
+  uint32_t HotLight;
+  bool operator==(const TSystemColors&) const = default;
+};
+// The wizard's colours taken from the system's colours alone: window and
+// window text for the pages, highlight and highlight text for the frame
+// (footer, strip, marks, focus), button face and text, grey text, hot
+// light for links.
+TWizardTheme HighContrastTheme(const TSystemColors& colors);
+// High contrast on with the system's colours, or off; true when the
+// wizard's colours change.
+bool SetWizardHighContrast(bool on, const TSystemColors& colors);
+// While high contrast is on the wizard paints no picture and no explicit
+// colour, only the system's colours.
+bool WizardHighContrast();
+// The colour of a text with an explicit colour (kDefaultTextColor for the
+// theme's) on the background, in the theme now in effect.
+uint32_t ThemeTextColor(uint32_t color, uint32_t background);
 
 // The HSL lightness of the colour, (largest + smallest component) / 510,
 // is below 0.45.

@@ -34,6 +34,28 @@ TEST(Strings, StrToInt) {
   }
 }
 
+TEST(Strings, AccessKeysOfCaptions) {
+  struct Case {
+    const char16_t* caption;
+    const char16_t* shown;
+    char16_t key;
+  } cases[] = {
+      {u"&Next >", u"Next >", u'N'},
+      {u"I &accept", u"I accept", u'a'},
+      {u"Save && &quit", u"Save & quit", u'q'},
+      {u"Tom && Jerry", u"Tom & Jerry", 0},
+      {u"No key", u"No key", 0},
+      {u"Trailing &", u"Trailing &", 0},
+      {u"&\u0423\u0441\u0442\u0430\u043d\u043e\u0432\u0438\u0442\u044c",
+       u"\u0423\u0441\u0442\u0430\u043d\u043e\u0432\u0438\u0442\u044c", u'\u0423'},
+      {u"", u"", 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(StripAccessKey(c.caption), c.shown) << Utf16ToUtf8(c.caption);
+    EXPECT_EQ(CaptionAccessKey(c.caption), c.key) << Utf16ToUtf8(c.caption);
+  }
+}
+
 TEST(Strings, PathParts) {
   EXPECT_EQ(ExtractFilePath(u"C:\\a\\b.txt"), u"C:\\a\\");
   EXPECT_EQ(ExtractFileName(u"C:\\a\\b.txt"), u"b.txt");

@@ -1,6 +1,9 @@
 // The demo product's packages hold what the installer reads: every language
 // text, a license per family, the pictures and the add-on description.
+#include <map>
+
 #include "lib/format.h"
+#include "lib/strings.h"
 #include "product_test_util.h"
 #include "resources/language_dialog.h"
 
@@ -63,6 +66,58 @@ TEST_F(ProductTest, DemoLanguagesHaveEveryText) {
     EXPECT_NO_THROW(Format(lang.ReadString(u"Common", u"QM2", u""), {u"x"})) << U8(name);
   }
   EXPECT_EQ(families, (std::vector<std::string>{"EN", "DE", "RU"}));
+}
+
+// The letter of an access key as the keyboard gives it in either case:
+// Latin, Latin-1 and Cyrillic letters of the demo languages.
+char16_t FoldKey(char16_t c) {
+  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
+  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 0x20);
+  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
+  return c;
+}
+
+// Every button, check box and radio button of a page has an access key,
+// and no two of them (the footer's Back and Next included) share one.
+TEST_F(ProductTest, DemoAccessKeysAreUniqueOnEveryPage) {
+  struct TPageKeys {
+    const char16_t* section;
+    std::vector<const char16_t*> keys;
+    std::vector<const char16_t*> footer;  // from "Common"
+  };
+  const std::vector<TPageKeys> pages = {
+      {u"PageWelcome", {}, {u"bBack", u"bNext"}},
+      {u"PageLicense", {u"L1"}, {u"bBack", u"bNext"}},
+      {u"PageSetup", {u"Browse", u"CB1", u"CB4", u"CB3", u"CB2"}, {u"bBack", u"bNext"}},
+      {u"PageAddons", {u"CB1", u"CB2", u"CB3"}, {u"bBack", u"bNext"}},
+      {u"PageIntegration", {u"CB1", u"CB2", u"CB4", u"CB3", u"CB5"}, {u"bBack", u"bNext"}},
+      {u"PageReadyToInstall", {}, {u"bBack", u"bInstall"}},
+      {u"PageFinish", {u"RunPlayer", u"ShowReadme"}, {u"bBack", u"bFinish"}},
+      {u"PageUninstallParams", {u"CB1", u"CB2"}, {u"bBack", u"bUninstall"}},
+      {u"PageUninstallFinish", {}, {u"bBack", u"bFinish"}},
+  };
+  CreateAuto(work_);
+  TSetupResources& resources = setup_->Resources();
+  for (int i = 0; i < resources.Langs().Count(); ++i) {
+    const String name = resources.Langs().Strings(i);
+    TVelIniFile lang;
+    lang.LoadFromStream(*resources.OpenFile(name));
+    for (const TPageKeys& page : pages) {
+      std::map<char16_t, std::string> used;
+      auto check = [&](const char16_t* section, const char16_t* key) {
+        const String caption = lang.ReadString(section, key, u"");
+        const char16_t letter = FoldKey(CaptionAccessKey(caption));
+        const std::string where = U8(name) + " [" + U8(page.section) + "] " + U8(key);
+        EXPECT_NE(letter, 0) << where << ": no access key in \"" << U8(caption) << "\"";
+        if (!letter) return;
+        auto [at, added] = used.emplace(letter, U8(key));
+        EXPECT_TRUE(added) << where << ": the access key of " << at->second;
+      };
+      for (const char16_t* key : page.keys) check(page.section, key);
+      for (const char16_t* key : page.footer) check(u"Common", key);
+    }
+  }
 }
 
 TEST_F(ProductTest, DemoPackagesHoldLicensesPicturesAndAddons) {

@@ -76,6 +76,8 @@ class IntegrationTest : public ProductTest {
   String Text(StringView section, StringView key) {
     return setup_->Resources().GetText(section, key);
   }
+  // A check box's caption as the summary shows it (without its access key).
+  String Caption(StringView section, StringView key) { return StripAccessKey(Text(section, key)); }
   void Choose(StringView section, std::initializer_list<std::pair<const char16_t*, bool>> values) {
     for (const auto& [key, value] : values) setup_->Settings.WriteBool(section, key, value);
   }
@@ -285,12 +287,12 @@ TEST_F(IntegrationTest, RegistrationSummary) {
   CreateAuto(work_);
   const String heading = Text(u"PageIntegration", u"LB2") + u":\r\n";
   EXPECT_EQ(U8(Summary<TSetupActionIntegrate>()),
-            U8(heading + u" * " + Text(u"PageIntegration", u"CB4") + u"\r\n * " +
-               Text(u"PageIntegration", u"CB5") + u"\r\n * " + Text(u"PageIntegration", u"CB3") +
+            U8(heading + u" * " + Caption(u"PageIntegration", u"CB4") + u"\r\n * " +
+               Caption(u"PageIntegration", u"CB5") + u"\r\n * " + Caption(u"PageIntegration", u"CB3") +
                u"\r\n"));
   Choose(u"Integration", {{u"IntegrateToWindows", false}, {u"AssociateWithFiles", false}});
   EXPECT_EQ(U8(Summary<TSetupActionIntegrate>()),
-            U8(heading + u" * " + Text(u"PageIntegration", u"CB5") + u"\r\n"));
+            U8(heading + u" * " + Caption(u"PageIntegration", u"CB5") + u"\r\n"));
   Choose(u"Integration", {{u"RegisterContextMenu", false}});
   EXPECT_EQ(U8(Summary<TSetupActionIntegrate>()), "");
 }
@@ -478,8 +480,8 @@ TEST_F(ShortcutsTest, ShortcutsSummary) {
   };
   CreateAuto(work_);
   ASSERT_EQ(Text(u"PageIntegration", u"LB1") + u":\r\n", heading);
-  const String desktop = u" * " + Text(u"PageIntegration", u"CB1") + u"\r\n";
-  const String startMenu = u" * " + Text(u"PageIntegration", u"CB2") + u"\r\n";
+  const String desktop = u" * " + Caption(u"PageIntegration", u"CB1") + u"\r\n";
+  const String startMenu = u" * " + Caption(u"PageIntegration", u"CB2") + u"\r\n";
   EXPECT_EQ(U8(Summary<TSetupActionShortcuts>()), U8(heading + desktop + startMenu));
   Choose(u"Integration", {{u"ShortcutDesktop", false}});
   EXPECT_EQ(U8(Summary<TSetupActionShortcuts>()), U8(heading + startMenu));
@@ -637,8 +639,8 @@ TEST_F(IntegrationTest, AddonsSummary) {
   EXPECT_EQ(U8(Summary<TSetupActionAddonsInstall>()), "");
   Choose(u"Common", {{u"AddonsViewer", true}, {u"AddonsShortcuts", true}});
   EXPECT_EQ(U8(Summary<TSetupActionAddonsInstall>()),
-            U8(Text(u"PageAddons", u"Title") + u":\r\n * " + Text(u"PageAddons", u"CB1") +
-               u"\r\n * " + Text(u"PageAddons", u"CB3") + u"\r\n"));
+            U8(Text(u"PageAddons", u"Title") + u":\r\n * " + Caption(u"PageAddons", u"CB1") +
+               u"\r\n * " + Caption(u"PageAddons", u"CB3") + u"\r\n"));
 }
 
 }  // namespace

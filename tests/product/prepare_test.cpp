@@ -447,7 +447,8 @@ TEST_F(PrepareTest, Summary) {
     Create(u"/AUTO=\"" + work_ + u"\" /SILENT" + c.switches);
     auto text = [&](const char16_t* key) { return setup_->Resources().GetText(u"PageSetup", key); };
     String expected = text(u"LB1") + u":\r\n * " + work_ + u"\r\n\r\n" + text(u"Title") + u":\r\n";
-    for (const char16_t* item : c.items) expected += u" * " + text(item) + u"\r\n";
+    // Check box captions without their access keys.
+    for (const char16_t* item : c.items) expected += u" * " + StripAccessKey(text(item)) + u"\r\n";
     if (c.warning) expected += u"\r\n" + text(u"Title") + u":\r\n * " + text(u"W3") + u"\r\n";
     TSetupSummaryBuilder builder;
     TSetupActionPrepare().AddSummary(builder);

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <utility>
+
 #include "platform/registry.h"
+#include "ui/page_control.h"
 #include "ui/setup_pages.h"
 
 #ifndef _WIN32
@@ -23,7 +27,10 @@ class WizardThemeTest : public testing::Test {
     platform::standin::ResetWorld();
 #endif
   }
-  void TearDown() override { SetWizardDarkTheme(false); }
+  void TearDown() override {
+    SetWizardDarkTheme(false);
+    SetWizardHighContrast(false, {});
+  }
 };
 
 TEST_F(WizardThemeTest, TheUsersAppModeElseTheWindowColour) {
@@ -106,6 +113,59 @@ TEST_F(WizardThemeTest, ControlTextsHaveContrast) {
     EXPECT_GE(ContrastRatio(t.MarkGlyph, t.Mark), 3.0);
     EXPECT_GE(ContrastRatio(t.ButtonDefaultBorder, t.ButtonFace), 3.0);
   }
+}
+
+// The system's colours of a white-on-black and a black-on-white high
+// contrast theme.
+constexpr TSystemColors kHighContrastBlack{.Window = 0x000000, .WindowText = 0xFFFFFF,
+                                           .Highlight = 0xFFEB1A, .HighlightText = 0x000000,
+                                           .ButtonFace = 0x000000, .ButtonText = 0xFFFFFF,
+                                           .GrayText = 0x3FF23F, .HotLight = 0x00FFFF};
+constexpr TSystemColors kHighContrastWhite{.Window = 0xFFFFFF, .WindowText = 0x000000,
+                                           .Highlight = 0x6E0037, .HighlightText = 0xFFFFFF,
+                                           .ButtonFace = 0xFFFFFF, .ButtonText = 0x000000,
+                                           .GrayText = 0x000060, .HotLight = 0x9F0000};
+
+// With high contrast on, every colour the wizard paints is one of the
+// system's: each text lies on the background the system pairs it with.
+TEST_F(WizardThemeTest, HighContrastTakesTheSystemsColours) {
+  for (const TSystemColors& c : {kHighContrastBlack, kHighContrastWhite}) {
+    const TWizardTheme t = HighContrastTheme(c);
+    const std::pair<uint32_t, uint32_t> pairs[] = {
+        {t.HeaderText, c.WindowText},     {t.Background, c.Window},
+        {t.Surface, c.Window},            {t.FieldBackground, c.Window},
+        {t.FieldBorder, c.WindowText},    {t.DisabledText, c.GrayText},
+        {t.Link, c.HotLight},             {t.Accent, c.Highlight},
+        {t.VersionText, c.HighlightText}, {t.Mark, c.Highlight},
+        {t.MarkGlyph, c.HighlightText},   {t.FieldFocusBorder, c.Highlight},
+        {t.ButtonFace, c.ButtonFace},     {t.ButtonHot, c.ButtonFace},
+        {t.ButtonPressed, c.ButtonFace},  {t.ButtonDisabledFace, c.ButtonFace},
+        {t.ButtonText, c.ButtonText},     {t.ButtonBorder, c.ButtonText},
+        {t.ButtonDefaultBorder, c.ButtonText},
+    };
+    for (size_t i = 0; i < std::size(pairs); ++i)
+      EXPECT_EQ(pairs[i].first, pairs[i].second) << "colour " << i;
+  }
+}
+
+TEST_F(WizardThemeTest, HighContrastSwitchesTheCurrentTheme) {
+  SetWizardDarkTheme(true);
+  EXPECT_FALSE(SetWizardHighContrast(false, kHighContrastBlack));
+  EXPECT_EQ(CurrentWizardTheme().Background, WizardTheme(true).Background);
+  // An explicit text colour is kept readable without high contrast ...
+  EXPECT_NE(ThemeTextColor(0x0000FF, 0x262626), CurrentWizardTheme().HeaderText);
+  EXPECT_TRUE(SetWizardHighContrast(true, kHighContrastBlack));
+  EXPECT_TRUE(WizardHighContrast());
+  EXPECT_EQ(CurrentWizardTheme().Background, 0x000000u);
+  // ... and becomes the window text with it.
+  EXPECT_EQ(ThemeTextColor(0x0000FF, 0x000000), 0xFFFFFFu);
+  EXPECT_EQ(ThemeTextColor(kDefaultTextColor, 0x000000), 0xFFFFFFu);
+  // The same colours again change nothing; other colours do.
+  EXPECT_FALSE(SetWizardHighContrast(true, kHighContrastBlack));
+  EXPECT_TRUE(SetWizardHighContrast(true, kHighContrastWhite));
+  EXPECT_EQ(CurrentWizardTheme().Background, 0xFFFFFFu);
+  EXPECT_TRUE(SetWizardHighContrast(false, kHighContrastWhite));
+  EXPECT_EQ(CurrentWizardTheme().Background, WizardTheme(true).Background);
 }
 
 TEST_F(WizardThemeTest, ReadableColor) {

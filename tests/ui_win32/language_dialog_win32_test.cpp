@@ -61,6 +61,8 @@ TEST(LanguageDialogWindow, ShowsTheLanguagesAndTakesTheSelection) {
     EXPECT_EQ(window.ItemImage(0), -1);
     EXPECT_GE(window.ItemImage(1), 0);
     EXPECT_EQ(window.ImageCount(), 2);
+    // The flags at the screen's DPI, not 16 pixels at every DPI.
+    EXPECT_EQ(window.ImageSize(), (16 * dpi + 48) / 96);
     EXPECT_EQ(window.SelectedItem(), dialog.ItemIndex());
     window.Select(2);
     window.PressOk();

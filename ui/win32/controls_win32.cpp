@@ -67,6 +67,9 @@ struct TOwnState {
   std::vector<std::wstring> linkTargets;
   int focusedLink = 0;
   std::wstring activated;
+  // A formatted text with its links; the window's text is the text as it
+  // reads (what screen readers take as the name).
+  std::wstring markup;
   HFONT bold = nullptr;
   HFONT boldOf = nullptr;  // the font the bold one was made from
   ~TOwnState() {
@@ -115,8 +118,7 @@ uint32_t TextColor(const TOwnPaint& paint, bool enabled, uint32_t background) {
   const TWizardTheme& theme = CurrentWizardTheme();
   if (!enabled) return theme.DisabledText;
   if (paint.Kind == TOwnPaintKind::Link) return theme.Link;
-  if (paint.Color & 0xFF000000u) return theme.HeaderText;
-  return ReadableColor(paint.Color, background);
+  return ThemeTextColor((paint.Color & 0xFF000000u) ? kDefaultTextColor : paint.Color, background);
 }
 
 void DottedFrame(HDC dc, RECT r, uint32_t color) {
@@ -186,7 +188,7 @@ void PaintText(HWND window, HDC dc, TOwnState& state, const RECT& client) {
 // draws them. Returns the height used and fills the links' rectangles.
 int LayoutFormatted(HWND window, HDC dc, TOwnState& state, const RECT& client, bool draw) {
   const TWizardTheme& theme = CurrentWizardTheme();
-  const std::vector<TRun> runs = ParseFormatted(TextOf(window));
+  const std::vector<TRun> runs = ParseFormatted(state.markup);
   HFONT font = FontOf(window);
   LOGFONTW log{};
   GetObjectW(font, sizeof(log), &log);
@@ -248,6 +250,14 @@ void Activate(HWND window, TOwnState& state, int link) {
                MAKEWPARAM(GetDlgCtrlID(window), STN_CLICKED), reinterpret_cast<LPARAM>(window));
 }
 
+bool accessKeysShown = false;
+bool accessKeysDecided = false;
+
+// DrawText's flags for a caption with an access key.
+UINT PrefixFormat() {
+  return AccessKeysShown() ? 0 : DT_HIDEPREFIX;
+}
+
 void PaintPushButton(HWND window, HDC dc, TOwnState& state, const RECT& client) {
   const TOwnPaint& paint = state.paint;
   const TWizardTheme& theme = CurrentWizardTheme();
@@ -279,7 +289,7 @@ void PaintPushButton(HWND window, HDC dc, TOwnState& state, const RECT& client) 
   SetTextColor(dc, enabled ? theme.ButtonText : theme.DisabledText);
   RECT text = client;
   const std::wstring caption = TextOf(window);
-  DrawTextW(dc, caption.c_str(), -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  DrawTextW(dc, caption.c_str(), -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE | PrefixFormat());
   if (GetFocus() == window) {
     RECT cue = client;
     InflateRect(&cue, -(border + Scale(2, paint.Dpi)), -(border + Scale(2, paint.Dpi)));
@@ -337,11 +347,11 @@ void PaintCheck(HWND window, HDC dc, TOwnState& state, const RECT& client) {
   const std::wstring caption = TextOf(window);
   RECT text{box.right + Scale(6, paint.Dpi), client.top, client.right, client.bottom};
   RECT measured = text;
-  DrawTextW(dc, caption.c_str(), -1, &measured, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+  DrawTextW(dc, caption.c_str(), -1, &measured, DT_CALCRECT | DT_SINGLELINE | PrefixFormat());
   const int height = measured.bottom - measured.top;
   text.top = client.top + ((client.bottom - client.top) - height) / 2;
   text.bottom = text.top + height;
-  DrawTextW(dc, caption.c_str(), -1, &text, DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  DrawTextW(dc, caption.c_str(), -1, &text, DT_SINGLELINE | PrefixFormat() | DT_END_ELLIPSIS);
   if (GetFocus() == window) {
     RECT cue{text.left - 2, std::max<LONG>(client.top, text.top - 1),
              std::min<LONG>(client.right, text.left + (measured.right - measured.left) + 2),
@@ -441,6 +451,15 @@ LRESULT CALLBACK OwnPaintProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
   }
   if (state->paint.Kind == TOwnPaintKind::Formatted) {
     switch (msg) {
+      case WM_SETTEXT: {
+        state->markup = lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"";
+        std::wstring plain;
+        for (const TRun& run : ParseFormatted(state->markup)) plain += run.text;
+        const LRESULT result =
+            DefSubclassProc(window, msg, wParam, reinterpret_cast<LPARAM>(plain.c_str()));
+        if (IsWindowVisible(window)) Repaint(window);
+        return result;
+      }
       case WM_GETDLGCODE:
         return DLGC_WANTARROWS | DLGC_WANTCHARS;
       case WM_SETCURSOR: {
@@ -567,6 +586,45 @@ String OwnActivatedLink(HWND window) {
   auto* state = static_cast<TOwnState*>(GetPropW(window, kStateProperty));
   if (!state) return String();
   return String(state->activated.begin(), state->activated.end());
+}
+
+wchar_t AccessKeyOf(const wchar_t* caption) {
+  for (const wchar_t* c = caption; c && *c; ++c) {
+    if (*c != L'&') continue;
+    if (c[1] == L'&') {
+      ++c;
+      continue;
+    }
+    return c[1] ? UpperKey(c[1]) : 0;
+  }
+  return 0;
+}
+
+wchar_t UpperKey(wchar_t key) {
+  wchar_t text[2] = {key, 0};
+  CharUpperW(text);
+  return text[0];
+}
+
+bool AccessKeysShown() {
+  if (!accessKeysDecided) {
+    accessKeysDecided = true;
+    BOOL cues = FALSE;
+    if (SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0) && cues) accessKeysShown = true;
+  }
+  return accessKeysShown;
+}
+
+void ShowAccessKeys() {
+  if (AccessKeysShown()) return;
+  accessKeysShown = true;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM) -> BOOL {
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+        return TRUE;
+      },
+      0);
 }
 
 void FrameRectColor(HDC dc, const RECT& r, uint32_t color) {

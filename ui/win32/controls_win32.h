@@ -21,7 +21,8 @@ enum class TOwnPaintKind : uint8_t {
   Link,
   Warning,  // warning icon and bold text
   Progress,
-  Formatted,  // wrapping text with inline links <a href="target">text</a>
+  Formatted,  // wrapping text with inline links <a href="target">text</a>;
+              // the window's text is the text without the markup
 };
 
 // What the painting needs beyond the window's own state.
@@ -49,6 +50,17 @@ int OwnTextHeight(HWND window, int width);
 // (a click, or Space on the focused link); the control then sends
 // STN_CLICKED to its parent.
 String OwnActivatedLink(HWND window);
+
+// The access key of a caption: the letter after a single "&", upper case;
+// 0 when there is none. "&&" stands for an ampersand.
+wchar_t AccessKeyOf(const wchar_t* caption);
+// A typed character as it is compared with access keys.
+wchar_t UpperKey(wchar_t key);
+// Underlines the access keys of buttons, check boxes and radio buttons from
+// now on (after Alt was pressed; from the start when the system's keyboard
+// cues are on) and repaints the controls of the process.
+void ShowAccessKeys();
+bool AccessKeysShown();
 
 // A one-pixel frame around the rectangle.
 void FrameRectColor(HDC dc, const RECT& r, uint32_t color);

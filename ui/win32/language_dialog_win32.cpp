@@ -31,10 +31,11 @@ uint32_t ReadLE(const uint8_t* p, size_t bytes) {
   return v;
 }
 
-// A 16 x 16 icon from .ico file data (already checked by TVelIcon). The
+// An icon of size x size pixels from .ico file data (already checked by
+// TVelIcon): the best entry for that size, scaled to it. The
 // file's directory is rewritten in the resource form that
 // LookupIconIdFromDirectoryEx reads, with the entry number as identifier.
-HICON CreateSmallIcon(const std::vector<uint8_t>& data) {
+HICON FlagIcon(const std::vector<uint8_t>& data, int size) {
   if (data.size() < 6) return nullptr;
   const size_t count = ReadLE(data.data() + 4, 2);
   if (count == 0 || 6 + 16 * count > data.size()) return nullptr;
@@ -47,14 +48,14 @@ HICON CreateSmallIcon(const std::vector<uint8_t>& data) {
     directory.push_back(static_cast<uint8_t>(id >> 8));
   }
   const int id =
-      LookupIconIdFromDirectoryEx(directory.data(), TRUE, kIconSize, kIconSize, LR_DEFAULTCOLOR);
+      LookupIconIdFromDirectoryEx(directory.data(), TRUE, size, size, LR_DEFAULTCOLOR);
   if (id < 1 || static_cast<size_t>(id) > count) return nullptr;
   const uint8_t* entry = data.data() + 6 + 16 * (id - 1);
-  const size_t size = ReadLE(entry + 8, 4);
+  const size_t bytes = ReadLE(entry + 8, 4);
   const size_t offset = ReadLE(entry + 12, 4);
-  if (offset > data.size() || size > data.size() - offset) return nullptr;
+  if (offset > data.size() || bytes > data.size() - offset) return nullptr;
   return CreateIconFromResourceEx(const_cast<uint8_t*>(data.data() + offset),
-                                  static_cast<DWORD>(size), TRUE, 0x00030000, kIconSize, kIconSize,
+                                  static_cast<DWORD>(bytes), TRUE, 0x00030000, size, size,
                                   LR_DEFAULTCOLOR);
 }
 
@@ -107,6 +108,11 @@ class TWindow : public ILanguageDialogWindow {
     return item.iImage < 0 ? -1 : item.iImage;
   }
   int ImageCount() override { return images_ ? ImageList_GetImageCount(images_) : 0; }
+  int ImageSize() override {
+    int width = 0, height = 0;
+    if (images_) ImageList_GetIconSize(images_, &width, &height);
+    return width;
+  }
   int SelectedItem() override { return static_cast<int>(SendMessageW(combo_, CB_GETCURSEL, 0, 0)); }
   void Select(int index) override { SendMessageW(combo_, CB_SETCURSEL, index, 0); }
   void PressOk() override { SendMessageW(ok_, BM_CLICK, 0, 0); }
@@ -222,11 +228,12 @@ bool TWindow::Create() {
   // The image list; an icon that cannot be made leaves its item without one.
   const auto& icons = dialog_.Images();
   std::vector<int> imageIndex(icons.size(), -1);
-  images_ = ImageList_Create(kIconSize, kIconSize, ILC_COLOR32 | ILC_MASK,
+  const int iconSize = Scale(kIconSize);
+  images_ = ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK,
                              static_cast<int>(icons.size()), 1);
   if (images_) {
     for (size_t i = 0; i < icons.size(); ++i) {
-      if (HICON icon = CreateSmallIcon(icons[i].Data())) {
+      if (HICON icon = FlagIcon(icons[i].Data(), iconSize)) {
         imageIndex[i] = ImageList_AddIcon(images_, icon);
         DestroyIcon(icon);
       }

@@ -1,5 +1,6 @@
 // The language dialog as a Win32 window: "Select Language", an image combo
-// box with the languages' 16 x 16 icons and an OK button, shown modally.
+// box with the languages' 16 x 16 icons (scaled to the screen's DPI) and an
+// OK button, shown modally.
 #pragma once
 
 #include <functional>
@@ -23,6 +24,8 @@ class ILanguageDialogWindow {
   // -1 when the item shows no picture.
   virtual int ItemImage(int index) = 0;
   virtual int ImageCount() = 0;
+  // The width and height of the pictures in pixels.
+  virtual int ImageSize() = 0;
   virtual int SelectedItem() = 0;
   // Selects an item as the user would.
   virtual void Select(int index) = 0;

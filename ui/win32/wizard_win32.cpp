@@ -115,6 +115,7 @@ class TControlPeer : public IPageControlPeer {
   void ApplyAll();
 
   TPageControl& Control() { return control_; }
+  const TPageControl& Control() const { return control_; }
   HWND Window() const { return window_; }
   // The embedded button of a path edit.
   HWND Button() const { return button_; }
@@ -155,8 +156,6 @@ void TControlPeer::ApplyTheme() {
     CHARFORMAT2W format{};
     format.cbSize = sizeof(format);
     format.dwMask = CFM_COLOR;
-    // A disabled viewer (the summary) only takes no focus: its text is
-    // content and is not greyed.
     format.crTextColor = theme.HeaderText;
     SendMessageW(window_, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
     SendMessageW(window_, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
@@ -251,10 +250,19 @@ void TControlPeer::ApplyAll() {
   EnableWindow(window_, control_.Enabled());
 }
 
+// The property of a page's window that names the page's kind ("PageSetup")
+// as a global atom, for tools that look at the wizard; the window's text is
+// what a person reads as the page's caption.
+constexpr wchar_t kPageKindProperty[] = L"MivoPageKind";
+
 struct TPagePeer : TSetupCustomPage::TPeer {
   ~TPagePeer() override {
     controls.clear();
-    if (window) DestroyWindow(window);
+    if (window) {
+      if (const auto atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(RemovePropW(window, kPageKindProperty))))
+        GlobalDeleteAtom(atom);
+      DestroyWindow(window);
+    }
   }
   HWND window = nullptr;
   // Where the form placed the page (96 DPI).
@@ -327,7 +335,27 @@ class TWin32WizardWindow : public IWizardWindow {
   void PlaceFooter();
   bool BrowseFolder(const String& start, String& chosen);
   void PumpMessages();
-  bool Dialog(MSG& msg) { return IsDialogMessageW(window_, &msg); }
+  // The wizard's keyboard, before a message is dispatched: Tab and
+  // Shift+Tab through the page's controls and the footer's buttons in
+  // reading order, Enter for the focused push button or else the default
+  // button (Ctrl+Enter in a viewer), Escape for the close question as
+  // Alt+F4, the arrows within a group of radio buttons, access keys with
+  // and without Alt. True when the message was used up.
+  bool Keyboard(const MSG& msg);
+  // The controls that take the focus with Tab, in reading order: the active
+  // page's (a group of radio buttons as one stop, its checked button), then
+  // Back and Next.
+  std::vector<HWND> TabOrder() const;
+  TControlPeer* PeerOf(HWND window) const;
+  void MoveFocus(bool forward);
+  void MoveInRadioGroup(HWND radio, bool forward);
+  void FocusControl(HWND target);
+  // The first control of the active page that takes the focus, else Next
+  // (or Back).
+  void FocusFirstControl();
+  // Presses a button as a click does.
+  void Press(HWND button);
+  bool PressAccessKey(wchar_t key);
 
   HWND window_ = nullptr;
   HWND back_ = nullptr;
@@ -344,8 +372,40 @@ class TWin32WizardWindow : public IWizardWindow {
   HBRUSH fieldBrush_ = nullptr;
   std::unique_ptr<TWizardForm> form_;
   std::map<HWND, TSetupCustomPage*> pageOfWindow_;
+  // The control that had the focus when the window was deactivated.
+  HWND lastFocus_ = nullptr;
   bool coInitialized_ = false;
 };
+
+// The system's high-contrast flag: SPI_GETHIGHCONTRAST, or where the
+// system does not keep it there (Wine), the user's setting it is stored in.
+bool SystemHighContrast() {
+  HIGHCONTRASTW contrast{};
+  contrast.cbSize = sizeof(contrast);
+  if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+      (contrast.dwFlags & HCF_HIGHCONTRASTON))
+    return true;
+  wchar_t flags[32] = {};
+  DWORD size = sizeof(flags);
+  if (RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Accessibility\\HighContrast", L"Flags",
+                   RRF_RT_REG_SZ, nullptr, flags, &size) != ERROR_SUCCESS)
+    return false;
+  return (_wtoi(flags) & HCF_HIGHCONTRASTON) != 0;
+}
+
+bool UpdateHighContrast() {
+  const TSystemColors colors{
+      .Window = GetSysColor(COLOR_WINDOW),
+      .WindowText = GetSysColor(COLOR_WINDOWTEXT),
+      .Highlight = GetSysColor(COLOR_HIGHLIGHT),
+      .HighlightText = GetSysColor(COLOR_HIGHLIGHTTEXT),
+      .ButtonFace = GetSysColor(COLOR_BTNFACE),
+      .ButtonText = GetSysColor(COLOR_BTNTEXT),
+      .GrayText = GetSysColor(COLOR_GRAYTEXT),
+      .HotLight = GetSysColor(COLOR_HOTLIGHT),
+  };
+  return SetWizardHighContrast(SystemHighContrast(), colors);
+}
 
 HMODULE RichEditLibrary() {
   static HMODULE library = LoadLibraryExW(L"msftedit.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -458,7 +518,8 @@ bool TWin32WizardWindow::BrowseFolder(const String& start, String& chosen) {
 }
 
 void TWin32WizardWindow::ThemeChanged() {
-  if (!UpdateWizardTheme(GetSysColor(COLOR_WINDOW))) return;
+  const bool dark = UpdateWizardTheme(GetSysColor(COLOR_WINDOW));
+  if (!UpdateHighContrast() && !dark) return;
   CreateBrushes();
   ApplyFrameTheme(window_, WizardDarkTheme());
   if (form_) {
@@ -546,8 +607,9 @@ void TWin32WizardWindow::Run() {
   ShowWindow(window_, SW_SHOWNORMAL);
   UpdateWindow(window_);
   MSG msg;
+  FocusFirstControl();
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (!Dialog(msg)) {
+    if (!Keyboard(msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
@@ -561,10 +623,258 @@ void TWin32WizardWindow::PumpMessages() {
       PostQuitMessage(static_cast<int>(msg.wParam));
       return;
     }
-    if (!Dialog(msg)) {
+    if (!Keyboard(msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
+  }
+}
+
+namespace {
+
+bool HasClass(HWND window, const wchar_t* name) {
+  wchar_t cls[64] = {};
+  GetClassNameW(window, cls, 64);
+  return lstrcmpiW(cls, name) == 0;
+}
+
+// The kind of a BUTTON window (BS_PUSHBUTTON, BS_CHECKBOX, ...), or -1.
+LONG ButtonType(HWND window) {
+  if (!window || !HasClass(window, L"Button")) return -1;
+  return GetWindowLongW(window, GWL_STYLE) & BS_TYPEMASK;
+}
+
+bool IsRadio(HWND window) {
+  const LONG type = ButtonType(window);
+  return type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
+}
+
+bool IsPushButton(HWND window) {
+  const LONG type = ButtonType(window);
+  return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
+}
+
+// Radio buttons count whatever their WS_TABSTOP says: the system gives it
+// to the checked one of a group only.
+bool TakesFocus(HWND window) {
+  return window && IsWindowVisible(window) && IsWindowEnabled(window) &&
+         ((GetWindowLongW(window, GWL_STYLE) & WS_TABSTOP) != 0 || IsRadio(window));
+}
+
+bool KeyDown(int key) {
+  return (GetKeyState(key) & 0x8000) != 0;
+}
+
+}  // namespace
+
+TControlPeer* TWin32WizardWindow::PeerOf(HWND window) const {
+  TSetupCustomPage* page = form_ ? form_->ActivePage() : nullptr;
+  auto* peer = page ? dynamic_cast<TPagePeer*>(page->Peer.get()) : nullptr;
+  if (!peer || !window) return nullptr;
+  for (const auto& control : peer->controls)
+    if (control->Window() == window || control->Button() == window) return control.get();
+  return nullptr;
+}
+
+std::vector<HWND> TWin32WizardWindow::TabOrder() const {
+  std::vector<HWND> order;
+  TSetupCustomPage* page = form_ ? form_->ActivePage() : nullptr;
+  if (auto* peer = page ? dynamic_cast<TPagePeer*>(page->Peer.get()) : nullptr) {
+    // Reading order: by the rows of the page, then from left to right; an
+    // edit's button after its edit.
+    std::vector<const TControlPeer*> controls;
+    for (const auto& control : peer->controls) {
+      // A formatted text takes the focus only for its links.
+      if (control->Control().Kind() == TPageControlKind::Formatted &&
+          control->Control().Text().find(u"<a") == String::npos)
+        continue;
+      controls.push_back(control.get());
+    }
+    std::stable_sort(controls.begin(), controls.end(),
+                     [](const TControlPeer* a, const TControlPeer* b) {
+                       const TWizardRect& ra = a->Control().Bounds();
+                       const TWizardRect& rb = b->Control().Bounds();
+                       return ra.Top != rb.Top ? ra.Top < rb.Top : ra.Left < rb.Left;
+                     });
+    std::vector<HWND> windows;
+    for (const TControlPeer* control : controls)
+      for (HWND h : {control->Window(), control->Button()})
+        if (TakesFocus(h)) windows.push_back(h);
+    for (size_t i = 0; i < windows.size();) {
+      if (!IsRadio(windows[i])) {
+        order.push_back(windows[i++]);
+        continue;
+      }
+      HWND chosen = windows[i];
+      for (; i < windows.size() && IsRadio(windows[i]); ++i)
+        if (SendMessageW(windows[i], BM_GETCHECK, 0, 0) == BST_CHECKED) chosen = windows[i];
+      order.push_back(chosen);
+    }
+  }
+  for (HWND h : {back_, next_})
+    if (TakesFocus(h)) order.push_back(h);
+  return order;
+}
+
+void TWin32WizardWindow::FocusControl(HWND target) {
+  if (!target) return;
+  HWND previous = GetFocus();
+  SetFocus(target);
+  if (HasClass(target, L"Edit") && !(GetWindowLongW(target, GWL_STYLE) & ES_MULTILINE))
+    SendMessageW(target, EM_SETSEL, 0, -1);
+  // The page draws the frames of edits and viewers in the focus colour.
+  for (HWND h : {previous, target})
+    if (h && IsChild(window_, h)) InvalidateRect(GetParent(h), nullptr, FALSE);
+}
+
+void TWin32WizardWindow::MoveFocus(bool forward) {
+  const std::vector<HWND> order = TabOrder();
+  if (order.empty()) return;
+  HWND focus = GetFocus();
+  auto at = std::find(order.begin(), order.end(), focus);
+  if (at == order.end() && IsRadio(focus)) {
+    // An unchecked button of a group: the group's stop.
+    at = std::find_if(order.begin(), order.end(), [](HWND h) { return IsRadio(h); });
+  }
+  const int count = static_cast<int>(order.size());
+  int index = at == order.end() ? (forward ? -1 : count) : static_cast<int>(at - order.begin());
+  index = (index + (forward ? 1 : -1) + count) % count;
+  FocusControl(order[static_cast<size_t>(index)]);
+}
+
+void TWin32WizardWindow::MoveInRadioGroup(HWND radio, bool forward) {
+  // The group: the radio buttons of the page that follow each other in
+  // reading order, the focused one among them.
+  TSetupCustomPage* page = form_ ? form_->ActivePage() : nullptr;
+  auto* peer = page ? dynamic_cast<TPagePeer*>(page->Peer.get()) : nullptr;
+  if (!peer) return;
+  std::vector<const TControlPeer*> controls;
+  for (const auto& control : peer->controls)
+    if (TakesFocus(control->Window())) controls.push_back(control.get());
+  std::stable_sort(controls.begin(), controls.end(), [](const TControlPeer* a, const TControlPeer* b) {
+    return a->Control().Bounds().Top < b->Control().Bounds().Top;
+  });
+  std::vector<HWND> group;
+  bool found = false;
+  for (const TControlPeer* control : controls) {
+    if (!IsRadio(control->Window())) {
+      if (found) break;
+      group.clear();
+      continue;
+    }
+    group.push_back(control->Window());
+    if (control->Window() == radio) found = true;
+  }
+  if (!found || group.size() < 2) return;
+  const auto at = std::find(group.begin(), group.end(), radio);
+  const int count = static_cast<int>(group.size());
+  const int index = (static_cast<int>(at - group.begin()) + (forward ? 1 : -1) + count) % count;
+  HWND target = group[static_cast<size_t>(index)];
+  FocusControl(target);
+  Press(target);
+}
+
+void TWin32WizardWindow::FocusFirstControl() {
+  for (HWND h : TabOrder())
+    if (h != back_ && h != next_) {
+      FocusControl(h);
+      return;
+    }
+  FocusNextWhenNoFocus();
+}
+
+void TWin32WizardWindow::Press(HWND button) {
+  if (!button || !IsWindowVisible(button) || !IsWindowEnabled(button)) return;
+  SendMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+               reinterpret_cast<LPARAM>(button));
+}
+
+bool TWin32WizardWindow::PressAccessKey(wchar_t key) {
+  const wchar_t wanted = UpperKey(key);
+  if (!wanted) return false;
+  std::vector<HWND> candidates;
+  TSetupCustomPage* page = form_ ? form_->ActivePage() : nullptr;
+  if (auto* peer = page ? dynamic_cast<TPagePeer*>(page->Peer.get()) : nullptr)
+    for (const auto& control : peer->controls)
+      for (HWND h : {control->Window(), control->Button()})
+        if (ButtonType(h) >= 0) candidates.push_back(h);
+  candidates.push_back(back_);
+  candidates.push_back(next_);
+  for (HWND h : candidates) {
+    if (!h || !IsWindowVisible(h) || !IsWindowEnabled(h)) continue;
+    wchar_t text[512] = {};
+    GetWindowTextW(h, text, 512);
+    if (AccessKeyOf(text) != wanted) continue;
+    ShowAccessKeys();
+    if (h != back_ && h != next_) FocusControl(h);
+    Press(h);
+    return true;
+  }
+  return false;
+}
+
+bool TWin32WizardWindow::Keyboard(const MSG& msg) {
+  if (!window_ || !msg.hwnd || (msg.hwnd != window_ && !IsChild(window_, msg.hwnd))) return false;
+  const bool repeated = (msg.lParam & (1 << 30)) != 0;
+  HWND focus = GetFocus();
+  TControlPeer* focused = PeerOf(focus);
+  const TPageControlKind kind = focused ? focused->Control().Kind() : TPageControlKind::Label;
+  const bool inViewer =
+      focused && focused->Window() == focus &&
+      (kind == TPageControlKind::Viewer || kind == TPageControlKind::ErrorList);
+  switch (msg.message) {
+    case WM_KEYDOWN:
+      switch (msg.wParam) {
+        case VK_TAB:
+          // Ctrl+Tab too: the viewers are read-only, a tab is never typed.
+          MoveFocus(!KeyDown(VK_SHIFT));
+          return true;
+        case VK_RETURN:
+          if (repeated) return true;
+          if (inViewer && !KeyDown(VK_CONTROL)) return false;
+          if (focused && kind == TPageControlKind::Link) {
+            SendMessageW(GetParent(focus), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), STN_CLICKED),
+                         reinterpret_cast<LPARAM>(focus));
+          } else if (IsPushButton(focus)) {
+            Press(focus);
+          } else {
+            Press(next_);
+          }
+          return true;
+        case VK_ESCAPE:
+          if (!repeated) PostMessageW(window_, WM_SYSCOMMAND, SC_CLOSE, 0);
+          return true;
+        case VK_SPACE:
+          if (focused && kind == TPageControlKind::Link && !repeated) {
+            SendMessageW(GetParent(focus), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), STN_CLICKED),
+                         reinterpret_cast<LPARAM>(focus));
+            return true;
+          }
+          return false;
+        case VK_LEFT:
+        case VK_UP:
+        case VK_RIGHT:
+        case VK_DOWN:
+          if (IsRadio(focus)) {
+            MoveInRadioGroup(focus, msg.wParam == VK_RIGHT || msg.wParam == VK_DOWN);
+            return true;
+          }
+          return false;
+        default:
+          return false;
+      }
+    case WM_SYSKEYDOWN:
+      if (msg.wParam == VK_MENU) ShowAccessKeys();
+      return false;
+    case WM_SYSCHAR:
+      return PressAccessKey(static_cast<wchar_t>(msg.wParam));
+    case WM_CHAR:
+      // Without Alt where typing means nothing: on a button or a box.
+      if (ButtonType(focus) >= 0 && msg.wParam > L' ')
+        return PressAccessKey(static_cast<wchar_t>(msg.wParam));
+      return false;
+    default:
+      return false;
   }
 }
 
@@ -590,7 +900,7 @@ HWND TWin32WizardWindow::CreateControlWindow(HWND parent, TPageControl& control,
       paint.Kind = TOwnPaintKind::Warning;
       break;
     case TPageControlKind::Link:
-      style |= SS_NOTIFY | (control.Centered ? SS_CENTER : SS_LEFT);
+      style |= WS_TABSTOP | SS_NOTIFY | (control.Centered ? SS_CENTER : SS_LEFT);
       paint.Kind = TOwnPaintKind::Link;
       break;
     case TPageControlKind::CheckBox:
@@ -696,13 +1006,15 @@ HWND TWin32WizardWindow::CreateControlWindow(HWND parent, TPageControl& control,
 
 TPagePeer& TWin32WizardWindow::CreatePageWindow(TSetupCustomPage& page, const TWizardRect& bounds) {
   auto peer = std::make_unique<TPagePeer>();
-  peer->window = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, W(page.Name()),
+  peer->window = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"",
                                  WS_CHILD | WS_CLIPCHILDREN, layout_.Scale(bounds.Left),
                                  layout_.Scale(bounds.Top), layout_.Scale(bounds.Width),
                                  layout_.Scale(bounds.Height), window_, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(peer->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(peer->window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PageProc));
+  if (const ATOM kind = GlobalAddAtomW(W(page.Name())))
+    SetPropW(peer->window, kPageKindProperty, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(kind)));
   pageOfWindow_[peer->window] = &page;
   int id = kFirstControlId;
   peer->bounds = bounds;
@@ -741,7 +1053,15 @@ void TWin32WizardWindow::ShowPage(TSetupCustomPage& page, const TWizardRect& bou
                  layout_.Scale(bounds.Width), layout_.Scale(bounds.Height),
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  // The page's caption is its window's text: screen readers announce it
+  // as the name of the group the focus moves into (a finish page's heading
+  // tells the run's result).
+  auto* full = dynamic_cast<TSetupPageFullScreen*>(&page);
+  SetWindowTextW(peer->window, W(full ? full->Heading().Text() : page.Title));
   ShowWindow(peer->window, SW_SHOW);
+  // The focus starts on the page's first control (a page without one
+  // leaves it to the form: Next, else Back).
+  FocusFirstControl();
 }
 
 void TWin32WizardWindow::HidePage(TSetupCustomPage& page) {
@@ -777,7 +1097,8 @@ void TWin32WizardWindow::Paint(HDC dc) {
   const RECT footer = ToRect(layout_.Footer());
   Fill(dc, footer, theme.Accent);
   const RECT header = ToRect(layout_.Header());
-  DrawImage(dc, WizardDarkTheme() ? *headerDark_ : *headerLight_, header);
+  // High contrast: no picture behind the title, only the system's colours.
+  if (!WizardHighContrast()) DrawImage(dc, WizardDarkTheme() ? *headerDark_ : *headerLight_, header);
   Fill(dc, {header.left, header.bottom - layout_.Scale(1), header.right, header.bottom},
        theme.Accent);
   TSetupCustomPage* page = form_ ? form_->ActivePage() : nullptr;
@@ -817,9 +1138,11 @@ void TWin32WizardWindow::PaintPage(TSetupCustomPage& page, HWND window, HDC dc) 
   RECT client{};
   GetClientRect(window, &client);
   Fill(dc, client, theme.Background);
-  if (auto* full = dynamic_cast<TSetupPageFullScreen*>(&page))
+  auto* full = dynamic_cast<TSetupPageFullScreen*>(&page);
+  if (full && !WizardHighContrast())
     DrawImage(dc, full->SideImage(), {0, 0, layout_.Scale(188), layout_.Scale(435)});
-  if (auto* addons = dynamic_cast<TSetupPageAddons*>(&page)) {
+  auto* addons = dynamic_cast<TSetupPageAddons*>(&page);
+  if (addons && !WizardHighContrast()) {
     const TSetupImage& image = addons->Image();
     const int width = layout_.Scale(static_cast<int>(image.Width));
     const int right = client.right - layout_.Scale(TSetupPageAddons::kImageMargin);
@@ -836,7 +1159,7 @@ void TWin32WizardWindow::PaintPage(TSetupCustomPage& page, HWND window, HDC dc) 
       Fill(dc, frame, theme.FieldBackground);
       const bool focused = focus && focus == control->Window();
       FrameRectColor(dc, frame, focused ? theme.FieldFocusBorder : theme.FieldBorder);
-      if (focused && control->Control().Kind() == TPageControlKind::PathEdit) {
+      if (focused) {
         RECT inner = frame;
         InflateRect(&inner, -1, -1);
         FrameRectColor(dc, inner, theme.FieldFocusBorder);
@@ -887,13 +1210,27 @@ LRESULT TWin32WizardWindow::HandleForm(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORBTN:
       return reinterpret_cast<LRESULT>(accentBrush_);
     case WM_SETTINGCHANGE:
-      if (lParam && IsThemeSettingChange(reinterpret_cast<const char16_t*>(lParam))) ThemeChanged();
+      if (wParam == SPI_SETHIGHCONTRAST ||
+          (lParam && IsThemeSettingChange(reinterpret_cast<const char16_t*>(lParam))))
+        ThemeChanged();
       break;
     case WM_SYSCOLORCHANGE:
       ThemeChanged();
       break;
     case WM_DPICHANGED:
       DpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
+    case WM_ACTIVATE:
+      // As a dialog: the focused control is kept while another window (the
+      // close question) is active, and gets the focus back afterwards.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        lastFocus_ = focus && IsChild(window_, focus) ? focus : nullptr;
+      } else if (lastFocus_ && IsWindowVisible(lastFocus_) && IsWindowEnabled(lastFocus_)) {
+        FocusControl(lastFocus_);
+      } else {
+        FocusFirstControl();
+      }
       return 0;
     case DM_GETDEFID:
       return MAKELRESULT(kNextId, DC_HASDEFID);
@@ -973,7 +1310,7 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
       const TPageControlKind kind = control ? control->Control().Kind() : TPageControlKind::Label;
       const bool field = kind == TPageControlKind::PathEdit || kind == TPageControlKind::ErrorList;
       const uint32_t background = field ? theme.FieldBackground : theme.Background;
-      SetTextColor(dc, color == kDefaultTextColor ? theme.HeaderText : ReadableColor(color, background));
+      SetTextColor(dc, ThemeTextColor(color, background));
       SetBkColor(dc, background);
       return reinterpret_cast<LRESULT>(field ? fieldBrush_ : backgroundBrush_);
     }
@@ -996,6 +1333,13 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
           // nothing else is started from a label.
           const String target = OwnActivatedLink(control->Window());
           if (StartsWith(target, u"https://") || StartsWith(target, u"http://")) ShellOpen(target);
+          return 0;
+        }
+        const TPageControlKind kind = control->Control().Kind();
+        if ((kind == TPageControlKind::Viewer || kind == TPageControlKind::ErrorList) &&
+            (code == EN_SETFOCUS || code == EN_KILLFOCUS)) {
+          const RECT frame = control->Frame();
+          InvalidateRect(window, &frame, FALSE);
           return 0;
         }
         if (control->Control().Kind() == TPageControlKind::PathEdit) {
@@ -1052,6 +1396,7 @@ void RunWin32Wizard(TSetup&) {
   // The theme is decided before any window exists: the full-screen pages
   // take their side image from it when they are created.
   UpdateWizardTheme(GetSysColor(COLOR_WINDOW));
+  UpdateHighContrast();
   TWin32WizardWindow window;
   window.CreateForm();
   window.Run();

@@ -4,7 +4,8 @@
 //                             process's system menu, as Wine), then one line
 //                             per visible child window
 //                             "class|text|1|enabled|checked" (checked -1 for
-//                             controls without a check state); with a file
+//                             controls without a check state; a page's text
+//                             is its kind, "PageSetup"); with a file
 //                             name it also saves the client area as a BMP
 //   probe_wizard click TEXT   clicks the visible button with that text
 //   probe_wizard box          prints the text of the question box owned by
@@ -12,9 +13,13 @@
 //   probe_wizard answer ID    presses the box's button (1 OK, 2 Cancel)
 //   probe_wizard dialog       the owned dialog's caption, then one line per
 //                             visible child "class|text"
+//   probe_wizard focus        the control that has the keyboard focus:
+//                             "class|text"
 //   probe_wizard type TEXT    replaces the text of the visible edit as typing
 //                             would: everything selected and deleted, then
 //                             the text character by character
+//   probe_wizard contrast     turns the white-on-black high-contrast theme
+//                             on as the system's settings do
 //   probe_wizard theme MODE   sets the user's app mode ("dark" or "light")
 //                             and announces the change to every window, as
 //                             Windows does when the user switches it
@@ -24,25 +29,28 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "probe_util.h"
+
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), size, nullptr, nullptr);
-  if (!utf8.empty()) utf8.pop_back();
-  for (char& c : utf8)
-    if (c == '\r' || c == '\n' || c == '|') c = ' ';
-  return utf8;
-}
+std::wstring ClassOf(HWND window);
 
+// A window's text as a person reads it: the "&" that marks the access key
+// of a button is not shown ("&&" shows one).
 std::wstring Text(HWND window) {
   wchar_t text[2048] = {};
   GetWindowTextW(window, text, 2048);
-  return text;
+  if (ClassOf(window) != L"Button") return text;
+  std::wstring shown;
+  for (const wchar_t* c = text; *c; ++c) {
+    if (*c == L'&' && c[1]) ++c;
+    shown += *c;
+  }
+  return shown;
 }
 
 std::wstring ClassOf(HWND window) {
@@ -143,8 +151,35 @@ int wmain(int argc, wchar_t** argv) {
                         &result);
     return 0;
   }
+  if (mode == L"contrast") {
+    // The white-on-black high-contrast theme: the flag where the system
+    // keeps it, the system's colours, and the announcements of both.
+    wchar_t flags[] = L"127";  // HCF_HIGHCONTRASTON and the availability bits
+    if (RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Accessibility\\HighContrast", L"Flags",
+                        REG_SZ, flags, sizeof(flags)) != ERROR_SUCCESS)
+      return 1;
+    const int elements[] = {COLOR_WINDOW,     COLOR_WINDOWTEXT, COLOR_HIGHLIGHT,
+                            COLOR_HIGHLIGHTTEXT, COLOR_BTNFACE,  COLOR_BTNTEXT,
+                            COLOR_GRAYTEXT,   COLOR_HOTLIGHT,   COLOR_3DFACE};
+    const COLORREF colors[] = {RGB(0, 0, 0),       RGB(255, 255, 255), RGB(26, 235, 255),
+                               RGB(0, 0, 0),       RGB(0, 0, 0),       RGB(255, 255, 255),
+                               RGB(63, 242, 63),   RGB(255, 255, 0),   RGB(0, 0, 0)};
+    if (!SetSysColors(static_cast<int>(std::size(elements)), elements, colors)) return 1;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0, SMTO_ABORTIFHUNG,
+                        5000, &result);
+    return 0;
+  }
   HWND wizard = FindWindowW(L"TWizardForm", nullptr);
   if (!wizard) return 1;
+  if (mode == L"focus") {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(wizard, nullptr), &info) || !info.hwndFocus)
+      return 1;
+    std::printf("%s|%s\n", probe::Field(ClassOf(info.hwndFocus)).c_str(), probe::Field(Text(info.hwndFocus)).c_str());
+    return 0;
+  }
   if (mode == L"type") {
     const std::wstring text = argc > 2 ? argv[2] : L"";
     HWND edit = FindChild(wizard, L"Edit", nullptr);
@@ -159,18 +194,11 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"dialog") {
     HWND box = FindBox(wizard);
     if (!box) return 1;
-    std::printf("%s\n", Utf8(Text(box)).c_str());
-    std::vector<HWND> children;
-    EnumChildWindows(
-        box,
-        [](HWND child, LPARAM param) -> BOOL {
-          reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&children));
+    std::printf("%s\n", probe::Field(Text(box)).c_str());
+    const std::vector<HWND> children = probe::Children(box);
     for (HWND child : children)
       if (IsWindowVisible(child))
-        std::printf("%s|%s\n", Utf8(ClassOf(child)).c_str(), Utf8(Text(child)).c_str());
+        std::printf("%s|%s\n", probe::Field(ClassOf(child)).c_str(), probe::Field(Text(child)).c_str());
     return 0;
   }
   if (mode == L"box" || mode == L"answer") {
@@ -179,7 +207,7 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"box") {
       wchar_t text[4096] = {};
       GetDlgItemTextW(box, 0xFFFF, text, 4096);
-      std::printf("%s\n", Utf8(text).c_str());
+      std::printf("%s\n", probe::Field(text).c_str());
       return 0;
     }
     if (argc < 3) return 1;
@@ -198,15 +226,8 @@ int wmain(int argc, wchar_t** argv) {
   const char* close = state == static_cast<UINT>(-1)       ? "?"
                       : (state & (MF_DISABLED | MF_GRAYED)) ? "0"
                                                             : "1";
-  std::printf("%s|%s\n", Utf8(Text(wizard)).c_str(), close);
-  std::vector<HWND> children;
-  EnumChildWindows(
-      wizard,
-      [](HWND child, LPARAM param) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&children));
+  std::printf("%s|%s\n", probe::Field(Text(wizard)).c_str(), close);
+  const std::vector<HWND> children = probe::Children(wizard);
   for (HWND child : children) {
     if (!IsWindowVisible(child)) continue;
     const std::wstring cls = ClassOf(child);
@@ -227,7 +248,14 @@ int wmain(int argc, wchar_t** argv) {
         text = buffer;
     }
     if (cls == L"msctls_progress32") text = std::to_wstring(SendMessageW(child, PBM_GETPOS, 0, 0));
-    std::printf("%s|%s|1|%d|%d\n", Utf8(cls).c_str(), Utf8(text).c_str(),
+    // A page by its kind ("PageSetup"); its text is the caption people read.
+    if (cls == L"TSetupPage") {
+      wchar_t kind[64] = {};
+      if (const auto atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(GetPropW(child, L"MivoPageKind"))))
+        GlobalGetAtomNameW(atom, kind, 64);
+      text = kind;
+    }
+    std::printf("%s|%s|1|%d|%d\n", probe::Field(cls).c_str(), probe::Field(text).c_str(),
                 IsWindowEnabled(child) ? 1 : 0, checked);
   }
   if (!mode.empty() && !SaveBitmap(wizard, argv[1])) return 2;
