@@ -201,7 +201,7 @@ intptr_t TSetup::WindowProc(platform::WindowHandle window, uint32_t msg, uintptr
                             intptr_t lParam) {
   if (msg == platform::kWmUser) {
     ++handling_;
-    Broadcast(static_cast<uint32_t>(wParam), static_cast<uintptr_t>(lParam));
+    BroadcastGuarded(static_cast<uint32_t>(wParam), static_cast<uintptr_t>(lParam));
     --handling_;
     return 0;
   }
@@ -219,7 +219,7 @@ intptr_t TSetup::WindowProc(platform::WindowHandle window, uint32_t msg, uintptr
     const auto* data = reinterpret_cast<const platform::TCopyData*>(lParam);
     String text(static_cast<const char16_t*>(data->lpData), data->cbData / 2);
     ++handling_;
-    Broadcast(static_cast<uint32_t>(data->dwData), reinterpret_cast<uintptr_t>(&text));
+    BroadcastGuarded(static_cast<uint32_t>(data->dwData), reinterpret_cast<uintptr_t>(&text));
     --handling_;
     return 0;
   }
@@ -238,6 +238,20 @@ void TSetup::Broadcast(uint32_t code, uintptr_t param) {
   // From the last registered to the first; a listener may remove listeners.
   for (size_t i = listeners_.size(); i > 0; --i)
     if (i <= listeners_.size()) listeners_[i - 1]->Notify(code, param);
+}
+
+void TSetup::BroadcastGuarded(uint32_t code, uintptr_t param) {
+  // A listener's error becomes an error of the run; it never crosses into
+  // the system's message dispatch.
+  try {
+    Broadcast(code, param);
+  } catch (const Exception& e) {
+    AddSetupError(e.Message());
+  } catch (const std::exception& e) {
+    AddSetupError(Utf8ToUtf16(e.what()));
+  } catch (...) {
+    AddSetupError(u"Unknown error");
+  }
 }
 
 void TSetup::Synchronize(const std::function<void()>& call) {

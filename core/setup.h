@@ -110,6 +110,9 @@ class TSetup : public ISetupResourcesHost {
   void SendText(uint32_t code, StringView text);
   // Main thread only.
   void Broadcast(uint32_t code, uintptr_t param);
+  // Broadcast for the notification window: what a listener raises joins
+  // the run's errors.
+  void BroadcastGuarded(uint32_t code, uintptr_t param);
 
   // Runs the call on the main thread and returns when it has run; the
   // calling thread waits meanwhile. The main thread serves it in its message

@@ -56,6 +56,8 @@ void GuardWizardReaction(const std::function<void()>& reaction) {
     AddSetupError(e.Message());
   } catch (const std::exception& e) {
     AddSetupError(Utf8ToUtf16(e.what()));
+  } catch (...) {
+    AddSetupError(u"Unknown error");
   }
   // The worker stops before its next step and reports the end as usual.
   if (Setup && Setup->Thread()) Setup->Thread()->Terminate();

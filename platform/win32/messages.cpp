@@ -55,7 +55,13 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(hwnd, msg, wParam, lParam);
   }
   if (!handler) return DefWindowProcW(hwnd, msg, wParam, lParam);
-  return (*handler)(reinterpret_cast<WindowHandle>(hwnd), msg, wParam, lParam);
+  // No exception crosses into the system: a handler that raises has not
+  // handled the message.
+  try {
+    return (*handler)(reinterpret_cast<WindowHandle>(hwnd), msg, wParam, lParam);
+  } catch (...) {
+    return 0;
+  }
 }
 
 bool RegisterClassOnce(const String& className) {

@@ -418,8 +418,19 @@ void Repaint(HWND window) {
   UpdateWindow(window);
 }
 
+LRESULT OwnPaintHandle(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, DWORD_PTR data);
+
+// Nothing raised while a control paints or reacts crosses into the system.
 LRESULT CALLBACK OwnPaintProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
                               DWORD_PTR data) {
+  try {
+    return OwnPaintHandle(window, msg, wParam, lParam, data);
+  } catch (...) {
+    return msg == WM_NCDESTROY ? 0 : DefSubclassProc(window, msg, wParam, lParam);
+  }
+}
+
+LRESULT OwnPaintHandle(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, DWORD_PTR data) {
   auto* state = reinterpret_cast<TOwnState*>(data);
   switch (msg) {
     case WM_PAINT:

@@ -145,20 +145,25 @@ LRESULT CALLBACK TWindow::WindowProc(HWND window, UINT message, WPARAM wParam, L
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   auto* self = reinterpret_cast<TWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self) {
-    switch (message) {
-      case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+  // Nothing raised here crosses into the system.
+  try {
+    if (self) {
+      switch (message) {
+        case WM_COMMAND:
+          if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            self->Finish();
+            return 0;
+          }
+          break;
+        case WM_CLOSE:
           self->Finish();
           return 0;
-        }
-        break;
-      case WM_CLOSE:
-        self->Finish();
-        return 0;
-      default:
-        break;
+        default:
+          break;
+      }
     }
+  } catch (...) {
+    return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }

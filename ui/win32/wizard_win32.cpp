@@ -18,6 +18,7 @@
 #include "core/setup.h"
 #include "lib/exceptions.h"
 #include "platform/setup_helpers.h"
+#include "platform/spawn_service.h"
 #include "ui/product_pages.h"
 #include "ui/win32/controls_win32.h"
 #include "ui/wizard_form.h"
@@ -97,7 +98,15 @@ void Protect(HWND owner, const std::function<void()>& reaction) {
     MessageBoxW(owner, W(e.Message()), L"Setup", MB_ICONERROR);
   } catch (const std::exception& e) {
     MessageBoxW(owner, W(Utf8ToUtf16(e.what())), L"Setup", MB_ICONERROR);
+  } catch (...) {
+    MessageBoxW(owner, L"Unknown error", L"Setup", MB_ICONERROR);
   }
+}
+
+// Opens a link the person chose as the interactive user, never with this
+// process's rights: through the first process, or the desktop shell.
+void OpenAsUser(const String& target) {
+  TSetupSpawnService::Spawn(target);
 }
 
 HMODULE RichEditLibrary();
@@ -1189,7 +1198,11 @@ void PaintBuffered(HWND window, F&& paint) {
 LRESULT CALLBACK TWin32WizardWindow::FormProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<TWin32WizardWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (!self) return DefWindowProcW(window, msg, wParam, lParam);
-  return self->HandleForm(msg, wParam, lParam);
+  // Nothing raised while a message is handled (painting, a change of DPI or
+  // theme included) crosses into the system.
+  LRESULT result = 0;
+  Protect(window, [&] { result = self->HandleForm(msg, wParam, lParam); });
+  return result;
 }
 
 LRESULT TWin32WizardWindow::HandleForm(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -1277,7 +1290,11 @@ LRESULT CALLBACK TWin32WizardWindow::PageProc(HWND window, UINT msg, WPARAM wPar
       if (msg == WM_NCDESTROY) {
         self->pageOfWindow_.erase(it);
       } else {
-        return self->HandlePage(*it->second, window, msg, wParam, lParam);
+        LRESULT result = 0;
+        Protect(self->window_, [&] {
+          result = self->HandlePage(*it->second, window, msg, wParam, lParam);
+        });
+        return result;
       }
     }
   }
@@ -1325,14 +1342,14 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
       if (TControlPeer* control = find(reinterpret_cast<HWND>(lParam))) {
         const UINT code = HIWORD(wParam);
         if (control->Control().Kind() == TPageControlKind::Link && code == STN_CLICKED) {
-          ShellOpen(control->Control().LinkTarget);
+          OpenAsUser(control->Control().LinkTarget);
           return 0;
         }
         if (control->Control().Kind() == TPageControlKind::Formatted && code == STN_CLICKED) {
           // Only web addresses: the text comes from the packages, but
           // nothing else is started from a label.
           const String target = OwnActivatedLink(control->Window());
-          if (StartsWith(target, u"https://") || StartsWith(target, u"http://")) ShellOpen(target);
+          if (StartsWith(target, u"https://") || StartsWith(target, u"http://")) OpenAsUser(target);
           return 0;
         }
         const TPageControlKind kind = control->Control().Kind();
@@ -1378,7 +1395,7 @@ LRESULT TWin32WizardWindow::HandlePage(TSetupCustomPage& page, HWND window, UINT
           TEXTRANGEW range{link->chrg, text.data()};
           SendMessageW(header->hwndFrom, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
           text.resize(wcslen(text.c_str()));
-          ShellOpen(ViewerLinkTarget(String(text.begin(), text.end())));
+          OpenAsUser(ViewerLinkTarget(String(text.begin(), text.end())));
           return 1;
         }
       }
