@@ -200,8 +200,9 @@ void RunSilently(TSetup& setup) {
   // as before the run, with its own message and exit code 1.
   if (setup.HasErrors()) {
     setup.Resources().RaisePackageFailure();
-    throw EStartupRunError(setup.Errors.Text(),
-                           setup.Cancelled() ? kExitCancelledDuringRun : kExitRunFailed);
+    throw EStartupRunError(setup.Errors.Text(), setup.Cancelled()     ? kExitCancelledDuringRun
+                                                : setup.PlayerInUse() ? kExitPlayerInUse
+                                                                      : kExitRunFailed);
   }
   setup.Finish();
 }
@@ -220,10 +221,12 @@ namespace {
 
 bool MessageBoxesSuppressed(const String& arguments) {
   // A silent run told so, and every run without a desktop that a person
-  // sees: a box there would wait for ever.
+  // sees: a box there would wait for ever. An update shows its
+  // self-advancing wizard instead of running silently, but the switch still
+  // holds for every box (a refused update, a question of the run).
   if (!platform::HasInteractiveDesktop()) return true;
   return HasSwitch(arguments, kSwitchSuppressMsgBoxes) && HasSwitch(arguments, kSwitchAuto) &&
-         HasSwitch(arguments, kSwitchSilent) && !HasSwitch(arguments, kSwitchUpdate);
+         HasSwitch(arguments, kSwitchSilent);
 }
 
 }  // namespace

@@ -17,6 +17,8 @@ constexpr int kExitCannotStart = 1;         // an error before the run started
 constexpr int kExitCancelledBeforeRun = 2;  // incl. a declined elevation prompt
 constexpr int kExitRunFailed = 4;
 constexpr int kExitCancelledDuringRun = 5;
+// A silent run gave up on a player that would not close; nothing changed.
+constexpr int kExitPlayerInUse = 6;
 
 struct TSetupStartupHooks {
   // Shows the one error box: the message, caption "Setup", the error icon and

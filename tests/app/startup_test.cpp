@@ -397,6 +397,18 @@ TEST_F(StartupTest, SuppressedBoxesGoToTheLogAndTheExitCode) {
   EXPECT_EQ(questions.size(), 0u);  // not held now: written without asking
 }
 
+// /SUPPRESSMSGBOXES holds also for an update, which is never silent: the
+// refused update goes to the log and the exit code only.
+TEST_F(StartupTest, RefusedUpdateWithSuppressedBoxesShowsNoBox) {
+  const String log = work_ + u"update.log";
+  EXPECT_EQ(Run(u"/AUTO=\"" + work_ + u"\" /UPDATE /SILENT /SUPPRESSMSGBOXES /LOG=" + log),
+            kExitCannotStart);
+  EXPECT_TRUE(boxes_.empty());
+  const std::string text = ReadText(log);
+  for (const char* part : {"Error (no box shown): Cannot install update on v0.00", "Exit code: 1"})
+    EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+}
+
 TEST_F(StartupTest, DestinationThatCannotBeOneIsRefusedBeforeAnythingIsWritten) {
   for (const String& folder : {work_ + u"Bad?Name\\", work_ + u"Trail. \\", work_ + u"NUL"}) {
     boxes_.clear();
