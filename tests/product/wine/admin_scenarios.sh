@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# What administrators and deployment tools rely on, with the demo installer
+# under Wine (a prefix of its own, created afresh):
+#   1. the registry entry's values for the list of programs and deployment
+#      tools (the size within 1% of the installed files), and its quiet
+#      uninstall command run as a command line: exit 0, no window, removed;
+#   2. the shortcuts read back with lnkinfo (a Debian tool, not the shell):
+#      target, working folder, icon, description; at a destination too long
+#      for a shell link the run writes valid links or fails;
+#   3. a player that refuses to close: a silent installation and a silent
+#      uninstallation end by themselves within the bound (60 s, or
+#      /CLOSETIMEOUT) with exit code 6 and change nothing;
+#   4. a refused update with /SUPPRESSMSGBOXES: exit code 1, no window at
+#      any time of the run, the message in the log.
+# Windows are watched on the prefix's own display with xdotool.
+#
+# usage: admin_scenarios.sh INSTALLER WINE_RUN PREFIX
+set -uo pipefail
+
+installer=$1 wine_run=$2 prefix=$3
+export WINEPREFIX=$prefix
+export MIVO_COMPANION_LOG_DIR='C:\CompanionLogs'
+source "$(dirname "$0")/../../wine/scenario-lib.sh"
+scenario_cleanup() { timeout 60 wineserver -w 2>/dev/null; }
+scenario_start admin
+run_timeout=240
+
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Mivo'
+registry_value() {
+  run reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' |
+    sed -n "s/^    $1    REG_[A-Z_]*    //p"
+}
+
+# setup ARGUMENTS: the installer with the arguments exactly as written; the
+# exit code in $code, the seconds it took in $took.
+setup() {
+  local start=$SECONDS
+  run_batch setup "\"$(winpath "$installer")\" $1"
+  took=$((SECONDS - start))
+}
+
+# watch_windows FILE: until stopped, appends the names of the visible windows
+# of the prefix's display to FILE.
+watcher=
+watch_windows() {
+  : >"$1"
+  (while :; do
+    xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r w; do
+      xdotool getwindowname "$w" 2>/dev/null
+    done >>"$1"
+    sleep 0.2
+  done) &
+  watcher=$!
+}
+stop_watching() { kill "$watcher" 2>/dev/null; wait "$watcher" 2>/dev/null; watcher=; }
+
+# The installation as files: path, size and checksum of each, and the
+# registry entry.
+state() {
+  (cd "$(host "$1")" && find . -type f -print0 | sort -z | xargs -0 md5sum)
+  run reg query "$key" 2>/dev/null | tr -d '\r' | grep -v InstallDate
+}
+
+rm -rf "$prefix" "$prefix.lock"
+run reg query 'HKLM\Software' >/dev/null 2>&1
+mkdir -p "$(host 'C:\CompanionLogs')"
+use_display
+
+# ---- 1. the registry entry ------------------------------------------------
+default='C:\Program Files\Mivo\'
+echo "case: registry entry"
+setup '/AUTO /SILENT'
+[ "$code" = 0 ] || fail "install: exit code $code"
+[ "$(registry_value InstallLocation)" = "$default" ] ||
+  fail "InstallLocation is '$(registry_value InstallLocation)'"
+[ "$(registry_value InstallLocation)" = "$(registry_value InstallPath)" ] ||
+  fail 'InstallLocation differs from InstallPath'
+quiet=$(registry_value QuietUninstallString)
+[ "$quiet" = "\"${default}Uninstall.exe\" /AUTO /SILENT /SUPPRESSMSGBOXES" ] ||
+  fail "QuietUninstallString is '$quiet'"
+[ "$(registry_value VersionMajor)" = 0x5 ] || fail "VersionMajor is '$(registry_value VersionMajor)'"
+[ "$(registry_value VersionMinor)" = 0x32 ] || fail "VersionMinor is '$(registry_value VersionMinor)'"
+size=$(($(registry_value EstimatedSize)))
+files=$(du -sb --apparent-size "$(host "$default")" | cut -f1)
+kib=$(((files + 1023) / 1024))
+echo "  EstimatedSize $size KiB, installed files $kib KiB"
+[ $((size * 100)) -ge $((kib * 99)) ] && [ $((size * 100)) -le $((kib * 101)) ] ||
+  fail "EstimatedSize $size KiB, the files take $kib KiB"
+
+# ---- 2. the shortcuts -----------------------------------------------------
+echo "case: shortcuts"
+programs="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+desktop=$(find "$prefix/drive_c/users/Public" -maxdepth 1 -iname Desktop | head -1)
+# lnk_field FILE NAME: the value lnkinfo gives for NAME.
+lnk_field() { lnkinfo "$1" 2>/dev/null | sed -n "s/^[[:space:]]*$2[[:space:]]*: //p" | head -n 1; }
+check_link() {
+  local file=$1 program=$2 description=$3
+  [ -f "$file" ] || { fail "no shortcut $file"; return; }
+  local target workdir icon
+  target=$(lnk_field "$file" 'Local path')
+  workdir=$(lnk_field "$file" 'Working directory')
+  icon=$(lnk_field "$file" 'Icon location')
+  echo "  $(basename "$file"): target '$target', working folder '$workdir', icon '$icon'," \
+    "description '$(lnk_field "$file" 'Description')'"
+  [ "$target" = "${default}$program" ] || fail "$file: target '$target'"
+  [ "$workdir" = "${default%\\}" ] || fail "$file: working folder '$workdir'"
+  [ "$icon" = "${default}$program" ] || fail "$file: icon '$icon'"
+  [ "$(lnk_field "$file" 'Description')" = "$description" ] || fail "$file: description"
+}
+check_link "$desktop/Mivo.lnk" Mivo.exe Mivo
+check_link "$programs/Mivo/Mivo.lnk" Mivo.exe Mivo
+check_link "$programs/Mivo/Uninstall Mivo.lnk" Uninstall.exe 'Uninstall Mivo'
+
+# A destination of 289 characters: a shell link cannot hold the program's
+# path; the run writes valid links or fails, never links without a target.
+long='C:\'
+while [ ${#long} -lt 280 ]; do long+='Deployment Test Folder\'; done
+long=${long:0:288}'\'
+echo "case: long destination (${#long} characters)"
+rm -f "$desktop/Mivo.lnk"
+setup "\"/AUTO=$long\" /SILENT /SUPPRESSMSGBOXES /LOG=C:\\long.log"
+echo "  exit code $code"
+if [ -f "$desktop/Mivo.lnk" ] && [ "$code" = 0 ]; then
+  target=$(lnk_field "$desktop/Mivo.lnk" 'Local path')
+  [ "$target" = "${long}Mivo.exe" ] || fail "long destination: exit 0 with a link to '$target'"
+elif [ "$code" = 0 ]; then
+  fail 'long destination: exit 0 without the desktop shortcut'
+else
+  [ "$code" = 4 ] || fail "long destination: exit code $code"
+  grep -qF 'Cannot create the shortcut' "$(host 'C:\long.log')" ||
+    fail "long destination: no shortcut error in the log"
+fi
+run_batch uninstall_long "\"${long}Uninstall.exe\" /AUTO /SILENT /SUPPRESSMSGBOXES" >/dev/null 2>&1
+setup '/AUTO /SILENT'  # the default installation's shortcuts again
+
+# ---- 3. a player that refuses to close -----------------------------------
+player_pid=
+start_player() {
+  "$wine_run" --prefix "$prefix" "${default}Mivo.exe" /REFUSECLOSE /HIDDEN >/dev/null 2>&1 &
+  player_pid=$!
+  for _ in $(seq 1 60); do
+    [ -s "$(host 'C:\CompanionLogs\Mivo.log')" ] && break
+    sleep 0.5
+  done
+  sleep 1
+}
+stop_player() {
+  run taskkill /f /im Mivo.exe >/dev/null 2>&1
+  wait "$player_pid" 2>/dev/null
+}
+in_use() {
+  local name=$1 limit=$2 arguments=$3
+  echo "case: $name"
+  local before after
+  before=$(state "$default")
+  setup "$arguments /LOG=C:\\inuse.log"
+  echo "  exit code $code after $took s"
+  [ "$code" = 6 ] || fail "$name: exit code $code"
+  [ "$took" -ge "$limit" ] || fail "$name: ended after $took s, before the bound of $limit s"
+  [ "$took" -le $((limit + 15)) ] || fail "$name: ended after $took s (bound $limit s)"
+  after=$(state "$default")
+  [ "$before" = "$after" ] || fail "$name: the installation changed:"$'\n'"$(diff <(echo "$before") <(echo "$after"))"
+  grep -qF "${default}Mivo.exe" "$(host 'C:\inuse.log')" || fail "$name: the log does not name the player"
+  grep -qF 'Exit code: 6' "$(host 'C:\inuse.log')" || fail "$name: the log lacks the exit code"
+}
+rm -f "$(host 'C:\CompanionLogs\Mivo.log')"
+start_player
+in_use 'in use, default bound' 60 '/AUTO /SILENT /SUPPRESSMSGBOXES'
+in_use 'in use, /CLOSETIMEOUT=5' 5 '/AUTO /SILENT /SUPPRESSMSGBOXES /CLOSETIMEOUT=5'
+# The uninstaller, as the quiet uninstall command starts it.
+echo "case: uninstall while in use"
+before=$(state "$default")
+start=$SECONDS
+run_batch uninstall_in_use "$quiet /CLOSETIMEOUT=5"
+took=$((SECONDS - start))
+echo "  exit code $code after $took s"
+[ "$code" = 6 ] || fail "uninstall while in use: exit code $code"
+[ "$took" -le 25 ] || fail "uninstall while in use: ended after $took s"
+[ "$before" = "$(state "$default")" ] || fail 'uninstall while in use: the installation changed'
+# Where boxes are allowed, the box names the program.
+if [ -n "${SHOTS:-}" ]; then
+  mkdir -p "$SHOTS"
+  start_shown "$installer" /AUTO /SILENT /CLOSETIMEOUT=2
+  find_window "$pid" '^Setup$'
+  if [ -n "$window" ]; then
+    sleep 1
+    import -window root "$SHOTS/player-in-use-box.png" 2>/dev/null && echo "  screenshot: $SHOTS/player-in-use-box.png"
+    press_return "$window" '^Setup$'
+  fi
+  wait_end "$pid"
+  echo "  with the box: exit code $code"
+  [ "$code" = 6 ] || fail "in use with the box: exit code $code"
+fi
+stop_player
+
+# ---- 4. a refused update, no window --------------------------------------
+echo "case: refused update"
+watch_windows "$work/windows"
+setup '/AUTO=C:\NoSuchMivo\ /UPDATE /SILENT /SUPPRESSMSGBOXES /LOG=C:\update.log'
+stop_watching
+echo "  exit code $code"
+[ "$code" = 1 ] || fail "refused update: exit code $code"
+[ -s "$work/windows" ] && fail "refused update: windows were shown: $(sort -u "$work/windows" | tr '\n' ' ')"
+grep -qF 'Error (no box shown): Cannot install update on v0.00' "$(host 'C:\update.log')" ||
+  fail "refused update: the log lacks the message: $(cat "$(host 'C:\update.log')")"
+
+# ---- 1b. the quiet uninstall command --------------------------------------
+echo "case: quiet uninstall"
+watch_windows "$work/windows"
+run_batch quiet_uninstall "$quiet"
+stop_watching
+echo "  exit code $code"
+[ "$code" = 0 ] || fail "quiet uninstall: exit code $code"
+[ -s "$work/windows" ] && fail "quiet uninstall: windows were shown: $(sort -u "$work/windows" | tr '\n' ' ')"
+[ -e "$(host "$default")Mivo.exe" ] && fail 'quiet uninstall: Mivo.exe is left'
+run reg query "$key" >/dev/null 2>&1 && fail 'quiet uninstall: the registry entry is left'
+
+scenario_end admin
