@@ -96,8 +96,8 @@ void TSetupActionCloseApplications::GiveUp(const std::vector<String>& programs) 
   RunLog(u"Still running after " + IntToStr(static_cast<int>(Setup->WaitLimitSeconds())) +
          u" s: " + list.substr(2));
   throw EInstallerInstallError(
-      Format(u"The player is in use: it did not close within %s seconds. Nothing was changed. "
-             u"Close it and run Setup again.%s",
+      Format(u"The player is in use: it did not close within %s seconds, and nothing was "
+             u"changed. Close it and run Setup again.\r\n\r\nStill running:%s",
              {IntToStr(static_cast<int>(Setup->WaitLimitSeconds())), list}));
 }
 

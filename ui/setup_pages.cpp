@@ -7,6 +7,7 @@
 #include "lib/exceptions.h"
 #include "lib/system.h"
 #include "platform/messages.h"
+#include "platform/setup_helpers.h"
 #include "product/setup_classes.h"
 #include "ui/product_pages.h"
 
@@ -240,7 +241,14 @@ void TSetupPageCustomFinish::CreateControls() {
 void TSetupPageCustomFinish::Prepare() {
   const bool failed = Setup->HasErrors();
   errors_->SetVisible(failed);
-  if (!failed) return;
+  if (!failed) {
+    // Files left for the next restart: the person learns that one completes
+    // the run.
+    const String restart = PageText(u"R1");
+    if (RestartNeeded() && !restart.empty())
+      body_->SetText(PageText(u"L2") + u"\r\n\r\n" + restart);
+    return;
+  }
   heading_->SetColor(0x0000FF);
   heading_->SetText(PageText(u"E1"));
   errors_->SetPlainText(Setup->Errors.Text());

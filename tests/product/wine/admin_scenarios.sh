@@ -11,13 +11,22 @@
 #      uninstallation end by themselves within the bound (60 s, or
 #      /CLOSETIMEOUT) with exit code 6 and change nothing;
 #   4. a refused update with /SUPPRESSMSGBOXES: exit code 1, no window at
-#      any time of the run, the message in the log.
+#      any time of the run, the message in the log;
+#   5. a file left for the next restart (a running program's image in the
+#      destination): the log and the finish page say that a restart
+#      completes the installation, and /RESTARTEXITCODE=3010 ends a silent
+#      run with 3010;
+#   6. /? shows the switches (a box; on the console with
+#      /SUPPRESSMSGBOXES), ends with 0 and installs nothing;
+#   7. one run at a time: two silent installers started together both end
+#      by themselves, the second after the first; an installer started while
+#      an uninstallation runs waits for it.
 # Windows are watched on the prefix's own display with xdotool.
 #
-# usage: admin_scenarios.sh INSTALLER WINE_RUN PREFIX
+# usage: admin_scenarios.sh INSTALLER HOLDER WINE_RUN PREFIX
 set -uo pipefail
 
-installer=$1 wine_run=$2 prefix=$3
+installer=$1 holder=$2 wine_run=$3 prefix=$4
 export WINEPREFIX=$prefix
 export MIVO_COMPANION_LOG_DIR='C:\CompanionLogs'
 source "$(dirname "$0")/../../wine/scenario-lib.sh"
@@ -32,10 +41,15 @@ registry_value() {
 }
 
 # setup ARGUMENTS: the installer with the arguments exactly as written; the
-# exit code in $code, the seconds it took in $took.
+# exit code in $code (the whole code, which a Linux exit status would cut to
+# 8 bits), the seconds it took in $took.
 setup() {
   local start=$SECONDS
-  run_batch setup "\"$(winpath "$installer")\" $1"
+  printf '@"%s" %s\r\n@echo %%errorlevel%%>"%s"\r\n' "$(winpath "$installer")" "$1" \
+    "$(winpath "$work/code")" >"$work/setup.bat"
+  rm -f "$work/code"
+  run cmd /c "$(winpath "$work/setup.bat")"
+  code=$(tr -d '\r\n ' <"$work/code" 2>/dev/null)
   took=$((SECONDS - start))
 }
 
@@ -69,7 +83,7 @@ use_display
 # ---- 1. the registry entry ------------------------------------------------
 default='C:\Program Files\Mivo\'
 echo "case: registry entry"
-setup '/AUTO /SILENT'
+setup '/AUTO /SILENT /SUPPRESSMSGBOXES'
 [ "$code" = 0 ] || fail "install: exit code $code"
 [ "$(registry_value InstallLocation)" = "$default" ] ||
   fail "InstallLocation is '$(registry_value InstallLocation)'"
@@ -110,28 +124,6 @@ check_link() {
 check_link "$desktop/Mivo.lnk" Mivo.exe Mivo
 check_link "$programs/Mivo/Mivo.lnk" Mivo.exe Mivo
 check_link "$programs/Mivo/Uninstall Mivo.lnk" Uninstall.exe 'Uninstall Mivo'
-
-# A destination of 289 characters: a shell link cannot hold the program's
-# path; the run writes valid links or fails, never links without a target.
-long='C:\'
-while [ ${#long} -lt 280 ]; do long+='Deployment Test Folder\'; done
-long=${long:0:288}'\'
-echo "case: long destination (${#long} characters)"
-rm -f "$desktop/Mivo.lnk"
-setup "\"/AUTO=$long\" /SILENT /SUPPRESSMSGBOXES /LOG=C:\\long.log"
-echo "  exit code $code"
-if [ -f "$desktop/Mivo.lnk" ] && [ "$code" = 0 ]; then
-  target=$(lnk_field "$desktop/Mivo.lnk" 'Local path')
-  [ "$target" = "${long}Mivo.exe" ] || fail "long destination: exit 0 with a link to '$target'"
-elif [ "$code" = 0 ]; then
-  fail 'long destination: exit 0 without the desktop shortcut'
-else
-  [ "$code" = 4 ] || fail "long destination: exit code $code"
-  grep -qF 'Cannot create the shortcut' "$(host 'C:\long.log')" ||
-    fail "long destination: no shortcut error in the log"
-fi
-run_batch uninstall_long "\"${long}Uninstall.exe\" /AUTO /SILENT /SUPPRESSMSGBOXES" >/dev/null 2>&1
-setup '/AUTO /SILENT'  # the default installation's shortcuts again
 
 # ---- 3. a player that refuses to close -----------------------------------
 player_pid=
@@ -204,6 +196,124 @@ echo "  exit code $code"
 grep -qF 'Error (no box shown): Cannot install update on v0.00' "$(host 'C:\update.log')" ||
   fail "refused update: the log lacks the message: $(cat "$(host 'C:\update.log')")"
 
+# ---- 5. a restart completes the installation ----------------------------
+# hold_image NAME: a program running from C:\Restart\NAME (its image cannot
+# be deleted, only moved away until the next restart).
+hold_image() {
+  cp "$holder" "$(host 'C:\Restart')/$1"
+  rm -f "$(host 'C:\ready')" "$(host 'C:\release')"
+  "$wine_run" --prefix "$prefix" "C:\\Restart\\$1" 'C:\ready' 'C:\release' 'C:\Restart\Readme.txt' \
+    >/dev/null 2>&1 &
+  pids+=("$!")
+  for _ in $(seq 1 100); do [ -f "$(host 'C:\ready')" ] && break; sleep 0.2; done
+}
+echo "case: restart needed"
+setup '/AUTO=C:\Restart\ /SILENT /SUPPRESSMSGBOXES'
+[ "$code" = 0 ] || fail "restart: first installation, exit code $code"
+hold_image Tool.exe
+setup '/AUTO=C:\Restart\ /SILENT /SUPPRESSMSGBOXES /RESTARTEXITCODE=3010 /LOG=C:\restart.log'
+echo "  exit code $code"
+[ "$code" = 3010 ] || fail "restart: exit code $code, expected 3010"
+grep -qF 'a restart completes the installation' "$(host 'C:\restart.log')" ||
+  fail "restart: the log does not say so: $(cat "$(host 'C:\restart.log')")"
+hold_image Tool2.exe
+setup '/AUTO=C:\Restart\ /SILENT /SUPPRESSMSGBOXES /LOG=C:\restart.log'
+[ "$code" = 0 ] || fail "restart without /RESTARTEXITCODE: exit code $code"
+# The wizard's finish page.
+hold_image Tool3.exe
+rm -f "$(host 'C:\wizard.log')"
+start_shown "$installer" '/AUTO=C:\Restart\' '/LOG=C:\wizard.log'
+for _ in $(seq 1 120); do
+  grep -qF 'Restart needed' "$(host 'C:\wizard.log')" 2>/dev/null && break
+  grep -qF 'Status: Creating shortcuts' "$(host 'C:\wizard.log')" 2>/dev/null && sleep 4 && break
+  sleep 0.5
+done
+find_window "$pid" 'Setup'
+if [ -n "$window" ]; then
+  [ -n "${SHOTS:-}" ] && mkdir -p "$SHOTS" && import -window root "$SHOTS/restart-finish-page.png" &&
+    echo "  screenshot: $SHOTS/restart-finish-page.png"
+  # Finish (the player it may start is ended below).
+  press_return "$window" 'Mivo Setup'
+fi
+wait_end "$pid" || fail 'restart: the wizard did not end'
+echo "  wizard: exit code $code"
+grep -qF 'a restart completes the installation' "$(host 'C:\wizard.log')" ||
+  fail "restart: the wizard's log does not say so"
+touch "$(host 'C:\release')"
+run taskkill /f /im Mivo.exe >/dev/null 2>&1
+
+# ---- 6. the switches -------------------------------------------------------
+echo "case: /?"
+before=$(state "$default")
+start_shown "$installer" '/?'
+find_window "$pid" '^Setup$'
+[ -n "$window" ] || fail '/?: no box'
+if [ -n "$window" ]; then
+  [ -n "${SHOTS:-}" ] && import -window root "$SHOTS/help-box.png" && echo "  screenshot: $SHOTS/help-box.png"
+  press_return "$window" '^Setup$'
+fi
+wait_end "$pid" || fail '/?: still running'
+[ "$code" = 0 ] || fail "/?: exit code $code"
+text=$(run "$installer" /AUTO /SILENT /SUPPRESSMSGBOXES /? 2>/dev/null | tr -d '\r')
+code=$?
+for part in /AUTO /SILENT /SUPPRESSMSGBOXES /LOG /CLOSETIMEOUT /RESTARTEXITCODE 'Exit codes'; do
+  grep -qF -- "$part" <<<"$text" || fail "/? on the console lacks $part: $text"
+done
+[ "$before" = "$(state "$default")" ] || fail '/?: the installation changed'
+
+# ---- 7. one run at a time -------------------------------------------------
+# start_bg NAME COMMAND: the command line through a batch file in the
+# background; its process in $bg_NAME, its exit code later in $work/NAME.code.
+start_bg() {
+  printf '@%s\r\n@echo %%errorlevel%%>"%s"\r\n' "$2" "$(winpath "$work/$1.code")" >"$work/$1.bat"
+  rm -f "$work/$1.code"
+  run cmd /c "$(winpath "$work/$1.bat")" >/dev/null 2>&1 &
+  printf -v "bg_$1" '%s' "$!"
+}
+bg_code() { tr -d '\r\n ' <"$work/$1.code" 2>/dev/null; }
+# log_time FILE TEXT: the time of the first line with TEXT (seconds of the day).
+log_time() {
+  local t
+  t=$(grep -aF -m1 -- "$2" "$1" 2>/dev/null | cut -c12-19)
+  [ -n "$t" ] && date -d "$t" +%s
+}
+echo "case: two installers at once"
+rm -f "$(host 'C:\one.log')" "$(host 'C:\two.log')"
+exe="\"$(winpath "$installer")\""
+start_bg one "$exe /AUTO /SILENT /SUPPRESSMSGBOXES /LOG=C:\one.log"
+start_bg two "$exe /AUTO /SILENT /SUPPRESSMSGBOXES /LOG=C:\two.log"
+wait "$bg_one" "$bg_two"
+echo "  exit codes $(bg_code one) and $(bg_code two)"
+[ "$(bg_code one)" = 0 ] && [ "$(bg_code two)" = 0 ] || fail "two at once: exit codes $(bg_code one) $(bg_code two)"
+first=one second=two
+grep -qF 'Waiting: ' "$(host 'C:\one.log')" && first=two second=one
+grep -qF 'Waiting: ' "$(host "C:\\$second.log")" || fail 'two at once: neither waited'
+grep -qF 'Waiting: ' "$(host "C:\\$first.log")" && fail 'two at once: both waited'
+ended=$(log_time "$(host "C:\\$first.log")" 'Exit code: ')
+began=$(log_time "$(host "C:\\$second.log")" 'Steps: ')
+echo "  the first ended at $ended, the second began its steps at $began"
+[ -n "$ended" ] && [ -n "$began" ] && [ "$began" -ge "$ended" ] ||
+  fail 'two at once: the second ran before the first had ended'
+[ -f "$(host "$default")Mivo.exe" ] && [ -n "$(registry_value DisplayVersion)" ] ||
+  fail 'two at once: the installation is not complete'
+
+echo "case: installer while an uninstallation runs"
+rm -f "$(host 'C:\CompanionLogs\Mivo.log')" "$(host 'C:\waiter.log')"
+start_player
+# The uninstallation holds its turn while it waits for the player (6 s),
+# then ends with 6; the installer waits for it, the player is ended, and
+# the installer runs.
+start_bg remover "$quiet /CLOSETIMEOUT=6"
+sleep 2
+start_bg waiter "$exe /AUTO /SILENT /SUPPRESSMSGBOXES /CLOSETIMEOUT=60 /LOG=C:\waiter.log"
+wait "$bg_remover"
+stop_player
+wait "$bg_waiter"
+echo "  uninstaller $(bg_code remover), installer $(bg_code waiter)"
+[ "$(bg_code remover)" = 6 ] || fail "installer while uninstalling: the uninstaller ended with $(bg_code remover)"
+[ "$(bg_code waiter)" = 0 ] || fail "installer while uninstalling: the installer ended with $(bg_code waiter)"
+grep -qF 'Waiting: ' "$(host 'C:\waiter.log')" || fail 'installer while uninstalling: it did not wait'
+
 # ---- 1b. the quiet uninstall command --------------------------------------
 echo "case: quiet uninstall"
 watch_windows "$work/windows"
@@ -214,5 +324,26 @@ echo "  exit code $code"
 [ -s "$work/windows" ] && fail "quiet uninstall: windows were shown: $(sort -u "$work/windows" | tr '\n' ' ')"
 [ -e "$(host "$default")Mivo.exe" ] && fail 'quiet uninstall: Mivo.exe is left'
 run reg query "$key" >/dev/null 2>&1 && fail 'quiet uninstall: the registry entry is left'
+
+# ---- 2b. shortcuts at a long destination ------------------------------------
+# A destination of 289 characters: a shell link cannot hold the program's
+# path; the run writes valid links or fails, never links without a target.
+long='C:\'
+while [ ${#long} -lt 280 ]; do long+='Deployment Test Folder\'; done
+long=${long:0:288}'\'
+echo "case: long destination (${#long} characters)"
+rm -f "$desktop/Mivo.lnk"
+setup "\"/AUTO=$long\" /SILENT /SUPPRESSMSGBOXES /LOG=C:\\long.log"
+echo "  exit code $code"
+if [ -f "$desktop/Mivo.lnk" ] && [ "$code" = 0 ]; then
+  target=$(lnk_field "$desktop/Mivo.lnk" 'Local path')
+  [ "$target" = "${long}Mivo.exe" ] || fail "long destination: exit 0 with a link to '$target'"
+elif [ "$code" = 0 ]; then
+  fail 'long destination: exit 0 without the desktop shortcut'
+else
+  [ "$code" = 4 ] || fail "long destination: exit code $code"
+  grep -qF 'Cannot create the shortcut' "$(host 'C:\long.log')" ||
+    fail "long destination: no shortcut error in the log"
+fi
 
 scenario_end admin
