@@ -34,6 +34,8 @@ class EStartupRunError : public EInstallerInstallError {
 };
 
 constexpr char16_t kSwitchHelp[] = u"HELP";
+constexpr char16_t kSwitchNoDesktopShortcut[] = u"NODESKTOPSHORTCUT";
+constexpr char16_t kSwitchNoStartMenuShortcut[] = u"NOSTARTMENUSHORTCUT";
 
 bool HasSwitch(const String& arguments, StringView name) {
   return TVelCommandLineProcessor::HasSwitch(arguments, name);
@@ -311,9 +313,10 @@ String SwitchHelpText() {
   return u"Mivo Setup installs and removes Mivo.\r\n"
          u"\r\n"
          u"MivoSetup.exe [/AUTO[=folder]] [/SILENT] [/SUPPRESSMSGBOXES] [/LOG[=file]] [/PORTABLE] "
-         u"[/UPDATE] [/NOBACKUP] [/RUN] [/CLOSETIMEOUT=seconds]\r\n"
+         u"[/UPDATE] [/NOBACKUP] [/RUN] [/NODESKTOPSHORTCUT] [/NOSTARTMENUSHORTCUT] "
+         u"[/CLOSETIMEOUT=seconds] [/RESTARTEXITCODE=N]\r\n"
          u"Uninstall.exe [/AUTO] [/SILENT] [/SUPPRESSMSGBOXES] [/LOG[=file]] "
-         u"[/CLOSETIMEOUT=seconds]\r\n"
+         u"[/CLOSETIMEOUT=seconds] [/RESTARTEXITCODE=N]\r\n"
          u"\r\n"
          u"/AUTO[=folder]  unattended; the folder is the destination (default: the installed "
          u"one, else the program-files folder)\r\n"
@@ -326,6 +329,7 @@ String SwitchHelpText() {
          u"wizard)\r\n"
          u"/NOBACKUP  with /AUTO: no backup of the previous installation\r\n"
          u"/RUN  with /AUTO /UPDATE: start the player afterwards\r\n"
+         u"/NODESKTOPSHORTCUT, /NOSTARTMENUSHORTCUT  with /AUTO: no such shortcut\r\n"
          u"/CLOSETIMEOUT=seconds  how long a silent run waits for the player to close "
          u"(default 60)\r\n"
          u"/RESTARTEXITCODE=N  a silent run that needs a restart to complete ends with N "
@@ -425,6 +429,15 @@ int RunStartup(const String& arguments, const TSetupStartupHooks& hooks, TStartu
         platform::RemoveFile(ExtractFilePath(platform::ModuleFileName()) + u"dump.xml");
         return static_cast<int>(RelaunchFromTemp(arguments));
       }
+    }
+
+    // Shortcuts declined on the command line of an unattended installation
+    // (the integration page's choices, over what the installed copy chose).
+    if (setup->RunKind() == TSetupRunKind::Install && setup->IsOptionSet(TSetupOption::Auto)) {
+      if (HasSwitch(arguments, kSwitchNoDesktopShortcut))
+        setup->Settings.WriteBool(kSettingsIntegration, u"ShortcutDesktop", false);
+      if (HasSwitch(arguments, kSwitchNoStartMenuShortcut))
+        setup->Settings.WriteBool(kSettingsIntegration, u"ShortcutStartMenu", false);
     }
 
     log.Open(ProductNameOf(*setup));

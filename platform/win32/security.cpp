@@ -143,7 +143,7 @@ const wchar_t kRunLockDescriptor[] = L"O:BAD:P(A;;GA;;;BA)(A;;GA;;;SY)";
 }  // namespace
 
 std::unique_ptr<TRunLock> AcquireRunLock(const String& name, uint32_t waitMs) {
-  const std::wstring fullName = L"Global\\" + W(name);
+  const std::wstring fullName = std::wstring(L"Global\\") + W(name);
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ConvertStringSecurityDescriptorToSecurityDescriptorW(kRunLockDescriptor, SDDL_REVISION_1,
                                                        &descriptor, nullptr);

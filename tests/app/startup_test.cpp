@@ -425,24 +425,8 @@ TEST_F(StartupTest, HelpShowsTheSwitchesAndInstallsNothing) {
 // A run after which a file waits for the next restart: the log says that a
 // restart completes it, and a silent run ends with /RESTARTEXITCODE's code.
 TEST_F(StartupTest, RestartNeededAndItsExitCode) {
-  // The image of a running program, deleted: only a restart removes it.
-  const String busy = work_ + u"Busy.exe";
   ASSERT_TRUE(platform::CreateFolder(work_ + u"Dest"));
-  {
-    std::unique_ptr<TStream> out = platform::OpenFileShared(busy, platform::kGenericWrite, 0,
-                                                            platform::kCreateAlways);
-    out->WriteBuffer("MZ", 2);
-  }
-  const platform::TWaitHandle release = platform::NewEvent(true, false);
-  platform::standin::RegisterProgram(busy, [release](const String&) {
-    platform::Wait(release, platform::kInfinite);
-    return 0u;
-  });
-  platform::TProcessInfo info;
-  ASSERT_TRUE(platform::StartProcess(u"\"" + busy + u"\"", platform::kSwHide, info));
-  ResetRestartNeeded();
-  DeleteFileOrDefer(busy);
-  ASSERT_TRUE(RestartNeeded());
+  const controller_test::TRestartNeeded restart(work_ + u"Busy.exe");
 
   const String dest = u"/AUTO=\"" + work_ + u"Dest\" ";
   const String log = work_ + u"restart.log";
@@ -469,9 +453,6 @@ TEST_F(StartupTest, RestartNeededAndItsExitCode) {
   platform::OpenFileShared(work_ + u"Dest\\fail2.txt", platform::kGenericWrite, 0,
                            platform::kCreateAlways);
   EXPECT_EQ(Run(dest + u"/SILENT /SUPPRESSMSGBOXES /RESTARTEXITCODE=3010"), kExitRunFailed);
-  platform::SignalEvent(release);
-  platform::Wait(info.process, platform::kInfinite);
-  ResetRestartNeeded();
 }
 
 // One run at a time: a second run waits for the first (silently up to the
