@@ -310,13 +310,8 @@ bool MessageBoxesSuppressed(const String& arguments) {
 }  // namespace
 
 String SwitchHelpText() {
-  return u"Mivo Setup installs and removes Mivo.\r\n"
-         u"\r\n"
-         u"MivoSetup.exe [/AUTO[=folder]] [/SILENT] [/SUPPRESSMSGBOXES] [/LOG[=file]] [/PORTABLE] "
-         u"[/UPDATE] [/NOBACKUP] [/RUN] [/NODESKTOPSHORTCUT] [/NOSTARTMENUSHORTCUT] "
-         u"[/CLOSETIMEOUT=seconds] [/RESTARTEXITCODE=N]\r\n"
-         u"Uninstall.exe [/AUTO] [/SILENT] [/SUPPRESSMSGBOXES] [/LOG[=file]] "
-         u"[/CLOSETIMEOUT=seconds] [/RESTARTEXITCODE=N]\r\n"
+  return u"Mivo Setup installs Mivo (MivoSetup.exe) and removes it (Uninstall.exe in the "
+         u"installation folder).\r\n"
          u"\r\n"
          u"/AUTO[=folder]  unattended; the folder is the destination (default: the installed "
          u"one, else the program-files folder)\r\n"
@@ -330,15 +325,21 @@ String SwitchHelpText() {
          u"/NOBACKUP  with /AUTO: no backup of the previous installation\r\n"
          u"/RUN  with /AUTO /UPDATE: start the player afterwards\r\n"
          u"/NODESKTOPSHORTCUT, /NOSTARTMENUSHORTCUT  with /AUTO: no such shortcut\r\n"
-         u"/CLOSETIMEOUT=seconds  how long a silent run waits for the player to close "
-         u"(default 60)\r\n"
+         u"/CLOSETIMEOUT=seconds  how long a silent run waits for the player to close and for "
+         u"another installation to end (default 60)\r\n"
          u"/RESTARTEXITCODE=N  a silent run that needs a restart to complete ends with N "
          u"(3010 for deployment tools) instead of 0\r\n"
          u"/? or /HELP  this text\r\n"
          u"\r\n"
-         u"Exit codes: 0 success, 1 could not start, 2 cancelled before the run, 4 the run "
-         u"failed, 5 cancelled during the run, 6 the player is in use, 7 another installation is in "
-         u"progress; with /RESTARTEXITCODE=N, N when a restart completes the run.\r\n";
+         u"Exit codes:\r\n"
+         u"0  success\r\n"
+         u"1  Setup could not start\r\n"
+         u"2  cancelled before the run\r\n"
+         u"4  the run failed\r\n"
+         u"5  cancelled during the run\r\n"
+         u"6  the player is in use; nothing was changed\r\n"
+         u"7  another installation is in progress; nothing was changed\r\n"
+         u"N  (/RESTARTEXITCODE=N) success; a restart completes the run\r\n";
 }
 
 int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {

@@ -18,6 +18,9 @@
 #      run with 3010;
 #   6. /? shows the switches (a box; on the console with
 #      /SUPPRESSMSGBOXES), ends with 0 and installs nothing;
+#   8. both programs' icon and version resource read back with wrestool
+#      and icotool (Debian's icoutils), the icon saved as PNG with SHOTS;
+#      /NODESKTOPSHORTCUT leaves the desktop alone;
 #   7. one run at a time: two silent installers started together both end
 #      by themselves, the second after the first; an installer started while
 #      an uninstallation runs waits for it.
@@ -45,7 +48,8 @@ registry_value() {
 # 8 bits), the seconds it took in $took.
 setup() {
   local start=$SECONDS
-  printf '@"%s" %s\r\n@echo %%errorlevel%%>"%s"\r\n' "$(winpath "$installer")" "$1" \
+  # (">file" first: "6>file" would redirect handle 6)
+  printf '@"%s" %s\r\n@>"%s" echo %%errorlevel%%\r\n' "$(winpath "$installer")" "$1" \
     "$(winpath "$work/code")" >"$work/setup.bat"
   rm -f "$work/code"
   run cmd /c "$(winpath "$work/setup.bat")"
@@ -101,6 +105,54 @@ echo "  EstimatedSize $size KiB, installed files $kib KiB"
 [ $((size * 100)) -ge $((kib * 99)) ] && [ $((size * 100)) -le $((kib * 101)) ] ||
   fail "EstimatedSize $size KiB, the files take $kib KiB"
 
+# ---- 8. icon and version of both programs -------------------------------
+echo "case: icon and version"
+# version_strings FILE: the version resource's strings, "Name=Value" a line.
+version_strings() {
+  wrestool -x --raw -t 16 "$1" 2>/dev/null | python3 -c '
+import sys
+data = sys.stdin.buffer.read().decode("utf-16-le", "replace")
+keys = ["CompanyName", "FileDescription", "FileVersion", "LegalCopyright", "ProductName",
+        "ProductVersion"]
+for key in keys:
+    at = data.find(key + "\0")
+    if at < 0:
+        continue
+    rest = data[at + len(key) + 1:].lstrip("\0")
+    print(key + "=" + rest.split("\0")[0])
+'
+}
+# The uninstaller is the installer without its product package, and keeps
+# the rest of its resources.
+setup_size=$(stat -c %s "$installer")
+uninstaller_size=$(stat -c %s "$(host "$default")Uninstall.exe")
+echo "  MivoSetup.exe $setup_size bytes, Uninstall.exe $uninstaller_size bytes"
+[ "$uninstaller_size" -lt "$setup_size" ] || fail 'Uninstall.exe is not cut'
+for program in "$installer" "$(host "$default")Uninstall.exe"; do
+  name=$(basename "$program")
+  strings=$(version_strings "$program")
+  echo "  $name: $(tr '\n' ';' <<<"$strings")"
+  for want in 'CompanyName=Mivo Team' 'FileDescription=Mivo Setup' 'FileVersion=5.50.0.5500' \
+    'ProductName=Mivo' 'ProductVersion=5.50.0.5500' 'LegalCopyright=Copyright © 2025 Mivo Team'; do
+    grep -qxF "$want" <<<"$strings" || fail "$name: no version string $want"
+  done
+  rm -rf "$work/icons"
+  mkdir -p "$work/icons"
+  wrestool -x -t 14 -o "$work/icons/" "$program" 2>/dev/null
+  ico=$(ls "$work/icons/"*.ico 2>/dev/null | head -n 1)
+  [ -n "$ico" ] || { fail "$name: no icon"; continue; }
+  sizes=$(icotool -l "$ico" 2>/dev/null | sed -n 's/.*--width=\([0-9]*\).*/\1/p' | sort -n | tr '\n' ' ')
+  echo "  $name icon sizes: $sizes"
+  for size in 16 32 48 256; do
+    grep -qw "$size" <<<"$sizes" || fail "$name: no $size-pixel icon ($sizes)"
+  done
+  if [ -n "${SHOTS:-}" ]; then
+    mkdir -p "$SHOTS"
+    icotool -x -w 256 -o "$SHOTS/icon-$name.png" "$ico" 2>/dev/null &&
+      echo "  icon: $SHOTS/icon-$name.png"
+  fi
+done
+
 # ---- 2. the shortcuts -----------------------------------------------------
 echo "case: shortcuts"
 programs="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
@@ -124,6 +176,20 @@ check_link() {
 check_link "$desktop/Mivo.lnk" Mivo.exe Mivo
 check_link "$programs/Mivo/Mivo.lnk" Mivo.exe Mivo
 check_link "$programs/Mivo/Uninstall Mivo.lnk" Uninstall.exe 'Uninstall Mivo'
+
+# Another installation without the desktop shortcut: no desktop shortcut to
+# it (the one of the earlier copy goes with that copy's integration), the
+# start menu's point to it.
+echo "case: /NODESKTOPSHORTCUT"
+setup '/AUTO=C:\NoDesktop\ /SILENT /SUPPRESSMSGBOXES /NODESKTOPSHORTCUT'
+[ "$code" = 0 ] || fail "/NODESKTOPSHORTCUT: exit code $code"
+[ "$(lnk_field "$desktop/Mivo.lnk" 'Local path')" = 'C:\NoDesktop\Mivo.exe' ] &&
+  fail "/NODESKTOPSHORTCUT: a desktop shortcut was made"
+[ "$(lnk_field "$programs/Mivo/Mivo.lnk" 'Local path')" = 'C:\NoDesktop\Mivo.exe' ] ||
+  fail "/NODESKTOPSHORTCUT: the start-menu shortcut is not this installation's"
+run_batch remove_nodesktop '"C:\NoDesktop\Uninstall.exe" /AUTO /SILENT /SUPPRESSMSGBOXES' >/dev/null 2>&1
+setup '/AUTO /SILENT /SUPPRESSMSGBOXES'
+[ "$code" = 0 ] || fail "reinstall: exit code $code"
 
 # ---- 3. a player that refuses to close -----------------------------------
 player_pid=
@@ -265,7 +331,7 @@ done
 # start_bg NAME COMMAND: the command line through a batch file in the
 # background; its process in $bg_NAME, its exit code later in $work/NAME.code.
 start_bg() {
-  printf '@%s\r\n@echo %%errorlevel%%>"%s"\r\n' "$2" "$(winpath "$work/$1.code")" >"$work/$1.bat"
+  printf '@%s\r\n@>"%s" echo %%errorlevel%%\r\n' "$2" "$(winpath "$work/$1.code")" >"$work/$1.bat"
   rm -f "$work/$1.code"
   run cmd /c "$(winpath "$work/$1.bat")" >/dev/null 2>&1 &
   printf -v "bg_$1" '%s' "$!"
