@@ -369,7 +369,11 @@ int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {
   // The list of switches, before anything else (no elevation, no packages,
   // nothing installed).
   if (HasSwitch(arguments, u"?") || HasSwitch(arguments, kSwitchHelp)) {
-    log.Open(String());
+    try {
+      log.Open(String());
+    } catch (const Exception&) {
+      // A log that cannot be made does not keep the text from being shown.
+    }
     RunLog(u"Switches shown");
     if (hooks.ShowHelp) hooks.ShowHelp(SwitchHelpText(), !suppressed);
     RunLog(u"Exit code: 0");
