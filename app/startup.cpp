@@ -248,7 +248,8 @@ std::unique_ptr<platform::TRunLock> TakeTurn(TSetup& setup, const TSetupStartupH
                       u" is in progress.";
   const bool silent = setup.IsOptionSet(TSetupOption::Silent);
   std::unique_ptr<platform::TRunLock> lock = platform::AcquireRunLock(name, 0);
-  if (!lock) RunLog(u"Waiting: " + busy);
+  const bool waited = !lock;
+  if (waited) RunLog(u"Waiting: " + busy);
   while (!lock) {
     if (silent) {
       lock = platform::AcquireRunLock(name, setup.WaitLimitSeconds() * 1000);
@@ -271,6 +272,14 @@ std::unique_ptr<platform::TRunLock> TakeTurn(TSetup& setup, const TSetupStartupH
   if (!lock->Guarded())
     RunLog(u"The lock \"" + name + u"\" was made by someone who is not an administrator; "
            u"running without it.");
+  if (waited) {
+    // The run that went first may have installed or removed the product:
+    // what is installed at the destination is looked at again.
+    const String dest = setup.GetDestPath();
+    setup.SetDestPath(String());
+    setup.SetDestPath(dest);
+    RunLog(u"Run: " + RunKindText(setup) + u"; options: " + OptionsText(setup));
+  }
   return lock;
 }
 
@@ -436,20 +445,20 @@ int RunStartup(const String& arguments, const TSetupStartupHooks& hooks, TStartu
       }
     }
 
+    log.Open(ProductNameOf(*setup));
+    RunLog(u"Product: " + ProductNameOf(*setup) + u" " + ProductVersionOf(*setup));
+    RunLog(u"Run: " + RunKindText(*setup) + u"; options: " + OptionsText(*setup));
+    RunLog(u"Destination: " + setup->GetDestPath());
+    turn = TakeTurn(*setup, hooks);
     // Shortcuts declined on the command line of an unattended installation
-    // (the integration page's choices, over what the installed copy chose).
+    // (the integration page's choices, over what the installed copy chose;
+    // after the turn, which may have looked at the destination again).
     if (setup->RunKind() == TSetupRunKind::Install && setup->IsOptionSet(TSetupOption::Auto)) {
       if (HasSwitch(arguments, kSwitchNoDesktopShortcut))
         setup->Settings.WriteBool(kSettingsIntegration, u"ShortcutDesktop", false);
       if (HasSwitch(arguments, kSwitchNoStartMenuShortcut))
         setup->Settings.WriteBool(kSettingsIntegration, u"ShortcutStartMenu", false);
     }
-
-    log.Open(ProductNameOf(*setup));
-    RunLog(u"Product: " + ProductNameOf(*setup) + u" " + ProductVersionOf(*setup));
-    RunLog(u"Run: " + RunKindText(*setup) + u"; options: " + OptionsText(*setup));
-    RunLog(u"Destination: " + setup->GetDestPath());
-    turn = TakeTurn(*setup, hooks);
 
     if (hooks.InitializeToolkit) hooks.InitializeToolkit();
     setup->Resources().InitializeLanguages();
