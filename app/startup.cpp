@@ -222,17 +222,9 @@ bool RestartExitCode(const String& arguments, int& code) {
   String value;
   if (!TVelCommandLineProcessor::GetSwitchValue(arguments, kSwitchRestartExitCode, value))
     return false;
-  const String digits = Trim(value);
-  int64_t number = 0;
-  bool valid = !digits.empty() && digits.size() <= 10;
-  for (char16_t c : digits) {
-    if (c < u'0' || c > u'9') valid = false;
-    if (valid) number = number * 10 + (c - u'0');
-  }
-  if (!valid || number > INT32_MAX)
+  if (!TryStrToInt(Trim(value), code) || code < 0)
     throw EInstallerGeneralError(u"/" + String(kSwitchRestartExitCode) + u"=" + value +
                                  u": the value must be a number from 0 to 2147483647.");
-  code = static_cast<int>(number);
   return true;
 }
 

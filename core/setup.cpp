@@ -334,16 +334,10 @@ uint32_t ParseWaitLimit(const String& arguments) {
   String value;
   if (!TVelCommandLineProcessor::GetSwitchValue(arguments, kSwitchCloseTimeout, value))
     return kDefaultWaitLimitSeconds;
-  const String digits = Trim(value);
-  constexpr uint32_t kMaxSeconds = 86400;
-  uint32_t seconds = 0;
-  bool valid = !digits.empty() && digits.size() <= 5;
-  for (char16_t c : digits) {
-    if (c < u'0' || c > u'9') valid = false;
-    if (valid) seconds = seconds * 10 + static_cast<uint32_t>(c - u'0');
-  }
-  if (!valid || seconds > kMaxSeconds)
+  constexpr int32_t kMaxSeconds = 86400;
+  int32_t seconds = 0;
+  if (!TryStrToInt(Trim(value), seconds) || seconds < 0 || seconds > kMaxSeconds)
     throw EInstallerGeneralError(u"/" + String(kSwitchCloseTimeout) + u"=" + value +
                                  u": the value must be a number of seconds from 0 to 86400.");
-  return seconds;
+  return static_cast<uint32_t>(seconds);
 }
