@@ -13,7 +13,8 @@
 #   4. a refused update with /SUPPRESSMSGBOXES: exit code 1, no window at
 #      any time of the run, the message in the log;
 #   5. a file left for the next restart (a running program's image in the
-#      destination): the log and the finish page say that a restart
+#      destination): the log and the wizard's finish page (walked with keys,
+#      read by ui_probe_wizard) say that a restart
 #      completes the installation, and /RESTARTEXITCODE=3010 ends a silent
 #      run with 3010;
 #   6. /? shows the switches (a box; on the console with
@@ -26,10 +27,10 @@
 #      an uninstallation runs waits for it.
 # Windows are watched on the prefix's own display with xdotool.
 #
-# usage: admin_scenarios.sh INSTALLER HOLDER WINE_RUN PREFIX
+# usage: admin_scenarios.sh INSTALLER HOLDER PROBE WINE_RUN PREFIX
 set -uo pipefail
 
-installer=$1 holder=$2 wine_run=$3 prefix=$4
+installer=$1 holder=$2 probe=$3 wine_run=$4 prefix=$5
 export WINEPREFIX=$prefix
 export MIVO_COMPANION_LOG_DIR='C:\CompanionLogs'
 source "$(dirname "$0")/../../wine/scenario-lib.sh"
@@ -263,43 +264,81 @@ grep -qF 'Error (no box shown): Cannot install update on v0.00' "$(host 'C:\upda
   fail "refused update: the log lacks the message: $(cat "$(host 'C:\update.log')")"
 
 # ---- 5. a restart completes the installation ----------------------------
-# hold_image NAME: a program running from C:\Restart\NAME (its image cannot
-# be deleted, only moved away until the next restart).
+# hold_image: the holder program running as C:\Restart\Rivadavi.exe, a file
+# of the installation (its image cannot be deleted, only moved away until
+# the next restart).
 hold_image() {
-  cp "$holder" "$(host 'C:\Restart')/$1"
+  touch "$(host 'C:\release')"
+  sleep 1
+  cp "$holder" "$(host 'C:\Restart')/Rivadavi.exe"
   rm -f "$(host 'C:\ready')" "$(host 'C:\release')"
-  "$wine_run" --prefix "$prefix" "C:\\Restart\\$1" 'C:\ready' 'C:\release' 'C:\Restart\Readme.txt' \
-    >/dev/null 2>&1 &
+  "$wine_run" --prefix "$prefix" 'C:\Restart\Rivadavi.exe' 'C:\ready' 'C:\release' \
+    'C:\Restart\Readme.txt' >/dev/null 2>&1 &
   pids+=("$!")
   for _ in $(seq 1 100); do [ -f "$(host 'C:\ready')" ] && break; sleep 0.2; done
 }
 echo "case: restart needed"
 setup '/AUTO=C:\Restart\ /SILENT /SUPPRESSMSGBOXES'
 [ "$code" = 0 ] || fail "restart: first installation, exit code $code"
-hold_image Tool.exe
+hold_image
 setup '/AUTO=C:\Restart\ /SILENT /SUPPRESSMSGBOXES /RESTARTEXITCODE=3010 /LOG=C:\restart.log'
 echo "  exit code $code"
 [ "$code" = 3010 ] || fail "restart: exit code $code, expected 3010"
 grep -qF 'a restart completes the installation' "$(host 'C:\restart.log')" ||
   fail "restart: the log does not say so: $(cat "$(host 'C:\restart.log')")"
-hold_image Tool2.exe
+hold_image
 setup '/AUTO=C:\Restart\ /SILENT /SUPPRESSMSGBOXES /LOG=C:\restart.log'
 [ "$code" = 0 ] || fail "restart without /RESTARTEXITCODE: exit code $code"
-# The wizard's finish page.
-hold_image Tool3.exe
+grep -qF 'a restart completes the installation' "$(host 'C:\restart.log')" ||
+  fail "restart without /RESTARTEXITCODE: the log does not say so"
+
+# The wizard, walked as a person does (keys; the probe reads the window and
+# ticks the license box), into C:\Restart\: its finish page says so too.
+probe() { run "$probe" "$@" 2>/dev/null | tr -d '\r'; }
+on_page() {
+  for _ in $(seq 1 120); do
+    listing=$(probe)
+    grep -q "^TSetupPage|$1|" <<<"$listing" && return 0
+    sleep 0.5
+  done
+  fail "restart wizard: the page $1 did not come"
+  return 1
+}
+next() { xdotool key --window "$(xdotool search --name '^Mivo Setup' | head -n 1)" Return; }
+hold_image
 rm -f "$(host 'C:\wizard.log')"
-start_shown "$installer" '/AUTO=C:\Restart\' '/LOG=C:\wizard.log'
-for _ in $(seq 1 120); do
-  grep -qF 'Restart needed' "$(host 'C:\wizard.log')" 2>/dev/null && break
-  grep -qF 'Status: Creating shortcuts' "$(host 'C:\wizard.log')" 2>/dev/null && sleep 4 && break
-  sleep 0.5
+start_shown "$installer" '/LOG=C:\wizard.log'
+find_window "$pid" '^Select Language$'
+[ -n "$window" ] && press_return "$window" '^Select Language$'
+on_page PageWelcome && next
+if on_page PageLicense; then
+  probe click "$(sed -n 's/^Button|\(.*\)|1|1|0$/\1/p' <<<"$listing" | head -n 1)" >/dev/null
+  sleep 1
+  next
+fi
+if on_page PageSetup; then
+  probe type 'C:\Restart\' >/dev/null
+  sleep 1
+  next
+fi
+for page in PageIntegration PageReadyToInstall; do
+  on_page "$page" && next
 done
-find_window "$pid" 'Setup'
-if [ -n "$window" ]; then
-  [ -n "${SHOTS:-}" ] && mkdir -p "$SHOTS" && import -window root "$SHOTS/restart-finish-page.png" &&
-    echo "  screenshot: $SHOTS/restart-finish-page.png"
-  # Finish (the player it may start is ended below).
-  press_return "$window" 'Mivo Setup'
+if on_page PageFinish; then
+  grep -qF 'A restart of the computer completes the installation.' <<<"$listing" ||
+    fail "restart: the finish page does not say so:"$'\n'"$listing"
+  if [ -n "${SHOTS:-}" ]; then
+    mkdir -p "$SHOTS"
+    probe "$(winepath -w "$work/finish.bmp" 2>/dev/null | tr -d '\r')" >/dev/null
+    convert "$work/finish.bmp" "$SHOTS/restart-finish-page.png" 2>/dev/null &&
+      echo "  screenshot: $SHOTS/restart-finish-page.png"
+  fi
+  # Nothing is started afterwards: every offered program unticked.
+  while read -r text; do
+    [ -n "$text" ] && probe click "$text" >/dev/null
+  done < <(sed -n 's/^Button|\(.*\)|1|1|1$/\1/p' <<<"$listing")
+  sleep 1
+  next
 fi
 wait_end "$pid" || fail 'restart: the wizard did not end'
 echo "  wizard: exit code $code"
@@ -307,6 +346,9 @@ grep -qF 'a restart completes the installation' "$(host 'C:\wizard.log')" ||
   fail "restart: the wizard's log does not say so"
 touch "$(host 'C:\release')"
 run taskkill /f /im Mivo.exe >/dev/null 2>&1
+# The registry entry names the default installation again.
+setup "\"/AUTO=$default\" /SILENT /SUPPRESSMSGBOXES"
+[ "$code" = 0 ] || fail "default installation again: exit code $code"
 
 # ---- 6. the switches -------------------------------------------------------
 echo "case: /?"
