@@ -281,10 +281,16 @@ void TSetupPageFinish::CreateControls() {
 
 void TSetupPageFinish::Prepare() {
   TSetupPageCustomFinish::Prepare();
+  // Below the restart line, when there is one (two more lines of text).
+  const bool restart = !errors_->Visible() && RestartNeeded() && !PageText(u"R1").empty();
+  const int top = restart ? 120 + 32 : 120;
   const TSetupScriptGroup& entries = Setup->Resources().Script().Actions;
   for (size_t i = 0; i < actions_.size() && static_cast<int>(i) < entries.Count(); ++i) {
     actions_[i]->SetText(PageText(entries.Items(static_cast<int>(i)).PackageName()));
     actions_[i]->SetVisible(!errors_->Visible());
+    TWizardRect bounds = actions_[i]->Bounds();
+    bounds.Top = top + 24 * static_cast<int>(i);
+    actions_[i]->SetBounds(bounds);
   }
   SaveChoices();
 }

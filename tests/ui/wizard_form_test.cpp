@@ -367,6 +367,9 @@ TEST_F(WizardTest, FinishPageSaysWhenARestartCompletesTheRun) {
   WaitForRun();
   ASSERT_EQ(U8(Active().Name()), "PageFinish");
   EXPECT_EQ(U8(Control(u"L2").Text()), "Done.\r\n\r\nA restart completes it.");
+  // The offered programs move down below it.
+  EXPECT_EQ(Control(u"CB1").Bounds(), (TWizardRect{210, 152, 320, 17}));
+  EXPECT_EQ(Control(u"CB2").Bounds(), (TWizardRect{210, 176, 320, 17}));
 }
 #endif
 

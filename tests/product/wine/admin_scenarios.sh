@@ -309,7 +309,8 @@ hold_image
 rm -f "$(host 'C:\wizard.log')"
 start_shown "$installer" '/LOG=C:\wizard.log'
 find_window "$pid" '^Select Language$'
-[ -n "$window" ] && press_return "$window" '^Select Language$'
+sleep 0.5
+[ -n "$window" ] && xdotool key --window "$window" Return
 on_page PageWelcome && next
 if on_page PageLicense; then
   probe click "$(sed -n 's/^Button|\(.*\)|1|1|0$/\1/p' <<<"$listing" | head -n 1)" >/dev/null
@@ -319,7 +320,7 @@ fi
 if on_page PageSetup; then
   probe type 'C:\Restart\' >/dev/null
   sleep 1
-  next
+  probe click 'Next >' >/dev/null
 fi
 for page in PageIntegration PageReadyToInstall; do
   on_page "$page" && next
