@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "lib/system.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/security.h"
+#include "platform/setup_helpers.h"
 #include "platform/spawn_service.h"
 #include "platform/system_info.h"
 #include "resources/installer_errors.h"
@@ -29,6 +32,10 @@ class EStartupRunError : public EInstallerInstallError {
  private:
   int exitCode_;
 };
+
+constexpr char16_t kSwitchHelp[] = u"HELP";
+constexpr char16_t kSwitchNoDesktopShortcut[] = u"NODESKTOPSHORTCUT";
+constexpr char16_t kSwitchNoStartMenuShortcut[] = u"NOSTARTMENUSHORTCUT";
 
 bool HasSwitch(const String& arguments, StringView name) {
   return TVelCommandLineProcessor::HasSwitch(arguments, name);
@@ -200,13 +207,86 @@ void RunSilently(TSetup& setup) {
   // as before the run, with its own message and exit code 1.
   if (setup.HasErrors()) {
     setup.Resources().RaisePackageFailure();
-    throw EStartupRunError(setup.Errors.Text(),
-                           setup.Cancelled() ? kExitCancelledDuringRun : kExitRunFailed);
+    throw EStartupRunError(setup.Errors.Text(), setup.Cancelled()     ? kExitCancelledDuringRun
+                                                : setup.PlayerInUse() ? kExitPlayerInUse
+                                                                      : kExitRunFailed);
   }
   setup.Finish();
 }
 
 int RunStartup(const String& arguments, const TSetupStartupHooks& hooks, TStartupLog& log);
+
+// The value of /RESTARTEXITCODE=N; false without the switch. A value that
+// is no number from 0 to 2147483647 cannot start the run.
+bool RestartExitCode(const String& arguments, int& code) {
+  String value;
+  if (!TVelCommandLineProcessor::GetSwitchValue(arguments, kSwitchRestartExitCode, value))
+    return false;
+  if (!TryStrToInt(Trim(value), code) || code < 0)
+    throw EInstallerGeneralError(u"/" + String(kSwitchRestartExitCode) + u"=" + value +
+                                 u": the value must be a number from 0 to 2147483647.");
+  return true;
+}
+
+// One run at a time on the machine: a silent run waits for the one that
+// runs (up to the time /CLOSETIMEOUT gives), the wizard asks whether to
+// wait. Raises EStartupRunError with exit code 7 when it does not get its
+// turn; nothing has changed then.
+std::unique_ptr<platform::TRunLock> TakeTurn(TSetup& setup, const TSetupStartupHooks& hooks) {
+  const String product = ProductNameOf(setup);
+  const String name = (product.empty() ? String(u"Mivo") : product) + u" Setup";
+  const String busy = u"Another installation or removal of " +
+                      (product.empty() ? String(u"the product") : product) +
+                      u" is in progress.";
+  const bool silent = setup.IsOptionSet(TSetupOption::Silent);
+  std::unique_ptr<platform::TRunLock> lock = platform::AcquireRunLock(name, 0);
+  const bool waited = !lock;
+  if (waited) RunLog(u"Waiting: " + busy);
+  while (!lock) {
+    if (silent) {
+      lock = platform::AcquireRunLock(name, setup.WaitLimitSeconds() * 1000);
+      if (!lock)
+        throw EStartupRunError(busy + u" Setup waited " +
+                                   IntToStr(static_cast<int>(setup.WaitLimitSeconds())) +
+                                   u" seconds for it; nothing was changed.",
+                               kExitInstallInProgress);
+      break;
+    }
+    const int answer =
+        hooks.ShowMessageBox
+            ? hooks.ShowMessageBox(busy + u"\r\n\r\nWait until it has finished, then choose "
+                                          u"Retry; Cancel ends Setup without changes.",
+                                   u"Setup", kMbRetryCancel | kMbIconWarning)
+            : kIdCancel;
+    if (answer != kIdRetry) throw EStartupRunError(busy, kExitInstallInProgress);
+    lock = platform::AcquireRunLock(name, 1000);
+  }
+  if (!lock->Guarded())
+    RunLog(u"The lock \"" + name + u"\" was made by someone who is not an administrator; "
+           u"running without it.");
+  if (waited) {
+    // The run that went first may have installed or removed the product:
+    // what is installed at the destination is looked at again.
+    const String dest = setup.GetDestPath();
+    setup.SetDestPath(String());
+    setup.SetDestPath(dest);
+    RunLog(u"Run: " + RunKindText(setup) + u"; options: " + OptionsText(setup));
+  }
+  return lock;
+}
+
+// After a run without errors: a file that only a restart deletes is said in
+// the log, and a silent run ends with /RESTARTEXITCODE's code then.
+int SucceededExitCode(const TSetup& setup, const String& arguments, bool silent) {
+  if (!RestartNeeded()) return kExitSuccess;
+  RunLog(u"Restart needed: files are left to be deleted at the next restart; a restart "
+         u"completes the " +
+         String(setup.RunKind() == TSetupRunKind::Uninstall ? u"uninstallation"
+                                                              : u"installation") +
+         u".");
+  int code = kExitSuccess;
+  return silent && RestartExitCode(arguments, code) ? code : kExitSuccess;
+}
 
 }  // namespace
 
@@ -220,18 +300,54 @@ namespace {
 
 bool MessageBoxesSuppressed(const String& arguments) {
   // A silent run told so, and every run without a desktop that a person
-  // sees: a box there would wait for ever.
+  // sees: a box there would wait for ever. An update shows its
+  // self-advancing wizard instead of running silently, but the switch still
+  // holds for every box (a refused update, a question of the run).
   if (!platform::HasInteractiveDesktop()) return true;
   return HasSwitch(arguments, kSwitchSuppressMsgBoxes) && HasSwitch(arguments, kSwitchAuto) &&
-         HasSwitch(arguments, kSwitchSilent) && !HasSwitch(arguments, kSwitchUpdate);
+         HasSwitch(arguments, kSwitchSilent);
 }
 
 }  // namespace
+
+String SwitchHelpText() {
+  return u"Mivo Setup installs Mivo (MivoSetup.exe) and removes it (Uninstall.exe in the "
+         u"installation folder).\r\n"
+         u"\r\n"
+         u"/AUTO[=folder]  unattended; the folder is the destination (default: the installed "
+         u"one, else the program-files folder)\r\n"
+         u"/SILENT  with /AUTO: no window; errors in one box and the exit code\r\n"
+         u"/SUPPRESSMSGBOXES  with /AUTO /SILENT: no box at all; errors in the log and the exit "
+         u"code\r\n"
+         u"/LOG[=file]  a log of the run (default: a new file in the temporary folder)\r\n"
+         u"/PORTABLE  with /AUTO: settings kept in the installation folder\r\n"
+         u"/UPDATE  with /AUTO: only update the installed version (shows the self-advancing "
+         u"wizard)\r\n"
+         u"/NOBACKUP  with /AUTO: no backup of the previous installation\r\n"
+         u"/RUN  with /AUTO /UPDATE: start the player afterwards\r\n"
+         u"/NODESKTOPSHORTCUT, /NOSTARTMENUSHORTCUT  with /AUTO: no such shortcut\r\n"
+         u"/CLOSETIMEOUT=seconds  how long a silent run waits for the player to close and for "
+         u"another installation to end (default 60)\r\n"
+         u"/RESTARTEXITCODE=N  a silent run that needs a restart to complete ends with N "
+         u"(3010 for deployment tools) instead of 0\r\n"
+         u"/? or /HELP  this text\r\n"
+         u"\r\n"
+         u"Exit codes:\r\n"
+         u"0  success\r\n"
+         u"1  Setup could not start\r\n"
+         u"2  cancelled before the run\r\n"
+         u"4  the run failed\r\n"
+         u"5  cancelled during the run\r\n"
+         u"6  the player is in use; nothing was changed\r\n"
+         u"7  another installation is in progress; nothing was changed\r\n"
+         u"N  (/RESTARTEXITCODE=N) success; a restart completes the run\r\n";
+}
 
 int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {
   TStartupLog log(arguments);
   RunLog(u"Started: " + platform::ModuleFileName());
   RunLog(u"Command line: " + arguments);
+
 
   // Every box goes to the log too; where boxes are suppressed, only there.
   const bool suppressed = MessageBoxesSuppressed(arguments);
@@ -251,6 +367,20 @@ int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {
     return answer;
   };
 
+  // The list of switches, before anything else (no elevation, no packages,
+  // nothing installed).
+  if (HasSwitch(arguments, u"?") || HasSwitch(arguments, kSwitchHelp)) {
+    try {
+      log.Open(String());
+    } catch (const Exception&) {
+      // A log that cannot be made does not keep the text from being shown.
+    }
+    RunLog(u"Switches shown");
+    if (hooks.ShowHelp) hooks.ShowHelp(SwitchHelpText(), !suppressed);
+    RunLog(u"Exit code: 0");
+    return kExitSuccess;
+  }
+
   const int code = RunStartup(arguments, boxes, log);
   RunLog(u"Exit code: " + IntToStr(code));
   return code;
@@ -260,8 +390,11 @@ namespace {
 
 int RunStartup(const String& arguments, const TSetupStartupHooks& hooks, TStartupLog& log) {
   std::unique_ptr<TSetup> setup;
+  std::unique_ptr<platform::TRunLock> turn;  // held until the run has ended
   try {
     if (!ProductInfoClass()) throw EInstallerGeneralError(u"Setup is malformed");
+    int restartCode = 0;
+    RestartExitCode(arguments, restartCode);  // a wrong value stops here
 
     const platform::TWindowsVersion version = platform::WindowsVersion();
     if (version.major >= 6) {
@@ -308,6 +441,16 @@ int RunStartup(const String& arguments, const TSetupStartupHooks& hooks, TStartu
     RunLog(u"Product: " + ProductNameOf(*setup) + u" " + ProductVersionOf(*setup));
     RunLog(u"Run: " + RunKindText(*setup) + u"; options: " + OptionsText(*setup));
     RunLog(u"Destination: " + setup->GetDestPath());
+    turn = TakeTurn(*setup, hooks);
+    // Shortcuts declined on the command line of an unattended installation
+    // (the integration page's choices, over what the installed copy chose;
+    // after the turn, which may have looked at the destination again).
+    if (setup->RunKind() == TSetupRunKind::Install && setup->IsOptionSet(TSetupOption::Auto)) {
+      if (HasSwitch(arguments, kSwitchNoDesktopShortcut))
+        setup->Settings.WriteBool(kSettingsIntegration, u"ShortcutDesktop", false);
+      if (HasSwitch(arguments, kSwitchNoStartMenuShortcut))
+        setup->Settings.WriteBool(kSettingsIntegration, u"ShortcutStartMenu", false);
+    }
 
     if (hooks.InitializeToolkit) hooks.InitializeToolkit();
     setup->Resources().InitializeLanguages();
@@ -315,10 +458,11 @@ int RunStartup(const String& arguments, const TSetupStartupHooks& hooks, TStartu
 
     if (setup->IsOptionSet(TSetupOption::Silent) || !hooks.RunWizard) {
       RunSilently(*setup);
-      return kExitSuccess;
+      return SucceededExitCode(*setup, arguments, true);
     }
     hooks.RunWizard(*setup);
-    return SetupExitCode(*setup);
+    const int code = SetupExitCode(*setup);
+    return code == kExitSuccess ? SucceededExitCode(*setup, arguments, false) : code;
   } catch (const Exception& e) {
     // An error before the product was known still gets its log.
     log.Open(setup ? ProductNameOf(*setup) : String());

@@ -17,6 +17,11 @@ constexpr int kExitCannotStart = 1;         // an error before the run started
 constexpr int kExitCancelledBeforeRun = 2;  // incl. a declined elevation prompt
 constexpr int kExitRunFailed = 4;
 constexpr int kExitCancelledDuringRun = 5;
+// A silent run gave up on a player that would not close; nothing changed.
+constexpr int kExitPlayerInUse = 6;
+// Another installation or uninstallation of the product was running all the
+// time a silent run waited (or the person chose not to wait); nothing changed.
+constexpr int kExitInstallInProgress = 7;
 
 struct TSetupStartupHooks {
   // Shows the one error box: the message, caption "Setup", the error icon and
@@ -28,6 +33,10 @@ struct TSetupStartupHooks {
   TSetupMessageBox ShowMessageBox;
   // Initialises the user-interface toolkit (the main window on the taskbar).
   std::function<void()> InitializeToolkit;
+  // Shows the list of switches (/? and /HELP) on the console when the
+  // program was started from one, and, with `box`, in a box; returns when
+  // the box was closed.
+  std::function<void(const String& text, bool box)> ShowHelp;
   // Shows the wizard and runs its message loop until it closes; the wizard
   // calls TSetup::Finish when it goes. Without it a run that is not silent
   // runs like a silent one.
@@ -37,6 +46,9 @@ struct TSetupStartupHooks {
 // Runs the whole start-up with the arguments (the command line without the
 // program's path) and returns the process's exit code.
 int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks);
+
+// The text that /? and /HELP show: every switch and exit code.
+String SwitchHelpText();
 
 // The exit code for a controller whose wizard has closed: 0 after a run
 // without errors, 2 when no run was started, 4 after a failed run, 5 after a

@@ -58,6 +58,7 @@ TSetup::TSetup(const String& arguments) {
                           intptr_t lParam) { return WindowProc(window, msg, wParam, lParam); });
     if (!notifyWindow_) platform::RaiseLastOSError();
     ParseCommandLine(arguments);
+    waitLimitSeconds_ = ParseWaitLimit(arguments);
   } catch (...) {
     Release();
     throw;
@@ -341,4 +342,16 @@ String TSetup::ProductVersionText() {
 void AddSetupError(StringView text) {
   RunLog(u"Error: " + String(text));
   if (Setup) Setup->Errors.Add(text);
+}
+
+uint32_t ParseWaitLimit(const String& arguments) {
+  String value;
+  if (!TVelCommandLineProcessor::GetSwitchValue(arguments, kSwitchCloseTimeout, value))
+    return kDefaultWaitLimitSeconds;
+  constexpr int32_t kMaxSeconds = 86400;
+  int32_t seconds = 0;
+  if (!TryStrToInt(Trim(value), seconds) || seconds < 0 || seconds > kMaxSeconds)
+    throw EInstallerGeneralError(u"/" + String(kSwitchCloseTimeout) + u"=" + value +
+                                 u": the value must be a number of seconds from 0 to 86400.");
+  return static_cast<uint32_t>(seconds);
 }

@@ -68,6 +68,12 @@ inline constexpr char16_t kSwitchPath[] = u"PATH";
 inline constexpr char16_t kSwitchSkipUac[] = u"SKIPUAC";
 inline constexpr char16_t kSwitchSuppressMsgBoxes[] = u"SUPPRESSMSGBOXES";
 inline constexpr char16_t kSwitchLog[] = u"LOG";
+inline constexpr char16_t kSwitchCloseTimeout[] = u"CLOSETIMEOUT";
+inline constexpr char16_t kSwitchRestartExitCode[] = u"RESTARTEXITCODE";
+
+// How long a silent run waits, by default, for the player to close and for
+// another installation to end (seconds).
+constexpr uint32_t kDefaultWaitLimitSeconds = 60;
 
 class TSetup : public ISetupResourcesHost {
  public:
@@ -146,6 +152,14 @@ class TSetup : public ISetupResourcesHost {
   bool ReadSetting(StringView section, StringView key) const;
   bool SettingDefault(StringView section, StringView key) const;
 
+  // How long a silent run waits for the player to close (/CLOSETIMEOUT,
+  // seconds; kDefaultWaitLimitSeconds without it).
+  uint32_t WaitLimitSeconds() const { return waitLimitSeconds_; }
+  // Set by the close step when a silent run gave up on a player that would
+  // not close: nothing was changed.
+  void SetPlayerInUse() { playerInUse_ = true; }
+  bool PlayerInUse() const { return playerInUse_; }
+
   // ISetupResourcesHost
   String DestPath() override { return destPath_; }
   String ProductHomePage() override;
@@ -189,7 +203,14 @@ class TSetup : public ISetupResourcesHost {
   int handling_ = 0;  // depth of notifications being delivered
   std::unique_ptr<TSetupThread> thread_;
   TSetupMessageBox messageBox_;
+  uint32_t waitLimitSeconds_ = kDefaultWaitLimitSeconds;
+  std::atomic<bool> playerInUse_{false};
 };
+
+// The value of /CLOSETIMEOUT=seconds among the arguments (0 to 86400);
+// kDefaultWaitLimitSeconds without the switch. EInstallerGeneralError for a
+// value that is not such a number.
+uint32_t ParseWaitLimit(const String& arguments);
 
 // The one controller; set while it exists.
 extern TSetup* Setup;

@@ -62,7 +62,28 @@ String LocalDateText() {
   return Utf8ToUtf16(text);
 }
 
+// The leading number of the text and what follows it ("5.50.1" gives 5 and
+// ".50.1"); false when it does not start with a digit.
+bool LeadingNumber(StringView& text, uint32_t& number) {
+  size_t i = 0;
+  number = 0;
+  while (i < text.size() && text[i] >= u'0' && text[i] <= u'9' && i < 9)
+    number = number * 10 + static_cast<uint32_t>(text[i++] - u'0');
+  text.remove_prefix(i);
+  return i > 0;
+}
+
 }  // namespace
+
+bool TSetupAppRepo::VersionParts(StringView version, uint32_t& major, uint32_t& minor) {
+  major = minor = 0;
+  if (!LeadingNumber(version, major)) return false;
+  if (!version.empty() && version[0] == u'.') {
+    version.remove_prefix(1);
+    LeadingNumber(version, minor);
+  }
+  return true;
+}
 
 String TSetupAppRepo::GetKeyPath(bool wow64) {
   String path = u"Software\\";
@@ -90,7 +111,8 @@ bool TSetupAppRepo::Find(const String& name, String& path) {
 }
 
 void TSetupAppRepo::Write(const String& displayName, const String& uninstaller,
-                          const String& version, const String& publisher, const String& homePage) {
+                          const String& version, const String& publisher, const String& homePage,
+                          uint32_t estimatedSizeKiB) {
   const String keyName = MakeKeyName(displayName);
   if (!IsUsableKeyName(keyName)) return;
   // The entry is rewritten in place, never deleted first: a run that ends
@@ -117,10 +139,24 @@ void TSetupAppRepo::Write(const String& displayName, const String& uninstaller,
   // with a space.
   k.WriteString(u"UninstallString", u"\"" + uninstaller + u"\"");
   k.WriteString(u"URLInfoAbout", homePage);
+  // What the list of programs and deployment tools read besides: the
+  // command of a silent uninstallation, the folder, the size (Windows no
+  // longer computes it) and the version as numbers.
+  k.WriteString(u"QuietUninstallString",
+                u"\"" + uninstaller + u"\" " + String(kQuietUninstallSwitches));
+  k.WriteString(u"InstallLocation", ExtractFilePath(uninstaller));
+  k.WriteDword(u"EstimatedSize", estimatedSizeKiB);
+  uint32_t major = 0, minor = 0;
+  if (VersionParts(version, major, minor)) {
+    k.WriteDword(u"VersionMajor", major);
+    k.WriteDword(u"VersionMinor", minor);
+  }
 
   static const char16_t* const kOurs[] = {
-      u"NoModify",    u"NoRepair",    u"DisplayIcon", u"DisplayName",     u"DisplayVersion",
-      u"InstallDate", u"InstallPath", u"Publisher",   u"UninstallString", u"URLInfoAbout"};
+      u"NoModify",         u"NoRepair",        u"DisplayIcon",   u"DisplayName",
+      u"DisplayVersion",   u"InstallDate",     u"InstallPath",   u"Publisher",
+      u"UninstallString",  u"URLInfoAbout",    u"QuietUninstallString",
+      u"InstallLocation",  u"EstimatedSize",   u"VersionMajor",  u"VersionMinor"};
   std::vector<String> stale;
   String name;
   for (uint32_t i = 0; k.EnumValue(i, name) == platform::kErrorSuccess; ++i) {

@@ -78,6 +78,27 @@ struct TSecurityInfo {
 };
 bool ReadSecurityInfo(const String& path, TSecurityInfo& info);
 
+// The machine-wide lock that lets one installer run at a time: a mutex in
+// the global namespace ("Global\" + name), created owned by the
+// Administrators group with an access list that grants the Administrators
+// group and the system account alone. An object of that name that somebody
+// else made first (a standard user who wants to keep administrators from
+// installing) does not count: the run goes on without the lock.
+class TRunLock {
+ public:
+  virtual ~TRunLock() = default;  // releases the lock
+  // False when the object of that name is not an installer's (see above):
+  // nothing is locked.
+  bool Guarded() const { return guarded_; }
+
+ protected:
+  bool guarded_ = true;
+};
+// Takes the lock, waiting at most waitMs while another process holds it;
+// null when it was held all that time. A lock whose holder ended without
+// releasing it is taken.
+std::unique_ptr<TRunLock> AcquireRunLock(const String& name, uint32_t waitMs);
+
 // The accounts that an access list allows to change the object (entries
 // granting any of kWriteAccessRights), in order, each once.
 std::vector<String> AccountsWithWriteAccess(const TSecurityInfo& info);

@@ -47,6 +47,12 @@ void SaveFileReplacing(const String& path, const std::function<void(TStream& fil
 // MOVEFILE_DELAY_UNTIL_REBOOT); failures are ignored.
 void DeleteOnReboot(const String& path);
 
+// True once DeleteFileOrDefer left a file of this process's run to be
+// deleted at the next restart: a restart completes the run.
+bool RestartNeeded();
+// Forgets it (tests).
+void ResetRestartNeeded();
+
 // Starts the command line (no quoting added) shown normally and waits for
 // the program to end, unless it did not become idle within 5 seconds.
 // Failures are ignored and the exit code is not read.

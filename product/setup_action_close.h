@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <vector>
 
 #include "core/setup_action.h"
 #include "platform/handles.h"
@@ -20,7 +21,10 @@ class TSetupActionCloseApplications : public TSetupAction {
   static constexpr uint32_t kSettleMs = 2000;
 
   // Status "A8"; then passes over the window classes, closing one window of
-  // each class a pass, until a pass finds none or the run is cancelled.
+  // each class a pass, until a pass finds none or the run is cancelled. A
+  // silent run gives up when windows are still open after the controller's
+  // WaitLimitSeconds: EInstallerInstallError naming their programs, and the
+  // controller is told that the player is in use.
   void Execute() override;
   // Ends the step before its next pass.
   void Terminate() override;
@@ -28,6 +32,8 @@ class TSetupActionCloseApplications : public TSetupAction {
   bool RunsBeforePackagesVerified() const override { return true; }
 
  private:
+  [[noreturn]] void GiveUp(const std::vector<String>& programs);
+
   std::atomic<bool> terminated_{false};
   platform::TWaitHandle stop_ = platform::NewEvent(true, false);
 };

@@ -35,6 +35,18 @@ void WriteUninstaller(const String& target) {
   CopyFileOrRaise(program, target);
 }
 
+// The size of the files, in KiB rounded up, for the registry entry.
+uint32_t SizeKiB(const std::vector<String>& paths) {
+  uint64_t bytes = 0;
+  for (const String& path : paths) {
+    uint64_t size = 0;
+    int64_t time = 0;
+    if (platform::FileSizeAndTime(path, size, time)) bytes += size;
+  }
+  const uint64_t kib = (bytes + 1023) / 1024;
+  return kib > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(kib);
+}
+
 }  // namespace
 
 void TSetupActionExtract::Execute() {
@@ -98,8 +110,10 @@ void TSetupActionExtract::WriteUninstallRecord(const String& destPath,
 
   if (Setup->IsOptionSet(TSetupOption::Portable)) return;
   TSetupProductInfo& product = ProductInfo();
+  std::vector<String> installed{uninstaller, data};
+  for (const TSetupScriptFile* entry : files) installed.push_back(Resources().ExpandPath(entry->Name));
   TSetupAppRepo::Write(product.GetProductName(), uninstaller, product.GetProductVersionNo(),
-                       product.GetPublisher(), product.GetHomePage());
+                       product.GetPublisher(), product.GetHomePage(), SizeKiB(installed));
   RunLog(u"Registry entry written: HKEY_LOCAL_MACHINE\\" + TSetupAppRepo::GetKeyPath(false) +
          TSetupAppRepo::MakeKeyName(product.GetProductName()));
 }

@@ -6,6 +6,7 @@
 #include "core/setup_action.h"
 #include "lib/string_list.h"
 #include "lib/strings.h"
+#include "platform/shell.h"
 
 class TSetupScriptFile;
 
@@ -23,18 +24,22 @@ class TSetupActionShortcuts : public TSetupAction {
   // unless the installation is portable).
   bool WantDesktop();
   bool WantStartMenu();
-  // One entry: skipped unless IsAllowed, and from Windows 8 on unless its
-  // source ends with ".exe" (any case); the link's folder is created with
-  // its parents (skipped silently when it cannot be, and when the expanded
-  // name is no absolute path); then UpdateLink with
-  // the expanded target and source names. Nothing here fails the step.
+  // One entry: skipped unless IsAllowed, from Windows 8 on unless its
+  // source ends with ".exe" (any case), when the expanded name is no
+  // absolute path and when the program is not there; else the link's folder
+  // is created with its parents and UpdateLink writes the link.
+  // EInstallerInstallError when the folder or the link cannot be written.
   void CreateShortcut(const TSetupScriptFile& entry);
   // The entry's target name in upper case contains one of Folders.
   bool IsAllowed(const TSetupScriptFile& entry);
-  // Leaves a ".lnk" link that points to target already (any case) alone;
-  // else, when target exists, writes a link to it (replacing the file).
-  // True when the link points to target afterwards.
+  // Leaves a ".lnk" link that is LinkFor already (paths in any case)
+  // alone; else, when target exists, writes LinkFor (replacing the file).
+  // True when the link, read back, is LinkFor afterwards.
   bool UpdateLink(const String& link, const String& target);
+  // The shortcut to the program: its target, the program's folder as the
+  // working folder, the program's own icon, the shortcut's name as the
+  // description.
+  static platform::TShellLink LinkFor(const String& link, const String& target);
 
   // The folder variables allowed, in upper case.
   TVelStringList Folders;

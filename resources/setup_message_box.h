@@ -12,6 +12,7 @@
 constexpr uint32_t kMbOk = 0x0;
 constexpr uint32_t kMbOkCancel = 0x1;
 constexpr uint32_t kMbAbortRetryIgnore = 0x2;
+constexpr uint32_t kMbRetryCancel = 0x5;
 constexpr uint32_t kMbIconError = 0x10;
 constexpr uint32_t kMbIconQuestion = 0x20;
 constexpr uint32_t kMbIconWarning = 0x30;

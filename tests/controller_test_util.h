@@ -14,6 +14,9 @@
 #include "core/setup.h"
 #include "lib/strings.h"
 #include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/process.h"
+#include "platform/setup_helpers.h"
 #include "platform/spawn_service.h"
 #include "platform/system_info.h"
 
@@ -22,6 +25,41 @@
 #endif
 
 namespace controller_test {
+
+#ifndef _WIN32
+// Makes a restart needed, as a run does when it deletes a file that only a
+// restart removes: the image of a running (stand-in) program at path,
+// deleted while it runs. The program ends, and the need is forgotten, when
+// the object goes.
+class TRestartNeeded {
+ public:
+  explicit TRestartNeeded(const String& path) {
+    std::unique_ptr<TStream> out =
+        platform::OpenFileShared(path, platform::kGenericWrite, 0, platform::kCreateAlways);
+    out->WriteBuffer("MZ", 2);
+    out.reset();
+    platform::standin::RegisterProgram(path, [release = release_](const String&) {
+      platform::Wait(release, platform::kInfinite);
+      return 0u;
+    });
+    EXPECT_TRUE(platform::StartProcess(u"\"" + path + u"\"", platform::kSwHide, info_));
+    ResetRestartNeeded();
+    DeleteFileOrDefer(path);
+    EXPECT_TRUE(RestartNeeded());
+  }
+  ~TRestartNeeded() {
+    platform::SignalEvent(release_);
+    platform::Wait(info_.process, platform::kInfinite);
+    ResetRestartNeeded();
+  }
+  TRestartNeeded(const TRestartNeeded&) = delete;
+  TRestartNeeded& operator=(const TRestartNeeded&) = delete;
+
+ private:
+  platform::TWaitHandle release_ = platform::NewEvent(true, false);
+  platform::TProcessInfo info_;
+};
+#endif
 
 inline std::vector<uint8_t> ReadHostFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

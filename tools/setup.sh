@@ -9,7 +9,7 @@ packages=(
   liblzma-dev libzip-dev zlib1g-dev libexpat1-dev libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-  wine wine64 xvfb xauth xdotool imagemagick
+  wine wine64 xvfb xauth xdotool imagemagick icoutils liblnk-utils
   dpkg-dev xz-utils time python3 zip
 )
 

@@ -7,6 +7,7 @@
 #include "lib/exceptions.h"
 #include "lib/system.h"
 #include "platform/messages.h"
+#include "platform/setup_helpers.h"
 #include "product/setup_classes.h"
 #include "ui/product_pages.h"
 
@@ -242,7 +243,14 @@ void TSetupPageCustomFinish::CreateControls() {
 void TSetupPageCustomFinish::Prepare() {
   const bool failed = Setup->HasErrors();
   errors_->SetVisible(failed);
-  if (!failed) return;
+  if (!failed) {
+    // Files left for the next restart: the person learns that one completes
+    // the run.
+    const String restart = PageText(u"R1");
+    if (RestartNeeded() && !restart.empty())
+      body_->SetText(PageText(u"L2") + u"\r\n\r\n" + restart);
+    return;
+  }
   heading_->SetColor(0x0000FF);
   heading_->SetText(PageText(u"E1"));
   errors_->SetPlainText(Setup->Errors.Text());
@@ -275,10 +283,16 @@ void TSetupPageFinish::CreateControls() {
 
 void TSetupPageFinish::Prepare() {
   TSetupPageCustomFinish::Prepare();
+  // Below the restart line, when there is one (two more lines of text).
+  const bool restart = !errors_->Visible() && RestartNeeded() && !PageText(u"R1").empty();
+  const int top = restart ? 120 + 32 : 120;
   const TSetupScriptGroup& entries = Setup->Resources().Script().Actions;
   for (size_t i = 0; i < actions_.size() && static_cast<int>(i) < entries.Count(); ++i) {
     actions_[i]->SetText(PageText(entries.Items(static_cast<int>(i)).PackageName()));
     actions_[i]->SetVisible(!errors_->Visible());
+    TWizardRect bounds = actions_[i]->Bounds();
+    bounds.Top = top + 24 * static_cast<int>(i);
+    actions_[i]->SetBounds(bounds);
   }
   SaveChoices();
 }

@@ -46,6 +46,27 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   hooks.ShowMessageBox = [](const String& text, const String& caption, uint32_t flags) {
     return MessageBoxW(MainWindow(), W(text).c_str(), W(caption).c_str(), flags);
   };
+  hooks.ShowHelp = [](const String& text, bool box) {
+    // Output redirected to a file or a pipe: UTF-8 there. Started from a
+    // console (cmd, PowerShell): the text goes to that console.
+    DWORD written = 0;
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_CHAR &&
+        GetFileType(out) != FILE_TYPE_UNKNOWN) {
+      const std::string bytes = Utf16ToUtf8(text);
+      WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    } else if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+      HANDLE console = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+      if (console != INVALID_HANDLE_VALUE) {
+        const std::wstring wide = L"\r\n" + W(text);
+        WriteConsoleW(console, wide.c_str(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        CloseHandle(console);
+      }
+      FreeConsole();
+    }
+    if (box) MessageBoxW(nullptr, W(text).c_str(), L"Setup", MB_ICONINFORMATION);
+  };
   hooks.InitializeToolkit = [] {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);

@@ -88,6 +88,14 @@ String ParkingName(const String& folder) {
   return name + u".tmp";
 }
 
+std::atomic<bool> restartNeeded{false};
+
+// A file of the run that only a restart deletes.
+void DeferToRestart(const String& path) {
+  DeleteOnReboot(path);
+  restartNeeded = true;
+}
+
 // A file another program holds open. Deleted where it is, a file held with
 // delete sharing would only be marked: its name would stay taken until the
 // holder closes it, and a new file of that name could not be written.
@@ -109,7 +117,7 @@ bool DeleteHeldFile(const String& path) {
     if (platform::RemoveFile(parked)) {
       RunLog(u"Held open, renamed to " + parked + u" and deleted as soon as it is closed: " + path);
     } else {
-      DeleteOnReboot(parked);
+      DeferToRestart(parked);
       RunLog(u"Held open, renamed to " + parked + u" to be deleted at the next restart: " + path);
     }
     return true;
@@ -141,7 +149,7 @@ void DeleteFileOrDefer(const String& path) {
     platform::RaiseLastOSError();
   if (platform::FileExists(placeholder)) platform::RemoveFile(placeholder);
   if (platform::MoveFileTo(path, placeholder)) {
-    DeleteOnReboot(placeholder);
+    DeferToRestart(placeholder);
     RunLog(u"In use, moved to " + placeholder + u" to be deleted at the next restart: " + path);
   } else {
     RunLog(u"In use, left in place: " + path);
@@ -173,6 +181,14 @@ void SaveFileReplacing(const String& path, const std::function<void(TStream& fil
 
 void DeleteOnReboot(const String& path) {
   platform::MoveFileWithOptions(path, String(), platform::kMoveFileDelayUntilReboot);
+}
+
+bool RestartNeeded() {
+  return restartNeeded;
+}
+
+void ResetRestartNeeded() {
+  restartNeeded = false;
 }
 
 void RunAndWait(const String& commandLine) {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -642,6 +644,56 @@ bool SetFolderAccess(const String& folder, TFolderAccess access) {
   if (info.owner.empty()) info.owner = kSidAdministrators;
   return true;
 }
+
+namespace {
+
+// The stand-in's run locks: named, held by at most one lock object.
+struct TRunLocks {
+  std::mutex mutex;
+  std::condition_variable released;
+  std::set<String> held;      // folded names
+  std::set<String> squatted;  // made by a standard user
+};
+TRunLocks& RunLocks() {
+  static TRunLocks locks;
+  return locks;
+}
+
+class TPosixRunLock : public TRunLock {
+ public:
+  TPosixRunLock(String name, bool guarded) : name_(std::move(name)) { guarded_ = guarded; }
+  ~TPosixRunLock() override {
+    if (!guarded_) return;
+    std::lock_guard lock(RunLocks().mutex);
+    RunLocks().held.erase(name_);
+    RunLocks().released.notify_all();
+  }
+
+ private:
+  String name_;
+};
+
+}  // namespace
+
+std::unique_ptr<TRunLock> AcquireRunLock(const String& name, uint32_t waitMs) {
+  const String folded = UpperAscii(name);
+  std::unique_lock lock(RunLocks().mutex);
+  if (RunLocks().squatted.count(folded)) return std::make_unique<TPosixRunLock>(folded, false);
+  const auto free = [&] { return RunLocks().held.count(folded) == 0; };
+  if (!RunLocks().released.wait_for(lock, std::chrono::milliseconds(waitMs), free)) return nullptr;
+  RunLocks().held.insert(folded);
+  return std::make_unique<TPosixRunLock>(folded, true);
+}
+
+namespace standin {
+void SquatRunLock(const String& name, bool squatted) {
+  std::lock_guard lock(RunLocks().mutex);
+  if (squatted)
+    RunLocks().squatted.insert(UpperAscii(name));
+  else
+    RunLocks().squatted.erase(UpperAscii(name));
+}
+}  // namespace standin
 
 bool ReadSecurityInfo(const String& path, TSecurityInfo& info) {
   TResolved r;

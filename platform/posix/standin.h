@@ -67,4 +67,8 @@ bool LibrarySearchRestricted();
 void RegisterLibrary(const String& path,
                      std::vector<std::pair<std::string, std::function<void()>>> exports);
 
+// Makes the run lock of that name an object that a standard user created
+// first (squatted) or forgets that (false).
+void SquatRunLock(const String& name, bool squatted);
+
 }  // namespace platform::standin

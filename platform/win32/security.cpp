@@ -69,12 +69,13 @@ bool ReadDescriptor(PSECURITY_DESCRIPTOR descriptor, PSID owner, PACL acl, TSecu
   return true;
 }
 
-bool ReadHandleSecurity(HANDLE handle, TSecurityInfo& info) {
+bool ReadHandleSecurity(HANDLE handle, TSecurityInfo& info,
+                        SE_OBJECT_TYPE type = SE_FILE_OBJECT) {
   PSID owner = nullptr;
   PACL acl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD error =
-      GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+      GetSecurityInfo(handle, type, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                       &owner, nullptr, &acl, nullptr, &descriptor);
   if (error != ERROR_SUCCESS) {
     SetLastError(error);
@@ -121,7 +122,64 @@ class TWin32PrivateFolder : public TPrivateFolder {
   HANDLE handle_;
 };
 
+// The run lock: the mutex, held while the object lives.
+class TWin32RunLock : public TRunLock {
+ public:
+  TWin32RunLock(HANDLE mutex, bool guarded) : mutex_(mutex) { guarded_ = guarded; }
+  ~TWin32RunLock() override {
+    if (!mutex_) return;
+    if (guarded_) ReleaseMutex(mutex_);
+    CloseHandle(mutex_);
+  }
+
+ private:
+  HANDLE mutex_;
+};
+
+// The Administrators group for the owner and the access list, both
+// accounts full access; nothing else may open it.
+const wchar_t kRunLockDescriptor[] = L"O:BAD:P(A;;GA;;;BA)(A;;GA;;;SY)";
+
 }  // namespace
+
+std::unique_ptr<TRunLock> AcquireRunLock(const String& name, uint32_t waitMs) {
+  const std::wstring fullName = std::wstring(L"Global\\") + W(name);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(kRunLockDescriptor, SDDL_REVISION_1,
+                                                       &descriptor, nullptr);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+  HANDLE mutex = CreateMutexW(descriptor ? &attributes : nullptr, FALSE, fullName.c_str());
+  DWORD error = GetLastError();
+  if (!mutex && error == ERROR_INVALID_OWNER && descriptor) {
+    // Not allowed to hand it to the Administrators group: the access list alone.
+    LocalFree(descriptor);
+    descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;BA)(A;;GA;;;SY)",
+                                                         SDDL_REVISION_1, &descriptor, nullptr);
+    attributes.lpSecurityDescriptor = descriptor;
+    mutex = CreateMutexW(descriptor ? &attributes : nullptr, FALSE, fullName.c_str());
+    error = GetLastError();
+  }
+  if (descriptor) LocalFree(descriptor);
+  // Made by somebody who keeps us out of it: it does not count.
+  if (!mutex) return std::make_unique<TWin32RunLock>(nullptr, false);
+  if (error == ERROR_ALREADY_EXISTS) {
+    // Only an object that an administrator (an installer) made counts; one
+    // that a standard user made first would lock administrators out.
+    TSecurityInfo info;
+    const bool read = ReadHandleSecurity(mutex, info, SE_KERNEL_OBJECT);
+    if (!read || (info.owner != kSidAdministrators && info.owner != kSidLocalSystem &&
+                  !RunningUnderWine())) {
+      CloseHandle(mutex);
+      return std::make_unique<TWin32RunLock>(nullptr, false);
+    }
+  }
+  const DWORD result = WaitForSingleObject(mutex, waitMs);
+  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
+    return std::make_unique<TWin32RunLock>(mutex, true);
+  CloseHandle(mutex);
+  return nullptr;
+}
 
 std::unique_ptr<TPrivateFolder> CreatePrivateFolder(const String& parent, const String& prefix) {
   bool owned = true;

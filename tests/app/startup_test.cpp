@@ -7,7 +7,9 @@
 #include "../core/core_test_util.h"
 #include "lib/command_line.h"
 #include "platform/errors.h"
+#include "platform/process.h"
 #include "platform/security.h"
+#include "platform/setup_helpers.h"
 #include "platform/shell.h"
 #include "product/test_product.h"
 
@@ -395,6 +397,127 @@ TEST_F(StartupTest, SuppressedBoxesGoToTheLogAndTheExitCode) {
   // Without the switch the box is shown and its answer counts.
   EXPECT_EQ(Run(u"/AUTO=\"" + dest + u"\" /SILENT"), kExitSuccess);
   EXPECT_EQ(questions.size(), 0u);  // not held now: written without asking
+}
+
+// /? and /HELP show the switches and end with 0 before anything else: no
+// elevation, no packages read, nothing installed.
+TEST_F(StartupTest, HelpShowsTheSwitchesAndInstallsNothing) {
+  platform::standin::SetAdmin(false);
+  SetProductInfoClass(nullptr);
+  for (const char16_t* arguments :
+       {u"/?", u"-?", u"/help", u"/HELP /AUTO /SILENT", u"/AUTO /SILENT /SUPPRESSMSGBOXES /?"}) {
+    SCOPED_TRACE(U8(arguments));
+    std::vector<std::pair<std::string, bool>> shown;
+    hooks_.ShowHelp = [&](const String& text, bool box) { shown.emplace_back(U8(text), box); };
+    EXPECT_EQ(Run(arguments), kExitSuccess);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].second, String(arguments).find(u"SUPPRESS") == String::npos);
+    for (const char* part : {"/AUTO", "/SILENT", "/SUPPRESSMSGBOXES", "/LOG", "/PORTABLE",
+                             "/UPDATE", "/NOBACKUP", "/RUN", "/CLOSETIMEOUT", "Exit codes"})
+      EXPECT_NE(shown[0].first.find(part), std::string::npos) << part;
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(platform::standin::ShellCalls().empty());
+    EXPECT_EQ(toolkit_, 0);
+  }
+  EXPECT_FALSE(platform::FileExists(work_ + u"Payload.txt"));
+}
+
+// A run after which a file waits for the next restart: the log says that a
+// restart completes it, and a silent run ends with /RESTARTEXITCODE's code.
+TEST_F(StartupTest, RestartNeededAndItsExitCode) {
+  ASSERT_TRUE(platform::CreateFolder(work_ + u"Dest"));
+  const controller_test::TRestartNeeded restart(work_ + u"Busy.exe");
+
+  const String dest = u"/AUTO=\"" + work_ + u"Dest\" ";
+  const String log = work_ + u"restart.log";
+  const struct {
+    String arguments;
+    int code;
+  } cases[] = {
+      {dest + u"/SILENT /RESTARTEXITCODE=3010 /LOG=" + log, 3010},
+      {dest + u"/SILENT /RESTARTEXITCODE=0 /LOG=" + log, 0},
+      {dest + u"/SILENT /LOG=" + log, kExitSuccess},
+      {dest + u"/SILENT /RESTARTEXITCODE=abc /LOG=" + log, kExitCannotStart},
+      {dest + u"/SILENT /RESTARTEXITCODE=2147483648 /LOG=" + log, kExitCannotStart},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(U8(c.arguments));
+    boxes_.clear();
+    EXPECT_EQ(Run(c.arguments), c.code);
+    const std::string text = ReadText(log);
+    EXPECT_EQ(text.find("a restart completes the installation") != std::string::npos,
+              c.code != kExitCannotStart)
+        << text;
+  }
+  // A failed run is a failure, restart or not.
+  platform::OpenFileShared(work_ + u"Dest\\fail2.txt", platform::kGenericWrite, 0,
+                           platform::kCreateAlways);
+  EXPECT_EQ(Run(dest + u"/SILENT /SUPPRESSMSGBOXES /RESTARTEXITCODE=3010"), kExitRunFailed);
+}
+
+// One run at a time: a second run waits for the first (silently up to the
+// bound, in the wizard as long as the person chooses to retry) and ends with
+// 7 without changes when it does not get its turn. A lock that a standard
+// user made first does not count.
+TEST_F(StartupTest, OneRunAtATime) {
+  const String dest = u"/AUTO=\"" + work_ + u"\" ";
+  std::unique_ptr<platform::TRunLock> other = platform::AcquireRunLock(u"TestApp Setup", 0);
+  ASSERT_TRUE(other && other->Guarded());
+
+  EXPECT_EQ(Run(dest + u"/SILENT /CLOSETIMEOUT=0"), kExitInstallInProgress);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_NE(boxes_[0].find("Another installation or removal of TestApp is in progress"),
+            std::string::npos)
+      << boxes_[0];
+  EXPECT_FALSE(platform::FileExists(work_ + u"Payload.txt"));
+
+  // The wizard asks; Cancel ends the run, Retry once the other has ended
+  // runs it.
+  int asked = 0;
+  int answer = kIdCancel;
+  hooks_.ShowMessageBox = [&](const String& text, const String&, uint32_t flags) {
+    ++asked;
+    EXPECT_EQ(flags & 0xF, kMbRetryCancel);
+    EXPECT_NE(U8(text).find("in progress"), std::string::npos);
+    if (answer == kIdRetry) other.reset();
+    return answer;
+  };
+  EXPECT_EQ(Run(dest), kExitInstallInProgress);
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(platform::FileExists(work_ + u"Payload.txt"));
+  answer = kIdRetry;
+  EXPECT_EQ(Run(dest), kExitSuccess);
+  EXPECT_EQ(asked, 2);
+  EXPECT_TRUE(platform::FileExists(work_ + u"Payload.txt"));
+
+  // A silent run waits for the other run to end.
+  other = platform::AcquireRunLock(u"TestApp Setup", 0);
+  ASSERT_TRUE(other);
+  platform::TWaitHandle releaser = platform::StartThread([&] {
+    platform::Wait(platform::NewEvent(true, false), 300);
+    other.reset();
+  });
+  EXPECT_EQ(Run(dest + u"/SILENT /CLOSETIMEOUT=60"), kExitSuccess);
+  platform::Wait(releaser, platform::kInfinite);
+
+  // Made first by somebody who is no administrator: not counted.
+  platform::standin::SquatRunLock(u"TestApp Setup", true);
+  const String log = work_ + u"squat.log";
+  EXPECT_EQ(Run(dest + u"/SILENT /CLOSETIMEOUT=0 /LOG=" + log), kExitSuccess);
+  EXPECT_NE(ReadText(log).find("running without it"), std::string::npos) << ReadText(log);
+  platform::standin::SquatRunLock(u"TestApp Setup", false);
+}
+
+// /SUPPRESSMSGBOXES holds also for an update, which is never silent: the
+// refused update goes to the log and the exit code only.
+TEST_F(StartupTest, RefusedUpdateWithSuppressedBoxesShowsNoBox) {
+  const String log = work_ + u"update.log";
+  EXPECT_EQ(Run(u"/AUTO=\"" + work_ + u"\" /UPDATE /SILENT /SUPPRESSMSGBOXES /LOG=" + log),
+            kExitCannotStart);
+  EXPECT_TRUE(boxes_.empty());
+  const std::string text = ReadText(log);
+  for (const char* part : {"Error (no box shown): Cannot install update on v0.00", "Exit code: 1"})
+    EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
 }
 
 TEST_F(StartupTest, DestinationThatCannotBeOneIsRefusedBeforeAnythingIsWritten) {

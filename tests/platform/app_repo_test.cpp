@@ -53,23 +53,27 @@ TEST_F(AppRepoTest, KeyPathsAndNames) {
   EXPECT_EQ(TSetupAppRepo::MakeKeyName(u"   "), u"");
 }
 
-TEST_F(AppRepoTest, WriteStoresTenValuesAndFindReadsThemBack) {
+TEST_F(AppRepoTest, WriteStoresItsValuesAndFindReadsThemBack) {
   const String uninstaller = dir_ + u"App\\Uninstall.exe";
-  TSetupAppRepo::Write(name_, uninstaller, u"5.50.0", u"Old", u"https://old.example/");
-  TSetupAppRepo::Write(name_, uninstaller, u"5.50.1", u"Mivo Team", u"https://mivo.example/");
+  TSetupAppRepo::Write(name_, uninstaller, u"5.50.0", u"Old", u"https://old.example/", 7);
+  TSetupAppRepo::Write(name_, uninstaller, u"5.50.1", u"Mivo Team", u"https://mivo.example/",
+                       123456);
 
   TRegKey k;
   ASSERT_EQ(k.Open(RegRoot::LocalMachine, TSetupAppRepo::GetKeyPath(false) + key_, kKeyRead),
             kErrorSuccess);
   uint32_t subKeys = 0, values = 0;
   ASSERT_EQ(k.QueryInfo(subKeys, values), kErrorSuccess);
-  EXPECT_EQ(values, 10u);
-  const char16_t* names[] = {u"NoModify",        u"NoRepair",    u"DisplayIcon", u"DisplayName",
-                             u"DisplayVersion",  u"InstallDate", u"InstallPath", u"Publisher",
-                             u"UninstallString", u"URLInfoAbout"};
+  EXPECT_EQ(values, 15u);
+  const char16_t* names[] = {u"NoModify",        u"NoRepair",        u"DisplayIcon",
+                             u"DisplayName",     u"DisplayVersion",  u"InstallDate",
+                             u"InstallPath",     u"Publisher",       u"UninstallString",
+                             u"URLInfoAbout",    u"QuietUninstallString",
+                             u"InstallLocation", u"EstimatedSize",   u"VersionMajor",
+                             u"VersionMinor"};
   // Windows keeps values in the order written; Wine sorts them by name.
   if (!RunningUnderWine()) {
-    for (uint32_t i = 0; i < 10; ++i) {
+    for (uint32_t i = 0; i < 15; ++i) {
       String name;
       ASSERT_EQ(k.EnumValue(i, name), kErrorSuccess);
       EXPECT_EQ(name, names[i]);
@@ -78,7 +82,12 @@ TEST_F(AppRepoTest, WriteStoresTenValuesAndFindReadsThemBack) {
   uint32_t dword = 0;
   EXPECT_TRUE(k.ReadDword(u"NoModify", dword) && dword == 1);
   EXPECT_TRUE(k.ReadDword(u"NoRepair", dword) && dword == 1);
+  EXPECT_TRUE(k.ReadDword(u"EstimatedSize", dword) && dword == 123456);
+  EXPECT_TRUE(k.ReadDword(u"VersionMajor", dword) && dword == 5);
+  EXPECT_TRUE(k.ReadDword(u"VersionMinor", dword) && dword == 50);
   const std::pair<const char16_t*, String> texts[] = {
+      {u"QuietUninstallString", u"\"" + uninstaller + u"\" /AUTO /SILENT /SUPPRESSMSGBOXES"},
+      {u"InstallLocation", dir_ + u"App\\"},
       {u"DisplayIcon", uninstaller},
       {u"DisplayName", name_},
       {u"DisplayVersion", u"5.50.1"},
@@ -105,6 +114,23 @@ TEST_F(AppRepoTest, WriteStoresTenValuesAndFindReadsThemBack) {
   String found;
   ASSERT_TRUE(TSetupAppRepo::Find(name_, found));
   EXPECT_EQ(found, dir_ + u"App\\");
+}
+
+TEST(AppRepoVersionTest, VersionParts) {
+  const struct {
+    const char16_t* version;
+    bool valid;
+    uint32_t major, minor;
+  } cases[] = {{u"5.50", true, 5, 50},   {u"5.50.1", true, 5, 50}, {u"7", true, 7, 0},
+               {u"10.05b", true, 10, 5}, {u"5.", true, 5, 0},      {u"v5.50", false, 0, 0},
+               {u"", false, 0, 0},       {u".50", false, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(U8(c.version));
+    uint32_t major = 99, minor = 99;
+    EXPECT_EQ(TSetupAppRepo::VersionParts(c.version, major, minor), c.valid);
+    EXPECT_EQ(major, c.major);
+    EXPECT_EQ(minor, c.minor);
+  }
 }
 
 TEST_F(AppRepoTest, FindFallsBackFromValueToValue) {
@@ -176,7 +202,9 @@ TEST_F(AppRepoTest, EntryOnlyInThe32BitViewIsFoundSecond) {
 TEST_F(AppRepoTest, WriteOverAnEarlierEntryKeepsNothingElse) {
   const String app = dir_ + u"App\\";
   for (uint32_t view : {kKeyWow64_64Key, kKeyWow64_32Key})
-    Entry(view, {{u"DisplayName", u"Old"}, {u"QuietUninstallString", u"old.exe /S"}});
+    Entry(view, {{u"DisplayName", u"Old"},
+                 {u"QuietUninstallString", u"old.exe /S"},
+                 {u"ModifyPath", u"old.exe /M"}});
   TRegKey sub;
   ASSERT_EQ(sub.Create(RegRoot::LocalMachine, TSetupAppRepo::GetKeyPath(false) + key_ + u"\\A\\B",
                        kKeyAllAccess),
@@ -191,10 +219,13 @@ TEST_F(AppRepoTest, WriteOverAnEarlierEntryKeepsNothingElse) {
   uint32_t subKeys = 0, values = 0;
   ASSERT_EQ(k.QueryInfo(subKeys, values), kErrorSuccess);
   EXPECT_EQ(subKeys, 0u);
-  EXPECT_EQ(values, 10u);
+  EXPECT_EQ(values, 15u);
   String name;
   EXPECT_TRUE(k.ReadString(u"DisplayName", name));
   EXPECT_EQ(name, name_);
+  EXPECT_FALSE(k.ReadString(u"ModifyPath", name));
+  EXPECT_TRUE(k.ReadString(u"QuietUninstallString", name));
+  EXPECT_EQ(name, u"\"" + app + u"Uninstall.exe\" /AUTO /SILENT /SUPPRESSMSGBOXES");
 }
 
 TEST_F(AppRepoTest, DeleteRemovesBothViewsWithSubKeys) {

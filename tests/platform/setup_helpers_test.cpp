@@ -154,6 +154,7 @@ TEST_F(SetupHelpersTest, FileOpenWithoutSharingStaysWithoutError) {
 // vanishes when the holder closes it. Nothing waits for a restart.
 TEST_F(SetupHelpersTest, HeldFileFreesItsNameAtOnce) {
   TPendingRenames pending;
+  ResetRestartNeeded();
   const String folder = dir_ + u"Skins\\", file = folder + u"Dark.ini";
   ASSERT_TRUE(CreateFolder(folder));
   ASSERT_TRUE(WriteText(file, "old"));
@@ -184,6 +185,7 @@ TEST_F(SetupHelpersTest, HeldFileFreesItsNameAtOnce) {
   }
   EXPECT_EQ(names(), std::vector<String>{u"Dark.ini"});
   EXPECT_TRUE(pending.Added().empty());
+  EXPECT_FALSE(RestartNeeded());
 }
 
 TEST_F(SetupHelpersTest, RunningProgramIsMovedAndDeletedAtRestart) {
@@ -207,8 +209,12 @@ TEST_F(SetupHelpersTest, RunningProgramIsMovedAndDeletedAtRestart) {
   EXPECT_FALSE(RemoveFile(busy));
   EXPECT_EQ(LastError(), kErrorAccessDenied);
 
+  ResetRestartNeeded();
   DeleteFileOrDefer(busy);
   EXPECT_FALSE(FileExists(busy));
+  // A restart completes the run now.
+  EXPECT_TRUE(RestartNeeded());
+  ResetRestartNeeded();
   const std::vector<String> added = pending.Added();
   ASSERT_EQ(added.size(), 2u);
   const String prefix = u"\\??\\" + TempFolder() + u"del";

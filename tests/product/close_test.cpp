@@ -3,6 +3,7 @@
 
 #include "platform/process.h"
 #include "product/setup_action_close.h"
+#include "resources/installer_errors.h"
 #include "product_test_util.h"
 
 namespace product_test {
@@ -40,6 +41,16 @@ class CloseTest : public ProductTest {
     EXPECT_TRUE(platform::StartProcess(u"\"" + path + u"\"", platform::kSwShow, process));
     EXPECT_EQ(platform::Wait(started, 5000), WaitResult::Signalled);
     return process;
+  }
+
+  // Asks the window of that class to close until it has gone.
+  void EndProgram(const String& className, const platform::TProcessInfo& process) {
+    for (int i = 0; i < 20 && platform::Wait(process.process, 0) != WaitResult::Signalled; ++i) {
+      const platform::WindowHandle window = platform::FindWindowByClass(className);
+      if (window) platform::Send(window, platform::kWmClose, 0, 0);
+      platform::Wait(process.process, 100);
+    }
+    EXPECT_EQ(platform::Wait(process.process, 5000), WaitResult::Signalled);
   }
 
   std::atomic<int> closeMessages_{0};
@@ -87,7 +98,69 @@ TEST_F(CloseTest, HungWindowDoesNotHangTheStep) {
   EXPECT_EQ(platform::Wait(player.process, 5000), WaitResult::Signalled);
 }
 
+// A silent run gives up on a window that keeps refusing: the error names the
+// program, the controller learns that the player is in use, and the window
+// was asked on every pass until then.
+TEST_F(CloseTest, SilentRunGivesUpOnARefusingPlayer) {
+  Create(u"/AUTO=\"" + work_ + u"\" /SILENT /CLOSETIMEOUT=1");
+  const auto player = Start(u"C:\\Mivo\\Mivo.exe", u"TMivoMainForm", 10);
+  try {
+    TSetupActionCloseApplications().Execute();
+    ADD_FAILURE() << "the step did not give up";
+  } catch (const EInstallerInstallError& e) {
+    const std::string message = U8(e.Message());
+    EXPECT_NE(message.find("The player is in use"), std::string::npos) << message;
+    EXPECT_NE(message.find("\r\nC:\\Mivo\\Mivo.exe"), std::string::npos) << message;
+  }
+  EXPECT_TRUE(setup_->PlayerInUse());
+  EXPECT_GE(closeMessages_, 1);
+  EXPECT_EQ(platform::Wait(player.process, 0), WaitResult::TimedOut);
+  EndProgram(u"TMivoMainForm", player);
+}
+
+// The wizard (not silent) keeps waiting: the person can cancel.
+TEST_F(CloseTest, WizardRunKeepsWaitingForARefusingPlayer) {
+  Create(u"/AUTO=\"" + work_ + u"\" /CLOSETIMEOUT=0");
+  const auto player = Start(u"C:\\Mivo\\Mivo.exe", u"TMivoMainForm", 10);
+  TSetupActionCloseApplications action;
+  platform::TWaitHandle done = platform::StartThread([&] {
+    try {
+      action.Execute();
+    } catch (const Exception&) {
+      ADD_FAILURE() << "the step gave up";
+    }
+  });
+  EXPECT_EQ(platform::WaitWithMessages(done, 3000), WaitResult::TimedOut);
+  action.Terminate();
+  EXPECT_EQ(platform::WaitWithMessages(done, 10000), WaitResult::Signalled);
+  EXPECT_FALSE(setup_->PlayerInUse());
+  EXPECT_GE(closeMessages_, 2);
+  EndProgram(u"TMivoMainForm", player);
+}
+
 #endif
+
+TEST(WaitLimitTest, SwitchValue) {
+  const struct {
+    const char16_t* arguments;
+    int seconds;  // -1: refused
+  } cases[] = {
+      {u"/AUTO /SILENT", 60},          {u"/AUTO /SILENT /CLOSETIMEOUT=5", 5},
+      {u"/closetimeout=0", 0},         {u"/CLOSETIMEOUT=\" 30 \"", 30},
+      {u"/CLOSETIMEOUT=86400", 86400}, {u"/CLOSETIMEOUT=86401", -1},
+      {u"/CLOSETIMEOUT=", -1},         {u"/CLOSETIMEOUT", -1},
+      {u"/CLOSETIMEOUT=-1", -1},       {u"/CLOSETIMEOUT=5s", -1},
+      {u"/CLOSETIMEOUT=99999999999", -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(U8(c.arguments));
+    if (c.seconds < 0) {
+      EXPECT_THROW(ParseWaitLimit(c.arguments), EInstallerGeneralError);
+    } else {
+      EXPECT_EQ(ParseWaitLimit(c.arguments), static_cast<uint32_t>(c.seconds));
+    }
+  }
+}
 
 }  // namespace
 }  // namespace product_test

@@ -232,7 +232,10 @@ TEST_F(ExtractTest, InstallsTheLanguagesFilesAndRecordsThem) {
         {u"InstallPath", work_},
         {u"Publisher", u"Mivo Team"},
         {u"UninstallString", u"\"" + work_ + u"Uninstall.exe\""},
-        {u"URLInfoAbout", u"https://mivo.example/"}};
+        {u"URLInfoAbout", u"https://mivo.example/"},
+        {u"QuietUninstallString",
+         u"\"" + work_ + u"Uninstall.exe\" /AUTO /SILENT /SUPPRESSMSGBOXES"},
+        {u"InstallLocation", work_}};
     for (const auto& [name, expected] : strings) {
       String value;
       EXPECT_TRUE(key.ReadString(name, value));
@@ -241,6 +244,15 @@ TEST_F(ExtractTest, InstallsTheLanguagesFilesAndRecordsThem) {
     String date;
     EXPECT_TRUE(key.ReadString(u"InstallDate", date));
     EXPECT_EQ(date.size(), 8u);
+    // The size of the installed files (the record's entries), in KiB
+    // rounded up; the version as numbers.
+    uint64_t bytes = 0;
+    for (const String& entry : entries) bytes += ReadFileText(work_ + entry).size();
+    uint32_t size = 0, major = 0, minor = 0;
+    EXPECT_TRUE(key.ReadDword(u"EstimatedSize", size));
+    EXPECT_EQ(size, (bytes + 1023) / 1024);
+    EXPECT_TRUE(key.ReadDword(u"VersionMajor", major) && major == 5);
+    EXPECT_TRUE(key.ReadDword(u"VersionMinor", minor) && minor == 50);
     std::vector<String> names;
     String name;
     while (key.EnumValue(static_cast<uint32_t>(names.size()), name) == platform::kErrorSuccess)
@@ -249,9 +261,11 @@ TEST_F(ExtractTest, InstallsTheLanguagesFilesAndRecordsThem) {
     // The stand-in lists values in the order written (Wine's registry sorts).
     EXPECT_EQ(names, (std::vector<String>{u"NoModify", u"NoRepair", u"DisplayIcon", u"DisplayName",
                                           u"DisplayVersion", u"InstallDate", u"InstallPath",
-                                          u"Publisher", u"UninstallString", u"URLInfoAbout"}));
+                                          u"Publisher", u"UninstallString", u"URLInfoAbout",
+                                          u"QuietUninstallString", u"InstallLocation",
+                                          u"EstimatedSize", u"VersionMajor", u"VersionMinor"}));
 #endif
-    EXPECT_EQ(names.size(), 10u);
+    EXPECT_EQ(names.size(), 15u);
   }
 }
 

@@ -15,6 +15,7 @@
 #include "product/setup_action_config.h"
 #include "product/setup_action_integrate.h"
 #include "product/setup_action_shortcuts.h"
+#include "resources/installer_errors.h"
 #include "product/setup_classes.h"
 #include "platform/security.h"
 #include "platform/spawn_service.h"
@@ -438,19 +439,28 @@ TEST_F(ShortcutsTest, ALinkThatPointsThereAlreadyIsLeftAlone) {
   TSetupActionShortcuts action;
   const String link = Desktop() + u"Mivo.lnk";
   const String target = work_ + u"Mivo.exe";
-  // Made with the program's name in other letter case: equal, left alone.
-  platform::TShellLink made;
-  made.target = UpperAscii(target);
+  // Made with the paths in other letter case: equal, left alone.
+  platform::TShellLink made = TSetupActionShortcuts::LinkFor(link, target);
+  made.target = UpperAscii(made.target);
+  made.workingDirectory = UpperAscii(made.workingDirectory);
   made.description = u"made by hand";
   ASSERT_TRUE(platform::CreateShellLink(link, made));
   const std::string before = FileBytes(link);
   EXPECT_TRUE(action.UpdateLink(link, target));
   EXPECT_EQ(FileBytes(link), before);
-  // Pointing elsewhere, or no link at all: written anew.
+  // Pointing elsewhere, a link to the program alone (as earlier versions
+  // made them), or no link at all: written anew.
   made.target = work_ + u"Uninstall.exe";
   ASSERT_TRUE(platform::CreateShellLink(link, made));
   EXPECT_TRUE(action.UpdateLink(link, target));
   EXPECT_TRUE(SameTextAscii(Utf8ToUtf16(LinkTarget(link)), target));
+  platform::TShellLink bare;
+  bare.target = target;
+  ASSERT_TRUE(platform::CreateShellLink(link, bare));
+  EXPECT_TRUE(action.UpdateLink(link, target));
+  platform::TShellLink read;
+  ASSERT_TRUE(platform::ReadShellLink(link, read));
+  EXPECT_EQ(U8(read.workingDirectory), U8(ExcludeTrailingBackslash(work_)));
   WriteBytes(link, "not a link");
   EXPECT_TRUE(action.UpdateLink(link, target));
   EXPECT_TRUE(SameTextAscii(Utf8ToUtf16(LinkTarget(link)), target));
@@ -460,13 +470,45 @@ TEST_F(ShortcutsTest, ALinkThatPointsThereAlreadyIsLeftAlone) {
   EXPECT_EQ(LinkTarget(link), "<none>");
 }
 
-TEST_F(ShortcutsTest, FolderThatCannotBeCreatedSkipsTheEntry) {
+// What a shortcut carries besides its target.
+TEST_F(ShortcutsTest, WorkingFolderIconAndDescription) {
+  InstallPrograms();
+  CreateAuto(work_);
+  TSetupActionShortcuts().Execute();
+  const struct {
+    String link;
+    const char* program;
+    const char* description;
+  } cases[] = {{Desktop() + u"Mivo.lnk", "Mivo.exe", "Mivo"},
+               {StartMenu() + u"Mivo\\Uninstall Mivo.lnk", "Uninstall.exe", "Uninstall Mivo"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.program);
+    platform::TShellLink read;
+    ASSERT_TRUE(platform::ReadShellLink(c.link, read));
+    EXPECT_EQ(U8(read.target), U8(work_) + c.program);
+    EXPECT_EQ(U8(read.workingDirectory), U8(ExcludeTrailingBackslash(work_)));
+    EXPECT_EQ(U8(read.iconPath), U8(work_) + c.program);
+    EXPECT_EQ(read.iconIndex, 0);
+    EXPECT_EQ(U8(read.description), c.description);
+  }
+}
+
+// A shortcut that cannot be written is an error of the run, not a
+// shortcut silently missing.
+TEST_F(ShortcutsTest, FolderThatCannotBeCreatedFailsTheStep) {
   InstallPrograms();
   CreateAuto(work_);
   // A file where the start-menu folder of the product would go.
   WriteBytes(StartMenu() + u"Mivo", "in the way");
   TSetupActionShortcuts action;
-  EXPECT_NO_THROW(action.Execute());
+  try {
+    action.Execute();
+    ADD_FAILURE() << "no error";
+  } catch (const EInstallerInstallError& e) {
+    EXPECT_NE(U8(e.Message()).find("Cannot create the shortcut \"" + U8(StartMenu()) + "Mivo\\"),
+              std::string::npos)
+        << U8(e.Message());
+  }
   EXPECT_EQ(LinkTarget(Desktop() + u"Mivo.lnk"), U8(work_) + "Mivo.exe");
   platform::RemoveFile(StartMenu() + u"Mivo");
 }

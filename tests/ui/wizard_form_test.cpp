@@ -3,6 +3,7 @@
 #include "wizard_test_util.h"
 
 #include "platform/messages.h"
+#include "tests/controller_test_util.h"
 
 namespace wizard_test {
 
@@ -355,6 +356,22 @@ TEST_F(WizardTest, FinishPageOffersTheActionsAndSavesTheChoices) {
   EXPECT_FALSE(setup_->Settings.ReadBool(u"Actions", u"$DESTReadme.txt", true));
   EXPECT_TRUE(setup_->Settings.ReadBool(u"Actions", u"$DESTTestApp.exe", false));
 }
+
+#ifndef _WIN32
+// Files left for the next restart: the finish page says that a restart
+// completes the run.
+TEST_F(WizardTest, FinishPageSaysWhenARestartCompletesTheRun) {
+  const controller_test::TRestartNeeded restart(work_ + u"Busy.exe");
+  Scenario().pages = {&SetupPageReadyToInstall};
+  CreateForm().bNextClick();
+  WaitForRun();
+  ASSERT_EQ(U8(Active().Name()), "PageFinish");
+  EXPECT_EQ(U8(Control(u"L2").Text()), "Done.\r\n\r\nA restart completes it.");
+  // The offered programs move down below it.
+  EXPECT_EQ(Control(u"CB1").Bounds(), (TWizardRect{210, 152, 320, 17}));
+  EXPECT_EQ(Control(u"CB2").Bounds(), (TWizardRect{210, 176, 320, 17}));
+}
+#endif
 
 TEST(WizardLayout, RectanglesAtTwoDpis) {
   struct TCase {

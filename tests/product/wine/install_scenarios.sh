@@ -77,20 +77,35 @@ offset_of() {
   perl -e 'open(P, "<:raw", $ARGV[0]) or die; read(P, $p, 16); local $/;
            open(F, "<:raw", $ARGV[1]) or die; $i = index(<F>, $p); print $i if $i >= 0' "$1" "$2"
 }
+# rsrc_at PROGRAM: where the resource section starts in the file.
+rsrc_at() {
+  python3 - "$1" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+sections, optional = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+at = pe + 24 + optional
+for i in range(sections):
+    name, raw = data[at:at + 8].rstrip(b"\0"), struct.unpack_from("<I", data, at + 20)[0]
+    if name == b".rsrc":
+        print(raw)
+    at += 40
+PY
+}
 # check_uninstaller NAME FILE: the installer without its product package:
 # the same program and setup package, no product package, no larger than
 # the installer less the product package (and some alignment).
 check_uninstaller() {
-  local name=$1 file=$2 product_at size limit
-  product_at=$(offset_of "$product_package" "$installer")
+  local name=$1 file=$2 size limit
   size=$(stat -c %s "$file")
   limit=$(($(stat -c %s "$installer") - $(stat -c %s "$product_package") + 8192))
   [ "$size" -le "$limit" ] || fail "$name: Uninstall.exe has $size bytes, more than $limit"
   [ -n "$(offset_of "$product_package" "$file")" ] && fail "$name: Uninstall.exe holds the product package"
   [ -n "$(offset_of "${product_package%/*}/setup.ipk" "$file")" ] ||
     fail "$name: Uninstall.exe lacks the setup package"
-  # The program's code and data, after the headers and before the resources.
-  cmp -s -i 4096 -n $((product_at - 4096 - 1024)) "$file" "$installer" ||
+  # The program's code and data, after the headers and before the resource
+  # section (whose directory the cut changes).
+  cmp -s -i 4096 -n $(($(rsrc_at "$installer") - 4096)) "$file" "$installer" ||
     fail "$name: Uninstall.exe is not the installer's program"
 }
 
@@ -127,14 +142,18 @@ check_installation() {
 check_registry() {
   local name=$1 dest=$2
   local values
-  values=$(registry_values | sed 's/^\(InstallDate|REG_SZ|\)[0-9]\{8\}$/\1yyyyMMdd/' | sort)
+  # (The size's value is checked by the admin scenarios.)
+  values=$(registry_values | sed -e 's/^\(InstallDate|REG_SZ|\)[0-9]\{8\}$/\1yyyyMMdd/' \
+    -e 's/^\(EstimatedSize|REG_DWORD|\)0x[0-9a-f]*$/\1size/' | sort)
   local want
   want=$(printf '%s\n' 'NoModify|REG_DWORD|0x1' 'NoRepair|REG_DWORD|0x1' \
     "DisplayIcon|REG_SZ|${dest}Uninstall.exe" 'DisplayName|REG_SZ|Mivo' \
     'DisplayVersion|REG_SZ|5.50.0.5500' 'InstallDate|REG_SZ|yyyyMMdd' \
     "InstallPath|REG_SZ|$dest" 'Publisher|REG_SZ|Mivo Team' \
-    "UninstallString|REG_SZ|\"${dest}Uninstall.exe\"" 'URLInfoAbout|REG_SZ|https://mivo.example/' |
-    sort)
+    "UninstallString|REG_SZ|\"${dest}Uninstall.exe\"" 'URLInfoAbout|REG_SZ|https://mivo.example/' \
+    "QuietUninstallString|REG_SZ|\"${dest}Uninstall.exe\" /AUTO /SILENT /SUPPRESSMSGBOXES" \
+    "InstallLocation|REG_SZ|$dest" 'EstimatedSize|REG_DWORD|size' 'VersionMajor|REG_DWORD|0x5' \
+    'VersionMinor|REG_DWORD|0x32' | sort)
   [ "$values" = "$want" ] || fail "$name: registry entry:"$'\n'"$values"
 }
 
