@@ -110,6 +110,57 @@ std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uin
 // (not a plain file) when it is not one.
 std::unique_ptr<TStream> RewritePlainFile(const String& path, uint32_t share);
 
+// Folders that somebody else can change. The elevated installer reads,
+// copies and deletes below users' data folders, whose owners may swap a
+// folder for a link at any moment: between a listing and the work on what it
+// listed, a path would lead elsewhere. These operations never follow a link
+// and never act by path. A folder is held open while it is worked on (so
+// that nobody can rename or delete it meanwhile), each entry is opened
+// through the held folder that contains it and must still be there, and
+// what is done to an entry is done through the entry's own handle.
+class TFolderHandle {
+ public:
+  virtual ~TFolderHandle() = default;
+  // The folder's full path as the system names it, with trailing backslash.
+  const String& Path() const { return path_; }
+
+ protected:
+  String path_;
+};
+
+// Opens folder, which is base or lies below it. base is taken as it is: a
+// folder that its users cannot rename (a user's profile folder, the
+// installation folder), reached as the system finds it. Below base each
+// folder is opened through the one above it, never following a link. Null
+// with LastError() 681 when a folder on the way below base (folder itself
+// included) is a link or is no longer where it was listed, 2 or 3 when it is
+// missing, 267 when it is a file, 161 when folder does not lie below base.
+std::unique_ptr<TFolderHandle> OpenFolderBelow(const String& base, const String& folder);
+// A folder in the held folder, opened the same way (681 for a link).
+std::unique_ptr<TFolderHandle> OpenSubFolder(const TFolderHandle& parent, const String& name);
+// The entries of the held folder, as ListFolder.
+bool ListFolder(const TFolderHandle& folder, std::vector<TFolderEntry>& entries);
+// A file in the held folder, never through a link at its name. kOpenExisting
+// opens an existing file: 681 for a link, 5 for a folder, and, for reading,
+// 5 for a file that has other names too (a hard link: its content may be
+// anybody's). kCreateNew makes a new file: 80 when the name is taken, by a
+// link too.
+std::unique_ptr<TStream> OpenFileIn(const TFolderHandle& folder, const String& name,
+                                    uint32_t access, uint32_t share, uint32_t disposition);
+// Makes a folder in the held folder (183 when the name is taken).
+bool CreateFolderIn(const TFolderHandle& folder, const String& name);
+// Deletes an entry of the held folder through its own handle: a file (a
+// read-only one too), a link (the link itself, never what it points to) or
+// an empty folder (145 otherwise). Like RemoveFileUnshared it fails with 32
+// while another handle holds the entry, and the name is free once it
+// succeeds; with whileHeld, an entry that others hold open with delete
+// sharing is marked for deletion instead and goes when the last of them
+// closes it (like RemoveFile).
+bool DeleteEntryIn(const TFolderHandle& folder, const String& name, bool whileHeld = false);
+// Renames an entry of the held folder through its own handle to target, a
+// full path (an existing target is never replaced: 183).
+bool MoveEntryFrom(const TFolderHandle& folder, const String& name, const String& target);
+
 String CurrentFolder();  // without trailing backslash, except for a root
 bool SetCurrentFolder(const String& path);
 // GetFullPathNameW: absolute, "." and ".." resolved; does not touch the disk.

@@ -16,6 +16,7 @@
 #include "lib/stream.h"
 #include "lib/string_list.h"
 #include "lib/strings.h"
+#include "platform/files.h"
 #include "platform/handles.h"
 
 // Copies source onto target, replacing an existing target (a read-only target
@@ -34,6 +35,20 @@ void CopyFileOrRaise(const String& source, const String& target);
 // either (held open without delete sharing) it stays where it is. Raises
 // EOSError only when no temporary file name can be made.
 void DeleteFileOrDefer(const String& path);
+// The same for the file name in a held folder, every step through handles:
+// the file is never reached through a link, and a link at its name is
+// deleted itself.
+void DeleteFileOrDefer(const platform::TFolderHandle& folder, const String& name);
+// The same for the file at path, whose folder is reached from base without
+// following a link (platform::OpenFolderBelow). When it cannot be (a folder
+// on the way is a link, or was swapped for one), nothing is deleted and
+// false is returned; a missing folder is no failure.
+bool DeleteFileBelow(const String& base, const String& path);
+// Opens the existing file at path for reading, its folder reached from base
+// without following a link and the file itself not through one either
+// (platform::OpenFileIn). Null with LastError() when it cannot be: 681 when
+// a link is in the way.
+std::unique_ptr<TStream> OpenFileBelow(const String& base, const String& path, uint32_t share);
 
 // Writes a file so that an interruption leaves either the old file or the
 // new one whole, never an empty or half-written one: write fills a fresh

@@ -125,12 +125,13 @@ std::unique_ptr<TSetupFileList> TSetupActionPrepare::CreateBackupList() {
   auto list = std::make_unique<TSetupFileList>();
   const String dest = Setup->GetDestPath(), backup = BackupFolder();
   if (IsOption(TSetupOption::Portable)) {
-    list->AddFolder(dest, backup, u"");
+    list->AddFolder(dest, backup, u"", dest);
   } else {
     for (int i = 0; i < Profiles.Count(); ++i)
       list->AddFolder(Profiles.Items(i).OldDataFolder, backup,
-                      u"Profiles\\" + Profiles.Items(i).UserName + u"\\");
-    list->AddFolder(dest, backup, u"Program\\");
+                      u"Profiles\\" + Profiles.Items(i).UserName + u"\\",
+                      Profiles.Items(i).BaseFolder);
+    list->AddFolder(dest, backup, u"Program\\", dest);
   }
   // A person's own files in the destination are neither archived nor
   // deleted; in a folder without an installation only what the new version
@@ -248,34 +249,36 @@ void TSetupActionPrepare::RunTasks(TVelStringList& deleteList) {
   }
 }
 
+String TSetupActionPrepare::BaseFolderOf(const String& file) const {
+  for (int i = 0; i < Profiles.Count(); ++i) {
+    const TSetupProfileInfo& profile = Profiles.Items(i);
+    if (StartsTextLocale(file, profile.OldDataFolder) || StartsTextLocale(file, profile.DataFolder))
+      return profile.BaseFolder;
+  }
+  const String dest = Setup->GetDestPath();
+  return StartsTextLocale(file, dest) ? dest : String();
+}
+
 void TSetupActionPrepare::DeleteFiles(TVelStringList& deleteList) {
   SetStatus(GetCommonText(u"A3"));
-  const String dest = Setup->GetDestPath();
-  // A folder below the destination that is a link leads elsewhere: nothing
-  // is deleted through it. Each folder is looked at once.
-  std::map<String, bool> safeFolders;
-  auto throughLink = [&](const String& file) {
-    if (!StartsTextLocale(file, dest)) return false;
-    for (size_t at = file.find(u'\\', dest.size()); at != String::npos;
-         at = file.find(u'\\', at + 1)) {
-      const String folder = file.substr(0, at);
-      auto it = safeFolders.find(VelSystem().UpperCase(folder));
-      if (it == safeFolders.end())
-        it = safeFolders.emplace(VelSystem().UpperCase(folder), !platform::IsLink(folder)).first;
-      if (!it->second) return true;
-    }
-    return false;
-  };
+  // Files in the destination and in users' data folders are reached from
+  // there without following a link: nothing is deleted through a folder
+  // that is, or has been swapped for, a link. Others (the system folder's)
+  // are deleted by path.
   TVelStringList folders;
   for (int i = 0; i < deleteList.Count(); ++i) {
     const String& file = deleteList.Strings(i);
-    if (throughLink(file)) continue;
-    DeleteFileOrDefer(file);
+    const String base = BaseFolderOf(file);
+    if (base.empty())
+      DeleteFileOrDefer(file);
+    else if (!DeleteFileBelow(base, file))
+      continue;
     folders.Add(ExtractFilePath(file));
   }
   RemoveDuplicates(folders);
   folders.Sort();
-  for (int i = folders.Count() - 1; i >= 0; --i) TSetupHelper::DeletePath(folders.Strings(i), true);
+  for (int i = folders.Count() - 1; i >= 0; --i)
+    TSetupHelper::DeletePath(folders.Strings(i), true, BaseFolderOf(folders.Strings(i)));
 }
 
 void TSetupActionPrepare::StepProgress() {

@@ -71,6 +71,10 @@ class TSetupActionPrepare : public TSetupAction {
   void KeepUninstallRecord(TVelStringList& deleteList);
   void RunTasks(TVelStringList& deleteList);
   void DeleteFiles(TVelStringList& deleteList);
+  // Where the way down to a file or folder to delete starts: a user's
+  // profile folder for that user's data, the destination for its own files,
+  // none (the path as it is) elsewhere.
+  String BaseFolderOf(const String& path) const;
   void StepProgress();
 
   // What of the destination is the product's (made when the step starts).

@@ -192,6 +192,7 @@ TVelStringList TSetupActionUninstallFiles::CreateFileList() {
 TVelStringList TSetupActionUninstallFiles::CreateDirsList() {
   const String& dest = Setup->GetDestPath();
   contentFiles_.Clear();
+  bases_.clear();
   TVelStringList dirs;
   AddFoldersBelow(dest, dirs);
   if (ReadCommon(u"RemoveBackups")) dirs.Add(dest + u"!Backup\\", kWhole);
@@ -224,9 +225,20 @@ void TSetupActionUninstallFiles::PrepareContent(TVelStringList& dirs) {
     // inside that user's own profile, reached without a link, is deleted.
     // The running user is usually reported twice.
     if (IsSafeDataFolder(folder) && TSetupProfileHelper::StaysInside(folder, profile) &&
-        dirs.IndexOf(folder) < 0)
+        dirs.IndexOf(folder) < 0) {
       dirs.Add(folder, kWhole);
+      // Deleted from the profile down without following a link, whatever
+      // the user changes there meanwhile.
+      bases_[VelSystem().UpperCase(folder)] = IncludeTrailingBackslash(profile);
+    }
   });
+}
+
+String TSetupActionUninstallFiles::BaseFolderOf(const String& folder) const {
+  const auto it = bases_.find(VelSystem().UpperCase(folder));
+  if (it != bases_.end()) return it->second;
+  const String& dest = Setup->GetDestPath();
+  return StartsWithText(folder, dest) ? dest : String();
 }
 
 void TSetupActionUninstallFiles::Execute() {
@@ -235,12 +247,16 @@ void TSetupActionUninstallFiles::Execute() {
   SetStatus(GetCommonText(u"A9"));
   const int64_t total = files.Count() + dirs.Count();
   int64_t done = 0;
+  const String& dest = Setup->GetDestPath();
   for (int i = 0; i < files.Count(); ++i) {
-    DeleteFileOrDefer(files.Strings(i));
+    // A portable installation's folder is its user's: every file is reached
+    // from the destination without following a link.
+    DeleteFileBelow(dest, files.Strings(i));
     SetProgress(Percent(++done, total));
   }
   for (int i = 0; i < dirs.Count(); ++i) {
-    TSetupHelper::DeletePath(dirs.Strings(i), dirs.Objects(i) != kWhole);
+    TSetupHelper::DeletePath(dirs.Strings(i), dirs.Objects(i) != kWhole,
+                             BaseFolderOf(dirs.Strings(i)));
     SetProgress(Percent(++done, total));
   }
 }

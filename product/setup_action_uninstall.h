@@ -11,6 +11,8 @@
 // or shell folder (or holds one) is never deleted whole.
 #pragma once
 
+#include <map>
+
 #include "core/setup_action.h"
 #include "lib/string_list.h"
 #include "lib/strings.h"
@@ -66,6 +68,10 @@ class TSetupActionUninstallFiles : public TSetupAction {
   // kWhole.
   void PrepareContent(TVelStringList& dirs);
   bool ReadCommon(StringView key) const;
+  // Where the way down to a folder of the last CreateDirsList starts: the
+  // user's profile folder for a user's data folder, else the destination.
+  String BaseFolderOf(const String& folder) const;
 
   TVelStringList contentFiles_;
+  std::map<String, String> bases_;  // upper-case folder -> its user's profile folder
 };

@@ -12,6 +12,7 @@
 #include "lib/format.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/setup_helpers.h"
 #include "resources/installer_errors.h"
 
 namespace {
@@ -294,8 +295,11 @@ class TArchiveInput {
       case ZIP_SOURCE_OPEN:
         // Read sharing only: a file that another program is writing fails
         // here instead of being archived half-written.
-        stream_ = platform::OpenFileShared(item_.FileName, platform::kGenericRead,
-                                           platform::kFileShareRead, platform::kOpenExisting);
+        // Reached from the item's base without following a link: a folder
+        // swapped for one since the listing fails here.
+        stream_ = OpenFileBelow(
+            item_.BaseFolder.empty() ? ExtractFilePath(item_.FileName) : item_.BaseFolder,
+            item_.FileName, platform::kFileShareRead);
         if (!stream_) return Fail(ZIP_ER_OPEN, platform::LastError());
         if (buffer_.size() < kReadBuffer) buffer_.resize(kReadBuffer);
         filled_ = taken_ = 0;

@@ -11,30 +11,19 @@
 
 namespace {
 
-// Removes a link (to a folder or a file) without touching what it points to.
-bool RemoveLink(const String& path) {
-  const uint32_t a = platform::GetAttributes(path);
-  if (a == platform::kInvalidFileAttributes) return true;
-  return (a & platform::kFileAttributeDirectory) ? platform::RemoveFolder(path)
-                                                 : platform::RemoveFile(path);
+using platform::TFolderHandle;
+using THeld = std::unique_ptr<TFolderHandle>;
+
+bool FailedOnLink() {
+  return platform::LastError() == platform::kErrorStoppedOnSymlink;
 }
 
-// Makes the folders of folder (trailing backslash) below root (trailing
-// backslash, a prefix of folder, taken as it is) real folders: a link in the
-// way is removed first. False when a folder
-// cannot be made.
-bool ForceRealFolder(const String& root, const String& folder) {
-  for (size_t at = folder.find(u'\\', root.size()); at != String::npos;
-       at = folder.find(u'\\', at + 1)) {
-    const String part = folder.substr(0, at);
-    if (platform::IsLink(part) && !RemoveLink(part)) return false;
-    if (platform::DirectoryExists(part)) continue;
-    if (!platform::CreateFolder(part)) return false;
-  }
-  return true;
+bool IsMissing() {
+  const uint32_t error = platform::LastError();
+  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
 }
 
-// Creates a folder and its missing parents.
+// Creates a folder and its missing parents, taken as they are.
 bool ForceParents(const String& folder) {
   const String path = ExcludeTrailingBackslash(folder);
   if (path.empty() || platform::DirectoryExists(path)) return true;
@@ -43,42 +32,154 @@ bool ForceParents(const String& folder) {
   return platform::CreateFolder(path) || platform::DirectoryExists(path);
 }
 
-void DeleteTree(const String& folder) {
-  std::vector<platform::TFolderEntry> entries;
-  if (platform::ListFolder(folder, entries)) {
-    for (const platform::TFolderEntry& e : entries) {
-      const String path = folder + e.name;
-      if (e.link) {
-        RemoveLink(path);
-      } else if (e.attributes & platform::kFileAttributeDirectory) {
-        DeleteTree(path + u"\\");
-      } else {
-        platform::SetAttributes(path, 0);
-        platform::RemoveFile(path);
+// A folder in the held one, made when missing; with replaceLink a link at
+// its name is removed (never what it points to) and a real folder made.
+THeld ForceSubFolder(const TFolderHandle& parent, const String& name, bool replaceLink) {
+  THeld folder = platform::OpenSubFolder(parent, name);
+  if (folder) return folder;
+  if (FailedOnLink() && replaceLink && !platform::DeleteEntryIn(parent, name)) return nullptr;
+  if (!FailedOnLink() && !IsMissing()) return nullptr;
+  if (!platform::CreateFolderIn(parent, name) &&
+      platform::LastError() != platform::kErrorAlreadyExists)
+    return nullptr;
+  return platform::OpenSubFolder(parent, name);
+}
+
+// The held folder (trailing backslash), reached from base and made where
+// missing; no folder on the way may be a link.
+THeld ForceFolderBelow(const String& base, const String& folder) {
+  const String root = IncludeTrailingBackslash(base);
+  if (!StartsTextLocale(folder, root)) return nullptr;
+  THeld current = platform::OpenFolderBelow(root, root);
+  for (size_t at = root.size(); current && at < folder.size();) {
+    const size_t end = folder.find(u'\\', at);
+    current = ForceSubFolder(*current, folder.substr(at, end - at), false);
+    at = end + 1;
+  }
+  return current;
+}
+
+// Deletes the entry name of the held folder with everything below it, as far
+// as possible; links are removed themselves, and so is a folder swapped for
+// one since it was listed.
+void DeleteTreeIn(const TFolderHandle& parent, const String& name) {
+  if (THeld folder = platform::OpenSubFolder(parent, name)) {
+    std::vector<platform::TFolderEntry> entries;
+    if (platform::ListFolder(*folder, entries)) {
+      for (const platform::TFolderEntry& e : entries) {
+        if (!e.link && (e.attributes & platform::kFileAttributeDirectory))
+          DeleteTreeIn(*folder, e.name);
+        else
+          platform::DeleteEntryIn(*folder, e.name, true);
       }
     }
+  } else if (!FailedOnLink()) {
+    return;
   }
-  platform::SetAttributes(folder, 0);
-  platform::RemoveFolder(folder);
+  platform::DeleteEntryIn(parent, name, true);
 }
+
+// A folder copy between held folders. The target folders are made when the
+// first file needs them, so an empty source makes nothing.
+class TFolderCopy {
+ public:
+  // A target folder: its parent and name, held once it is made.
+  struct TTarget {
+    TTarget* parent = nullptr;
+    String name;
+    THeld held;
+  };
+
+  // openTop opens the folder that the target goes into.
+  TFolderCopy(std::function<THeld()> openTop, std::function<void()> fail)
+      : openTop_(std::move(openTop)), fail_(std::move(fail)) {}
+
+  void Copy(const TFolderHandle& source, TTarget& target) {
+    std::vector<platform::TFolderEntry> entries;
+    if (!platform::ListFolder(source, entries)) return;
+    TVelStringList folders;
+    for (const platform::TFolderEntry& e : entries) {
+      // A link may lead anywhere: it is not part of the tree.
+      if (e.link || (e.attributes & platform::kFileAttributeSystem)) continue;
+      if (e.attributes & platform::kFileAttributeDirectory)
+        folders.Add(e.name);
+      else
+        CopyFile(source, e.name, target);
+    }
+    folders.SortLogical();
+    for (int i = 0; i < folders.Count(); ++i) {
+      THeld sub = platform::OpenSubFolder(source, folders.Strings(i));
+      // Swapped for a link since it was listed: not gone into.
+      if (!sub) continue;
+      TTarget child{&target, folders.Strings(i), nullptr};
+      Copy(*sub, child);
+    }
+  }
+
+ private:
+  // Below the target folder every folder is a real one: a link in the way
+  // is replaced, so nothing is ever written through it.
+  const TFolderHandle& Made(TTarget& target) {
+    if (!target.held) {
+      target.held = target.parent ? ForceSubFolder(Made(*target.parent), target.name, true)
+                                  : openTop_();
+      if (!target.held) fail_();
+    }
+    return *target.held;
+  }
+
+  void CopyFile(const TFolderHandle& source, const String& name, TTarget& target) {
+    std::unique_ptr<TStream> in =
+        platform::OpenFileIn(source, name, platform::kGenericRead,
+                             platform::kFileShareRead | platform::kFileShareDelete,
+                             platform::kOpenExisting);
+    if (!in) {
+      // Swapped for a link since it was listed: not copied.
+      if (FailedOnLink()) return;
+      fail_();
+    }
+    const TFolderHandle& folder = Made(target);
+    // Whatever is at the name goes first (a read-only file, a link: never
+    // what it points to); the copy is a new file made at the name.
+    const uint32_t a = platform::GetAttributes(folder.Path() + name);
+    if (a != platform::kInvalidFileAttributes) {
+      if ((a & platform::kFileAttributeDirectory) && !(a & platform::kFileAttributeReparsePoint))
+        fail_();
+      if (!platform::DeleteEntryIn(folder, name)) fail_();
+    }
+    std::unique_ptr<TStream> out =
+        platform::OpenFileIn(folder, name, platform::kGenericWrite, 0, platform::kCreateNew);
+    if (!out) fail_();
+    try {
+      out->CopyFrom(*in, 0);
+    } catch (const std::exception&) {
+      fail_();
+    }
+  }
+
+  std::function<THeld()> openTop_;
+  std::function<void()> fail_;
+};
 
 }  // namespace
 
-void TSetupFileList::AddFile(const String& fileName, const String& archiveName) {
+void TSetupFileList::AddFile(const String& fileName, const String& archiveName,
+                             const String& baseFolder) {
   auto item = std::make_unique<TSetupFileListItem>();
   item->FileName = fileName;
   item->ArchiveName = archiveName;
+  item->BaseFolder = baseFolder;
   items_.push_back(std::move(item));
 }
 
 void TSetupFileList::AddFolder(const String& folder, const String& excludedPrefix,
-                               const String& archivePrefix) {
+                               const String& archivePrefix, const String& baseFolder) {
   const String root = IncludeTrailingBackslash(folder);
   TVelStringList files;
   FindFiles(root, excludedPrefix, files);
   for (int i = 0; i < files.Count(); ++i) {
     const String& file = files.Strings(i);
-    AddFile(file, archivePrefix + file.substr(root.size()));
+    AddFile(file, archivePrefix + file.substr(root.size()), baseFolder.empty() ? root : baseFolder);
   }
 }
 
@@ -113,29 +214,32 @@ bool TSetupHelper::OnlyAdministratorsCanChange(const String& folder) {
   return true;
 }
 
-void TSetupHelper::CopyFolder(const String& source, const String& target, bool deleteSource) {
+void TSetupHelper::CopyFolder(const String& source, const String& target, bool deleteSource,
+                             const String& base) {
   const String from = IncludeTrailingBackslash(source), to = IncludeTrailingBackslash(target);
   if (SameTextLocale(from, to)) return;
   auto fail = [&] {
     throw EInstallerInstallError(
         Format(u"Cannot copy \"%s\" to \"%s\"", {FormatArg(source), FormatArg(target)}));
   };
-  TVelStringList files;
-  FindFiles(from, u"", files);
-  // The target's parents are taken as they are; from the target down every
-  // folder must be a real one.
   const String parent = ExtractFilePath(ExcludeTrailingBackslash(to));
-  if (files.Count() > 0 && (!ForceParents(parent) || !ForceRealFolder(parent, to))) fail();
-  for (int i = 0; i < files.Count(); ++i) {
-    const String& file = files.Strings(i);
-    const String copy = to + file.substr(from.size());
-    if (!ForceRealFolder(to, ExtractFilePath(copy))) fail();
-    // Never write through a link planted where the copy goes.
-    if (platform::IsLink(copy) && !RemoveLink(copy)) fail();
-    if (platform::FileExists(copy)) platform::SetAttributes(copy, 0);
-    if (!platform::CopyFileTo(file, copy, false)) fail();
+  THeld held = platform::OpenFolderBelow(
+      base.empty() ? ExtractFilePath(ExcludeTrailingBackslash(from)) : base, from);
+  // A missing source copies nothing, and so does one that is a link.
+  if (!held) {
+    if (IsMissing() || FailedOnLink()) return;
+    fail();
   }
-  if (deleteSource) DeletePath(from, false);
+  // The target's parent is reached from base and made where missing (taken
+  // as it is without a base); from the target down every folder is a real one.
+  auto openTop = [&]() -> THeld {
+    if (!base.empty()) return ForceFolderBelow(base, parent);
+    return ForceParents(parent) ? platform::OpenFolderBelow(parent, parent) : nullptr;
+  };
+  TFolderCopy::TTarget top, root{&top, ExtractFileName(ExcludeTrailingBackslash(to)), nullptr};
+  TFolderCopy(openTop, fail).Copy(*held, root);
+  held.reset();
+  if (deleteSource) DeletePath(from, false, base);
 }
 
 void TSetupHelper::RemoveByPrefix(TVelStringList& list, const String& prefix) {
@@ -143,12 +247,19 @@ void TSetupHelper::RemoveByPrefix(TVelStringList& list, const String& prefix) {
     if (StartsTextLocale(list.Strings(i), prefix)) list.Delete(i);
 }
 
-void TSetupHelper::DeletePath(const String& folder, bool onlyIfEmpty) {
+void TSetupHelper::DeletePath(const String& folder, bool onlyIfEmpty, const String& base) {
   const String path = ExcludeTrailingBackslash(folder);
-  if (onlyIfEmpty || platform::IsLink(path)) {
-    platform::RemoveFolder(path);
-    return;
-  }
-  if (!platform::DirectoryExists(path)) return;
-  DeleteTree(path + u"\\");
+  const String name = ExtractFileName(path), parentPath = ExtractFilePath(path);
+  // The base itself is reached from its parent.
+  const bool fromParent =
+      base.empty() || SameTextLocale(IncludeTrailingBackslash(path), IncludeTrailingBackslash(base));
+  const THeld parent = platform::OpenFolderBelow(fromParent ? parentPath : base, parentPath);
+  if (!parent || name.empty()) return;
+  // A file of that name is no folder to delete.
+  const uint32_t a = platform::GetAttributes(parent->Path() + name);
+  if (a == platform::kInvalidFileAttributes || !(a & platform::kFileAttributeDirectory)) return;
+  if (onlyIfEmpty)
+    platform::DeleteEntryIn(*parent, name, true);
+  else
+    DeleteTreeIn(*parent, name);
 }

@@ -4,7 +4,12 @@
 //
 // Every walk of a folder tree here stays inside the tree: a junction or
 // symbolic link is never entered, and deleting a tree removes such a link
-// itself, never what it points to.
+// itself, never what it points to. The trees may be users' own folders,
+// which their owners can change while the elevated installer works on them:
+// so the walks go through held folders and never act by path, and a folder
+// swapped for a link since it was listed is not gone into either (see
+// platform::OpenFolderBelow). Where a routine takes a base, the way down
+// from the base is checked too; without one, from the tree's parent.
 #pragma once
 
 #include <functional>
@@ -18,16 +23,21 @@ class TSetupFileListItem {
  public:
   String ArchiveName;  // the name inside the archive, backslashes as separators
   String FileName;     // full path on disk
+  // Where the way down to the file starts: it is read from there without
+  // following a link. Empty: from the file's own folder.
+  String BaseFolder;
 };
 
 // The files of a backup, in insertion order.
 class TSetupFileList {
  public:
-  void AddFile(const String& fileName, const String& archiveName);
+  void AddFile(const String& fileName, const String& archiveName, const String& baseFolder = {});
   // Every file below folder (trailing backslash), recursively (FindFiles),
   // except those whose path begins with excludedPrefix (any letter case); the
-  // archive name is archivePrefix + the path relative to folder.
-  void AddFolder(const String& folder, const String& excludedPrefix, const String& archivePrefix);
+  // archive name is archivePrefix + the path relative to folder. The files
+  // are read from baseFolder down (empty: from folder down).
+  void AddFolder(const String& folder, const String& excludedPrefix, const String& archivePrefix,
+                 const String& baseFolder = {});
   // Removes every item whose file name (last component) is fileName, in any
   // letter case.
   void RemoveByName(const String& fileName);
@@ -59,7 +69,12 @@ class TSetupHelper {
   // folder or file, so nothing is ever written through it. The first failure
   // raises EInstallerInstallError "Cannot copy "<source>" to "<target>"".
   // With deleteSource the source folder is deleted afterwards (DeletePath).
-  static void CopyFolder(const String& source, const String& target, bool deleteSource);
+  // Both folders are reached from base (when given) without following a
+  // link, folders missing on the way to the target made; a source file
+  // swapped for a link is not copied, and one that has other names (a hard
+  // link) stops the copy.
+  static void CopyFolder(const String& source, const String& target, bool deleteSource,
+                         const String& base = {});
   // Removes, from the last entry to the first, every entry that begins with
   // prefix (any letter case).
   static void RemoveByPrefix(TVelStringList& list, const String& prefix);
@@ -67,5 +82,7 @@ class TSetupHelper {
   // it with every file and folder below it, as far as possible (read-only
   // files too), without error. A link (the folder itself or anything below
   // it) is removed as a link; what it points to is left alone.
-  static void DeletePath(const String& folder, bool onlyIfEmpty);
+  // The folder is reached from base (when given) without following a link;
+  // when it cannot be, nothing is deleted.
+  static void DeletePath(const String& folder, bool onlyIfEmpty, const String& base = {});
 };

@@ -47,6 +47,7 @@ void TSetupProfileInfoList::Report(const String& userName, const String& appData
   info->UserName = userName;
   info->DataFolder = TSetupProfileHelper::GetDataFolder(appData);
   info->OldDataFolder = TSetupProfileHelper::GetOldDataFolder(appData);
+  info->BaseFolder = IncludeTrailingBackslash(profile.empty() ? Setup->GetDestPath() : profile);
   if (!platform::DirectoryExists(info->OldDataFolder)) return;
   if (!TSetupProfileHelper::StaysInside(info->OldDataFolder, profile) ||
       !TSetupProfileHelper::StaysInside(info->DataFolder, profile))

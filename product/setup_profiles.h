@@ -31,6 +31,11 @@ class TSetupProfileInfo {
   String UserName;
   String DataFolder;     // for the version being installed
   String OldDataFolder;  // for the installed version
+  // Where the way down to both data folders starts: the user's profile
+  // folder (the portable user's: the destination). The user cannot rename
+  // it, but may change everything below it at any moment, so the data
+  // folders are only ever reached from here without following a link.
+  String BaseFolder;
 };
 
 // The users whose data folder of the installed version exists, in the order

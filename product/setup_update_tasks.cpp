@@ -102,7 +102,7 @@ void TSetupUpdateTaskRemoveShortcuts::RemoveShortcutFolder(const String& folder,
 void TSetupUpdateTaskUpdateConfigs::Execute(TVelStringList* deleteList) {
   TVelStringList none;
   TVelStringList& list = deleteList ? *deleteList : none;
-  TSetupHelper::CopyFolder(Profile.OldDataFolder, Profile.DataFolder, false);
+  TSetupHelper::CopyFolder(Profile.OldDataFolder, Profile.DataFolder, false, Profile.BaseFolder);
   TSetupHelper::RemoveByPrefix(list, Profile.DataFolder);
   const int32_t version = InstalledVersion();
   if (version < 4000) MigrateFrom3(list);

@@ -96,6 +96,17 @@ void DeferToRestart(const String& path) {
   restartNeeded = true;
 }
 
+// One file to delete, reached by its path or through its held folder.
+struct TFileToDelete {
+  String path;
+  // Deletes it when nobody holds it (its name is then free).
+  std::function<bool()> removeUnshared;
+  // Renames it to a full path, never replacing.
+  std::function<bool(const String& target)> moveTo;
+  // Deletes it, renamed to that name in its own folder, while others hold it.
+  std::function<bool(const String& parked)> removeParked;
+};
+
 // A file another program holds open. Deleted where it is, a file held with
 // delete sharing would only be marked: its name would stay taken until the
 // holder closes it, and a new file of that name could not be written.
@@ -104,25 +115,54 @@ void DeferToRestart(const String& path) {
 // points to) and deleted there, it vanishes when the holder lets go and its
 // name is free at once. False when it cannot be renamed (held without
 // delete sharing).
-bool DeleteHeldFile(const String& path) {
-  const String folder = ExtractFilePath(path);
+bool DeleteHeldFile(const TFileToDelete& file) {
+  const String folder = ExtractFilePath(file.path);
   for (int attempt = 0; attempt < 16; ++attempt) {
     const String parked = ParkingName(folder);
     // No replacing: whatever already has that name stays untouched.
-    if (!platform::MoveFileWithOptions(path, parked, 0)) {
+    if (!file.moveTo(parked)) {
       const uint32_t error = platform::LastError();
       if (error == platform::kErrorAlreadyExists || error == platform::kErrorFileExists) continue;
       return false;
     }
-    if (platform::RemoveFile(parked)) {
-      RunLog(u"Held open, renamed to " + parked + u" and deleted as soon as it is closed: " + path);
+    if (file.removeParked(parked)) {
+      RunLog(u"Held open, renamed to " + parked + u" and deleted as soon as it is closed: " +
+             file.path);
     } else {
       DeferToRestart(parked);
-      RunLog(u"Held open, renamed to " + parked + u" to be deleted at the next restart: " + path);
+      RunLog(u"Held open, renamed to " + parked + u" to be deleted at the next restart: " +
+             file.path);
     }
     return true;
   }
   return false;
+}
+
+void DeleteFileOrDefer(const TFileToDelete& file) {
+  if (file.removeUnshared()) {
+    RunLog(u"Deleted: " + file.path);
+    return;
+  }
+  if (platform::LastError() == platform::kErrorSharingViolation && DeleteHeldFile(file)) return;
+  // In use: move it out of the way and let the system delete it at restart.
+  String placeholder;
+  if (!platform::MakeTempFileName(platform::TempFolder(), u"delete", 0, placeholder))
+    platform::RaiseLastOSError();
+  if (platform::FileExists(placeholder)) platform::RemoveFile(placeholder);
+  if (file.moveTo(placeholder)) {
+    DeferToRestart(placeholder);
+    RunLog(u"In use, moved to " + placeholder + u" to be deleted at the next restart: " +
+           file.path);
+  } else {
+    RunLog(u"In use, left in place: " + file.path);
+  }
+}
+
+// A file (or a link at a file's name) of the folder: not a folder.
+bool NamesFile(const String& path) {
+  const uint32_t attributes = platform::GetAttributes(path);
+  return attributes != platform::kInvalidFileAttributes &&
+         !(attributes & platform::kFileAttributeDirectory);
 }
 
 }  // namespace
@@ -133,27 +173,49 @@ void CopyFileOrRaise(const String& source, const String& target) {
 }
 
 void DeleteFileOrDefer(const String& path) {
-  const uint32_t attributes = platform::GetAttributes(path);
-  if (attributes == platform::kInvalidFileAttributes ||
-      (attributes & platform::kFileAttributeDirectory))
-    return;
-  platform::SetAttributes(path, 0);
-  if (platform::RemoveFileUnshared(path)) {
-    RunLog(u"Deleted: " + path);
-    return;
+  if (!NamesFile(path)) return;
+  DeleteFileOrDefer(TFileToDelete{
+      path,
+      [&] {
+        platform::SetAttributes(path, 0);
+        return platform::RemoveFileUnshared(path);
+      },
+      [&](const String& target) { return platform::MoveFileWithOptions(path, target, 0); },
+      [](const String& parked) { return platform::RemoveFile(parked); }});
+}
+
+void DeleteFileOrDefer(const platform::TFolderHandle& folder, const String& name) {
+  // The folder is held: its path leads to it, and the entry's attributes
+  // are its own (a link's are the link's).
+  const String path = folder.Path() + name;
+  if (!NamesFile(path)) return;
+  DeleteFileOrDefer(TFileToDelete{
+      path, [&] { return platform::DeleteEntryIn(folder, name); },
+      [&](const String& target) { return platform::MoveEntryFrom(folder, name, target); },
+      [&](const String& parked) {
+        return platform::DeleteEntryIn(folder, ExtractFileName(parked), true);
+      }});
+}
+
+bool DeleteFileBelow(const String& base, const String& path) {
+  const std::unique_ptr<platform::TFolderHandle> folder =
+      platform::OpenFolderBelow(base, ExtractFilePath(path));
+  if (!folder) {
+    const uint32_t error = platform::LastError();
+    if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound) return true;
+    RunLog(u"Not deleted, its folder cannot be reached without a link: " + path);
+    return false;
   }
-  if (platform::LastError() == platform::kErrorSharingViolation && DeleteHeldFile(path)) return;
-  // In use: move it out of the way and let the system delete it at restart.
-  String placeholder;
-  if (!platform::MakeTempFileName(platform::TempFolder(), u"delete", 0, placeholder))
-    platform::RaiseLastOSError();
-  if (platform::FileExists(placeholder)) platform::RemoveFile(placeholder);
-  if (platform::MoveFileTo(path, placeholder)) {
-    DeferToRestart(placeholder);
-    RunLog(u"In use, moved to " + placeholder + u" to be deleted at the next restart: " + path);
-  } else {
-    RunLog(u"In use, left in place: " + path);
-  }
+  DeleteFileOrDefer(*folder, ExtractFileName(path));
+  return true;
+}
+
+std::unique_ptr<TStream> OpenFileBelow(const String& base, const String& path, uint32_t share) {
+  const std::unique_ptr<platform::TFolderHandle> folder =
+      platform::OpenFolderBelow(base, ExtractFilePath(path));
+  if (!folder) return nullptr;
+  return platform::OpenFileIn(*folder, ExtractFileName(path), platform::kGenericRead, share,
+                              platform::kOpenExisting);
 }
 
 void SaveFileReplacing(const String& path, const std::function<void(TStream& file)>& write) {

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
@@ -22,6 +23,7 @@
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/posix/internal.h"
+#include "platform/posix/standin.h"
 #include "platform/security.h"
 
 namespace platform {
@@ -59,6 +61,37 @@ TFileTables& Tables() {
 bool Fail(uint32_t code) {
   SetLastErrorCode(code);
   return false;
+}
+
+// The tests' hook (standin::SetFileHook).
+struct THook {
+  std::mutex mutex;
+  standin::TFileHook hook;
+};
+
+THook& Hook() {
+  static THook* hook = new THook();
+  return *hook;
+}
+
+thread_local bool inHook = false;
+
+void Notify(StringView operation, const String& path) {
+  if (inHook) return;
+  standin::TFileHook hook;
+  {
+    std::lock_guard lock(Hook().mutex);
+    hook = Hook().hook;
+  }
+  if (!hook) return;
+  inHook = true;
+  try {
+    hook(operation, path);
+  } catch (...) {
+    inHook = false;
+    throw;
+  }
+  inHook = false;
 }
 
 bool FailErrno(const TResolved& r) {
@@ -296,6 +329,7 @@ bool DirectoryExists(const String& path) {
 }
 
 bool CreateFolder(const String& path) {
+  Notify(u"create", path);
   TResolved r;
   if (!Resolve(path, r)) return false;
   if (mkdir(r.host.c_str(), 0777) != 0) return FailErrno(r);
@@ -303,6 +337,7 @@ bool CreateFolder(const String& path) {
 }
 
 bool RemoveFolder(const String& path) {
+  Notify(u"delete", path);
   TResolved r;
   if (!Resolve(path, r)) return false;
   struct stat st;
@@ -323,6 +358,7 @@ bool RemoveFolder(const String& path) {
 }
 
 bool RemoveFile(const String& path) {
+  Notify(u"delete", path);
   TResolved r;
   if (!Resolve(path, r)) return false;
   struct stat st;
@@ -346,6 +382,7 @@ bool RemoveFile(const String& path) {
 }
 
 bool RemoveFileUnshared(const String& path) {
+  Notify(u"delete", path);
   TResolved r;
   if (!Resolve(path, r)) return false;
   struct stat st;
@@ -360,6 +397,7 @@ bool RemoveFileUnshared(const String& path) {
 }
 
 bool CopyFileTo(const String& source, const String& target, bool failIfExists) {
+  Notify(u"copy", source);
   // The source is read with read sharing, the target written without sharing.
   auto in = OpenFileShared(source, kGenericRead, kFileShareRead | kFileShareDelete, kOpenExisting);
   if (!in) return false;
@@ -402,6 +440,7 @@ bool MoveFileWithOptions(const String& source, const String& target, uint32_t fl
     RecordPendingRename(from, to, (flags & kMoveFileReplaceExisting) != 0);
     return true;
   }
+  Notify(u"move", source);
   TResolved rs, rt;
   if (!Resolve(source, rs) || !Resolve(target, rt)) return false;
   struct stat st;
@@ -460,25 +499,38 @@ bool MakeTempFileName(const String& folder, const String& prefix, uint32_t uniqu
   return Fail(kErrorFileExists);
 }
 
-bool ListFolder(const String& folder, std::vector<TFolderEntry>& entries) {
-  entries.clear();
-  TResolved r;
-  if (!Resolve(folder, r)) return false;
-  DIR* dir = opendir(r.host.c_str());
+namespace {
+
+// The entry itself, like StatEntry, found in a held folder.
+bool StatEntryAt(int folder, const std::string& name, struct stat& st, bool& link) {
+  if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  link = S_ISLNK(st.st_mode);
+  if (link) {
+    struct stat target;
+    const bool isFolder =
+        fstatat(folder, name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
+    st.st_mode = (st.st_mode & ~S_IFMT) | (isFolder ? S_IFDIR : S_IFREG) | S_IWUSR;
+    st.st_size = 0;
+  }
+  return true;
+}
+
+// Lists an open folder (host: its host path, for the attribute table).
+bool ListOpenFolder(int fd, const std::string& host, std::vector<TFolderEntry>& entries) {
+  DIR* dir = fdopendir(fd);
   if (!dir) {
-    if (errno == ENOTDIR) return Fail(kErrorDirectory);
-    return FailErrno(r);
+    close(fd);
+    return Fail(kErrorAccessDenied);
   }
   while (dirent* e = readdir(dir)) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
-    const std::string host = r.host + "/" + name;
     struct stat st;
     bool link = false;
-    if (!StatEntry(host, st, link)) continue;
+    if (!StatEntryAt(dirfd(dir), name, st, link)) continue;
     TFolderEntry entry;
     entry.name = Utf8ToUtf16(name);
-    entry.attributes = AttributesOf(host, st, link);
+    entry.attributes = AttributesOf(host + "/" + name, st, link);
     entry.link = link;
     entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
     entries.push_back(std::move(entry));
@@ -487,16 +539,33 @@ bool ListFolder(const String& folder, std::vector<TFolderEntry>& entries) {
   return true;
 }
 
-std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uint32_t share,
-                                        uint32_t disposition) {
+}  // namespace
+
+bool ListFolder(const String& folder, std::vector<TFolderEntry>& entries) {
+  Notify(u"list", folder);
+  entries.clear();
   TResolved r;
-  if (!Resolve(path, r)) return nullptr;
+  if (!Resolve(folder, r)) return false;
+  const int fd = open(r.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOTDIR) return Fail(kErrorDirectory);
+    return FailErrno(r);
+  }
+  return ListOpenFolder(fd, r.host, entries);
+}
+
+namespace {
+
+// Opens a file whose state the caller found (exists, and its mode in st)
+// under Windows' sharing rules; openFile opens it with the given flags.
+std::unique_ptr<TStream> OpenChecked(const std::string& host, bool exists, const struct stat& st,
+                                     bool parentExists, uint32_t access, uint32_t share,
+                                     uint32_t disposition,
+                                     const std::function<int(int flags)>& openFile) {
   if (disposition < kCreateNew || disposition > kTruncateExisting) {
     Fail(kErrorInvalidParameter);
     return nullptr;
   }
-  struct stat st;
-  const bool exists = stat(r.host.c_str(), &st) == 0;
   if (exists) {
     if (S_ISDIR(st.st_mode)) {
       Fail(kErrorAccessDenied);
@@ -513,7 +582,7 @@ std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uin
       return nullptr;
     }
   } else {
-    if (!r.parentExists) {
+    if (!parentExists) {
       Fail(kErrorPathNotFound);
       return nullptr;
     }
@@ -523,10 +592,10 @@ std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uin
     }
   }
   std::lock_guard lock(Tables().mutex);
-  auto& opened = Tables().opened[r.host];
+  auto& opened = Tables().opened[host];
   for (const auto& o : opened)
     if (!Compatible(o, access, share)) {
-      if (opened.empty()) Tables().opened.erase(r.host);
+      if (opened.empty()) Tables().opened.erase(host);
       Fail(kErrorSharingViolation);
       return nullptr;
     }
@@ -542,20 +611,35 @@ std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uin
   if (disposition == kOpenAlways) flags |= O_CREAT;
   if (disposition == kTruncateExisting) flags |= O_TRUNC;
   if ((flags & O_TRUNC) && !(flags & (O_WRONLY | O_RDWR))) flags = (flags & ~O_RDONLY) | O_RDWR;
-  const int fd = open(r.host.c_str(), flags, 0666);
+  const int fd = openFile(flags);
   if (fd < 0) {
     const int err = errno;
-    if (opened.empty()) Tables().opened.erase(r.host);
-    Fail(err == EEXIST ? kErrorFileExists : ErrnoToWin32(err, r.parentExists));
+    if (opened.empty()) Tables().opened.erase(host);
+    Fail(err == EEXIST   ? kErrorFileExists
+         : err == ELOOP ? kErrorStoppedOnSymlink
+                        : ErrnoToWin32(err, parentExists));
     return nullptr;
   }
-  if (!exists || disposition == kCreateAlways) Tables().attributes.erase(r.host);
+  if (!exists || disposition == kCreateAlways) Tables().attributes.erase(host);
   const uint64_t id = Tables().next_id++;
   opened.push_back({id, access, share});
   SetLastErrorCode(exists && (disposition == kCreateAlways || disposition == kOpenAlways)
                        ? kErrorAlreadyExists
                        : kErrorSuccess);
-  return std::make_unique<TSharedFileStream>(fd, r.host, id, access);
+  return std::make_unique<TSharedFileStream>(fd, host, id, access);
+}
+
+}  // namespace
+
+std::unique_ptr<TStream> OpenFileShared(const String& path, uint32_t access, uint32_t share,
+                                        uint32_t disposition) {
+  Notify(u"open", path);
+  TResolved r;
+  if (!Resolve(path, r)) return nullptr;
+  struct stat st {};
+  const bool exists = stat(r.host.c_str(), &st) == 0;
+  return OpenChecked(r.host, exists, st, r.parentExists, access, share, disposition,
+                     [&](int flags) { return open(r.host.c_str(), flags, 0666); });
 }
 
 std::unique_ptr<TStream> RewritePlainFile(const String& path, uint32_t share) {
@@ -716,13 +800,273 @@ bool ReadSecurityInfo(const String& path, TSecurityInfo& info) {
   return true;
 }
 
+// ---- held folders ----
+
+namespace {
+
+// A folder held open: its descriptor, and an entry of the open-handle table
+// without delete sharing, so that it cannot be moved or removed while held.
+class TPosixFolder : public TFolderHandle {
+ public:
+  TPosixFolder(int fd, std::string host, String path) : fd_(fd), host_(std::move(host)) {
+    path_ = std::move(path);
+    std::lock_guard lock(Tables().mutex);
+    id_ = Tables().next_id++;
+    Tables().opened[host_].push_back({id_, kGenericRead, kFileShareRead | kFileShareWrite});
+  }
+  ~TPosixFolder() override {
+    close(fd_);
+    std::lock_guard lock(Tables().mutex);
+    ForgetOpenHandle(id_);
+  }
+  int Fd() const { return fd_; }
+  const std::string& Host() const { return host_; }
+
+ private:
+  int fd_;
+  std::string host_;
+  uint64_t id_ = 0;
+};
+
+const TPosixFolder& Held(const TFolderHandle& folder) {
+  return static_cast<const TPosixFolder&>(folder);
+}
+
+// A name of one entry: no separators, no stream, not "." or "..".
+bool ValidName(const String& name) {
+  return !name.empty() && name != u"." && name != u".." &&
+         name.find_first_of(u"\\/:") == String::npos;
+}
+
+// The entry's name as spelled on disk (names compare without regard to case).
+bool FindEntryAt(int folder, const String& name, std::string& found) {
+  const std::string exact = Utf16ToUtf8(name);
+  struct stat st;
+  if (fstatat(folder, exact.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    found = exact;
+    return true;
+  }
+  const int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (!dir) {
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  const String folded = Fold(name);
+  bool ok = false;
+  while (dirent* e = readdir(dir)) {
+    if (Fold(Utf8ToUtf16(e->d_name)) == folded) {
+      found = e->d_name;
+      ok = true;
+      break;
+    }
+  }
+  closedir(dir);
+  return ok;
+}
+
+std::unique_ptr<TFolderHandle> OpenFolderAt(const TPosixFolder& parent, const String& name) {
+  if (!ValidName(name)) {
+    Fail(kErrorInvalidName);
+    return nullptr;
+  }
+  std::string found;
+  struct stat st;
+  if (!FindEntryAt(parent.Fd(), name, found) ||
+      fstatat(parent.Fd(), found.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    Fail(kErrorFileNotFound);
+    return nullptr;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    Fail(kErrorStoppedOnSymlink);
+    return nullptr;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    Fail(kErrorDirectory);
+    return nullptr;
+  }
+  const int fd = openat(parent.Fd(), found.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    // Swapped since it was looked at.
+    Fail(errno == ELOOP || errno == ENOTDIR ? kErrorStoppedOnSymlink : ErrnoToWin32(errno, true));
+    return nullptr;
+  }
+  return std::make_unique<TPosixFolder>(fd, parent.Host() + "/" + found,
+                                        parent.Path() + Utf8ToUtf16(found) + u"\\");
+}
+
+}  // namespace
+
+std::unique_ptr<TFolderHandle> OpenFolderBelow(const String& base, const String& folder) {
+  Notify(u"open", folder);
+  TResolved rb;
+  if (!Resolve(base, rb)) return nullptr;
+  uint32_t error = 0;
+  const String path = IncludeTrailingBackslash(Normalize(folder, error));
+  if (error) {
+    Fail(error);
+    return nullptr;
+  }
+  const String root = IncludeTrailingBackslash(rb.windows);
+  if (path.size() < root.size() || !SameName(StringView(path).substr(0, root.size()), root)) {
+    Fail(kErrorBadPathname);
+    return nullptr;
+  }
+  // The base is taken as it is, links on the way to it followed.
+  const int fd = open(rb.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail(errno == ENOTDIR ? kErrorDirectory : ErrnoToWin32(errno, rb.parentExists));
+    return nullptr;
+  }
+  std::unique_ptr<TFolderHandle> current = std::make_unique<TPosixFolder>(fd, rb.host, root);
+  for (size_t at = root.size(); at < path.size();) {
+    const size_t end = path.find(u'\\', at);
+    std::unique_ptr<TFolderHandle> next =
+        OpenFolderAt(Held(*current), path.substr(at, end - at));
+    if (!next) {
+      // A missing folder further down is a missing path.
+      if (LastError() == kErrorFileNotFound && end + 1 < path.size()) Fail(kErrorPathNotFound);
+      return nullptr;
+    }
+    current = std::move(next);
+    at = end + 1;
+  }
+  return current;
+}
+
+std::unique_ptr<TFolderHandle> OpenSubFolder(const TFolderHandle& parent, const String& name) {
+  Notify(u"open", parent.Path() + name);
+  return OpenFolderAt(Held(parent), name);
+}
+
+bool ListFolder(const TFolderHandle& folder, std::vector<TFolderEntry>& entries) {
+  Notify(u"list", folder.Path());
+  entries.clear();
+  const int fd = openat(Held(folder).Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail(ErrnoToWin32(errno, true));
+  return ListOpenFolder(fd, Held(folder).Host(), entries);
+}
+
+std::unique_ptr<TStream> OpenFileIn(const TFolderHandle& folder, const String& name,
+                                    uint32_t access, uint32_t share, uint32_t disposition) {
+  Notify(u"open", folder.Path() + name);
+  if (!ValidName(name)) {
+    Fail(kErrorInvalidName);
+    return nullptr;
+  }
+  if (disposition != kOpenExisting && disposition != kCreateNew) {
+    Fail(kErrorInvalidParameter);
+    return nullptr;
+  }
+  const TPosixFolder& held = Held(folder);
+  std::string found;
+  struct stat st {};
+  const bool exists = FindEntryAt(held.Fd(), name, found) &&
+                      fstatat(held.Fd(), found.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!exists) found = Utf16ToUtf8(name);
+  if (exists && S_ISLNK(st.st_mode)) {
+    Fail(disposition == kCreateNew ? kErrorFileExists : kErrorStoppedOnSymlink);
+    return nullptr;
+  }
+  // Another name of the file may lie anywhere: its content is not this folder's.
+  if (exists && disposition == kOpenExisting && (access & kGenericRead) && S_ISREG(st.st_mode) &&
+      st.st_nlink > 1) {
+    Fail(kErrorAccessDenied);
+    return nullptr;
+  }
+  return OpenChecked(held.Host() + "/" + found, exists, st, true, access, share, disposition,
+                     [&](int flags) {
+                       return openat(held.Fd(), found.c_str(), flags | O_NOFOLLOW, 0666);
+                     });
+}
+
+bool CreateFolderIn(const TFolderHandle& folder, const String& name) {
+  Notify(u"create", folder.Path() + name);
+  if (!ValidName(name)) return Fail(kErrorInvalidName);
+  std::string found;
+  if (FindEntryAt(Held(folder).Fd(), name, found)) return Fail(kErrorAlreadyExists);
+  if (mkdirat(Held(folder).Fd(), Utf16ToUtf8(name).c_str(), 0777) != 0)
+    return Fail(ErrnoToWin32(errno, true));
+  return true;
+}
+
+bool DeleteEntryIn(const TFolderHandle& folder, const String& name, bool whileHeld) {
+  Notify(u"delete", folder.Path() + name);
+  if (!ValidName(name)) return Fail(kErrorInvalidName);
+  const TPosixFolder& held = Held(folder);
+  std::string found;
+  struct stat st;
+  if (!FindEntryAt(held.Fd(), name, found) ||
+      fstatat(held.Fd(), found.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return Fail(kErrorFileNotFound);
+  const std::string host = held.Host() + "/" + found;
+  if (S_ISLNK(st.st_mode)) {
+    // The link itself, never what it points to.
+    if (unlinkat(held.Fd(), found.c_str(), 0) != 0) return Fail(ErrnoToWin32(errno, true));
+    ForgetAttributes(host);
+    return true;
+  }
+  // Opened for deletion without sharing: nobody else may hold it; while
+  // held, every holder must share deletion.
+  if (whileHeld ? !DeletionShared(host) : IsOpen(host)) return Fail(kErrorSharingViolation);
+  // The read-only attribute is cleared through the handle first.
+  if (!(st.st_mode & S_IWUSR)) fchmodat(held.Fd(), found.c_str(), (st.st_mode | 0200) & 07777, 0);
+  if (S_ISDIR(st.st_mode)) {
+    if (unlinkat(held.Fd(), found.c_str(), AT_REMOVEDIR) != 0)
+      return Fail(ErrnoToWin32(errno, true));
+  } else {
+    if (IsRunningImage(held.Path() + Utf8ToUtf16(found))) return Fail(kErrorAccessDenied);
+    std::lock_guard lock(Tables().mutex);
+    if (Tables().opened.count(host) != 0) {
+      Tables().pending.insert(host);
+      return true;
+    }
+    if (unlinkat(held.Fd(), found.c_str(), 0) != 0) return Fail(ErrnoToWin32(errno, true));
+  }
+  ForgetAttributes(host);
+  return true;
+}
+
+bool MoveEntryFrom(const TFolderHandle& folder, const String& name, const String& target) {
+  Notify(u"move", folder.Path() + name);
+  if (!ValidName(name)) return Fail(kErrorInvalidName);
+  const TPosixFolder& held = Held(folder);
+  std::string found;
+  struct stat st;
+  if (!FindEntryAt(held.Fd(), name, found) ||
+      fstatat(held.Fd(), found.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return Fail(kErrorFileNotFound);
+  const std::string host = held.Host() + "/" + found;
+  TResolved rt;
+  if (!Resolve(target, rt)) return false;
+  if (!DeletionShared(host)) return false;
+  if (IsPendingDeletion(host)) return Fail(kErrorAccessDenied);
+  struct stat tst;
+  if (lstat(rt.host.c_str(), &tst) == 0) return Fail(kErrorAlreadyExists);
+  if (renameat(held.Fd(), found.c_str(), AT_FDCWD, rt.host.c_str()) != 0)
+    return Fail(ErrnoToWin32(errno, rt.parentExists));
+  MoveAttributes(host, rt.host);
+  return true;
+}
+
 namespace posix_internal {
 void ResetFiles() {
+  {
+    std::lock_guard lock(Hook().mutex);
+    Hook().hook = nullptr;
+  }
   std::lock_guard lock(Tables().mutex);
   Tables().attributes.clear();
   Tables().security.clear();
   // Handles of streams still alive stay registered until those streams close.
 }
 }  // namespace posix_internal
+
+namespace standin {
+void SetFileHook(TFileHook hook) {
+  std::lock_guard lock(Hook().mutex);
+  Hook().hook = std::move(hook);
+}
+}  // namespace standin
 
 }  // namespace platform

@@ -63,6 +63,15 @@ std::vector<TShellExecuteParams> ShellCalls();
 int AssociationChangeCount();
 bool LibrarySearchRestricted();
 
+// Called before the stand-in lists, opens, makes, deletes, moves or copies
+// an entry (operation "list", "open", "create", "delete", "move", "copy"),
+// with the entry's path as the caller gave it (a held folder's entries as
+// its path + name): a test changes the disk there, at the moment between a
+// listing and the work on what it listed. What the hook itself does is not
+// reported to it. ResetWorld removes it.
+using TFileHook = std::function<void(StringView operation, const String& path)>;
+void SetFileHook(TFileHook hook);
+
 // Fake libraries: exports by name, called by TLibrary::CallExport.
 void RegisterLibrary(const String& path,
                      std::vector<std::pair<std::string, std::function<void()>>> exports);

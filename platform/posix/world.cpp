@@ -221,6 +221,10 @@ String SystemErrorText(uint32_t code) {
       return u"The specified procedure could not be found.";
     case kErrorDirNotEmpty:
       return u"The directory is not empty.";
+    case kErrorBadPathname:
+      return u"The specified path is invalid.";
+    case kErrorStoppedOnSymlink:
+      return u"The create operation stopped after reaching a symbolic link.";
     case kErrorAlreadyExists:
       return u"Cannot create a file when that file already exists.";
     case kErrorMoreData:

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "lib/exceptions.h"
+#include "lib/system.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/resources.h"
@@ -289,6 +290,239 @@ std::unique_ptr<TStream> RewritePlainFile(const String& path, uint32_t share) {
     return nullptr;
   }
   return std::make_unique<THandleStream>(h);
+}
+
+// ---- held folders ----
+
+namespace {
+
+// Access of a held folder: listing, passing through and reading its
+// attributes. Others may read and write it, but nobody may rename or delete
+// it while it is held (no delete sharing).
+constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
+                                SYNCHRONIZE;
+constexpr DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+class TWin32Folder : public TFolderHandle {
+ public:
+  TWin32Folder(HANDLE h, String path) : h_(h) { path_ = std::move(path); }
+  ~TWin32Folder() override { CloseHandle(h_); }
+
+ private:
+  HANDLE h_;
+};
+
+// The full path of the open file or folder as the system names it now
+// ("\\?\" removed; "\\?\UNC\" back to "\\").
+bool FinalPath(HANDLE h, String& path) {
+  const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  DWORD n = GetFinalPathNameByHandleW(h, nullptr, 0, flags);
+  if (n == 0) return false;
+  String s(n, u'\0');
+  n = GetFinalPathNameByHandleW(h, W(s), n, flags);
+  if (n == 0 || n >= s.size()) return false;
+  s.resize(n);
+  if (StartsTextLocale(s, u"\\\\?\\UNC\\"))
+    s = u"\\\\" + s.substr(8);
+  else if (StartsTextLocale(s, u"\\\\?\\"))
+    s = s.substr(4);
+  path = s;
+  return true;
+}
+
+// A name of one entry: no separators, no stream, not "." or "..".
+bool ValidName(const String& name) {
+  return !name.empty() && name != u"." && name != u".." &&
+         name.find_first_of(u"\\/:*?\"<>|") == String::npos;
+}
+
+bool IsLinkTag(DWORD attributes, DWORD tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
+struct TOpenedEntry {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  DWORD attributes = 0;
+  bool link = false;
+  String path;  // as the system names it
+};
+
+// Opens an entry of the held folder without following a link at its name,
+// and checks that what was opened lies directly in that folder: a folder
+// on the way swapped for a link since it was opened would show in the
+// entry's final path. False with 681 (closed) when it does not.
+bool OpenEntry(const TFolderHandle& folder, const String& name, DWORD access, DWORD share,
+               DWORD disposition, DWORD flags, TOpenedEntry& entry) {
+  if (!ValidName(name)) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  entry.h = CreateFileW(W(LongPath(folder.Path() + name)), access, share, nullptr, disposition,
+                        flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (entry.h == INVALID_HANDLE_VALUE) return false;
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (GetFileInformationByHandleEx(entry.h, FileAttributeTagInfo, &tag, sizeof tag)) {
+    entry.attributes = tag.FileAttributes;
+    entry.link = IsLinkTag(tag.FileAttributes, tag.ReparseTag);
+  } else {
+    BY_HANDLE_FILE_INFORMATION info;
+    entry.attributes = GetFileInformationByHandle(entry.h, &info) ? info.dwFileAttributes : 0;
+    entry.link = entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  if (!FinalPath(entry.h, entry.path) ||
+      !SameTextLocale(ExtractFilePath(entry.path), folder.Path())) {
+    CloseHandle(entry.h);
+    entry.h = INVALID_HANDLE_VALUE;
+    ::SetLastError(ERROR_STOPPED_ON_SYMLINK);
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<TFolderHandle> OpenFolderAt(const TFolderHandle& parent, const String& name) {
+  TOpenedEntry entry;
+  if (!OpenEntry(parent, name, kFolderAccess, kFolderShare, OPEN_EXISTING,
+                 FILE_FLAG_BACKUP_SEMANTICS, entry))
+    return nullptr;
+  if (entry.link || !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    CloseHandle(entry.h);
+    ::SetLastError(entry.link ? ERROR_STOPPED_ON_SYMLINK : ERROR_DIRECTORY);
+    return nullptr;
+  }
+  return std::make_unique<TWin32Folder>(entry.h, IncludeTrailingBackslash(entry.path));
+}
+
+bool SetDisposition(HANDLE h) {
+  FILE_DISPOSITION_INFO info{};
+  info.DeleteFile = TRUE;
+  return SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info) != 0;
+}
+
+// Clears the attributes through the handle (a read-only entry cannot be deleted).
+void ClearAttributes(HANDLE h, DWORD attributes) {
+  if (!(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+    return;
+  FILE_BASIC_INFO info{};
+  info.FileAttributes = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FILE_ATTRIBUTE_DIRECTORY
+                                                                 : FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info);
+}
+
+}  // namespace
+
+std::unique_ptr<TFolderHandle> OpenFolderBelow(const String& base, const String& folder) {
+  const String root = IncludeTrailingBackslash(FullPathName(base));
+  const String path = IncludeTrailingBackslash(FullPathName(folder));
+  if (!StartsTextLocale(path, root)) {
+    ::SetLastError(ERROR_BAD_PATHNAME);
+    return nullptr;
+  }
+  // The base is taken as it is, links on the way to it followed.
+  HANDLE h = CreateFileW(W(LongPath(root)), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  String final;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info) ||
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !FinalPath(h, final)) {
+    CloseHandle(h);
+    ::SetLastError(ERROR_DIRECTORY);
+    return nullptr;
+  }
+  std::unique_ptr<TFolderHandle> current =
+      std::make_unique<TWin32Folder>(h, IncludeTrailingBackslash(final));
+  for (size_t at = root.size(); at < path.size();) {
+    const size_t end = path.find(u'\\', at);
+    std::unique_ptr<TFolderHandle> next = OpenFolderAt(*current, path.substr(at, end - at));
+    if (!next) {
+      if (::GetLastError() == ERROR_FILE_NOT_FOUND && end + 1 < path.size())
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+      return nullptr;
+    }
+    current = std::move(next);
+    at = end + 1;
+  }
+  return current;
+}
+
+std::unique_ptr<TFolderHandle> OpenSubFolder(const TFolderHandle& parent, const String& name) {
+  return OpenFolderAt(parent, name);
+}
+
+bool ListFolder(const TFolderHandle& folder, std::vector<TFolderEntry>& entries) {
+  // The folder cannot be renamed while held: its path leads to it.
+  return ListFolder(folder.Path(), entries);
+}
+
+std::unique_ptr<TStream> OpenFileIn(const TFolderHandle& folder, const String& name,
+                                    uint32_t access, uint32_t share, uint32_t disposition) {
+  if (disposition != OPEN_EXISTING && disposition != CREATE_NEW) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  TOpenedEntry entry;
+  if (!OpenEntry(folder, name, access, share, disposition, FILE_ATTRIBUTE_NORMAL, entry))
+    return nullptr;
+  auto stream = std::make_unique<THandleStream>(entry.h);
+  if (disposition == OPEN_EXISTING) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (entry.link) {
+      ::SetLastError(ERROR_STOPPED_ON_SYMLINK);
+      return nullptr;
+    }
+    // Another name of the file may lie anywhere: its content is not this folder's.
+    if ((access & GENERIC_READ) &&
+        (!GetFileInformationByHandle(entry.h, &info) || info.nNumberOfLinks > 1)) {
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+  }
+  return stream;
+}
+
+bool CreateFolderIn(const TFolderHandle& folder, const String& name) {
+  if (!ValidName(name)) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  // Made at the name itself: a link there is a name that exists.
+  return CreateDirectoryW(W(LongPath(folder.Path() + name)), nullptr) != 0;
+}
+
+bool DeleteEntryIn(const TFolderHandle& folder, const String& name, bool whileHeld) {
+  TOpenedEntry entry;
+  const DWORD share = whileHeld ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : 0;
+  if (!OpenEntry(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share,
+                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, entry))
+    return false;
+  if (!entry.link) ClearAttributes(entry.h, entry.attributes);
+  const bool deleted = SetDisposition(entry.h);
+  const DWORD error = ::GetLastError();
+  CloseHandle(entry.h);
+  ::SetLastError(deleted ? ERROR_SUCCESS : error);
+  return deleted;
+}
+
+bool MoveEntryFrom(const TFolderHandle& folder, const String& name, const String& target) {
+  TOpenedEntry entry;
+  if (!OpenEntry(folder, name, DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
+                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                 FILE_FLAG_BACKUP_SEMANTICS, entry))
+    return false;
+  const String to = LongPath(target);
+  std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) + (to.size() + 1) * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = FALSE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+  std::copy(to.begin(), to.end(), reinterpret_cast<char16_t*>(info->FileName));
+  const bool done = SetFileInformationByHandle(entry.h, FileRenameInfo, info,
+                                               static_cast<DWORD>(buffer.size())) != 0;
+  const DWORD error = ::GetLastError();
+  CloseHandle(entry.h);
+  ::SetLastError(done ? ERROR_SUCCESS : error);
+  return done;
 }
 
 String CurrentFolder() {
