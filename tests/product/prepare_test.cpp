@@ -328,6 +328,76 @@ TEST_F(PrepareTest, ALinkAtTheArchivesNameIsReplaced) {
 // The archive is held in memory until the hook lets it be written (more
 // than is held at once goes to the file once it may), and a hook that
 // raises leaves no file at all.
+// The preparation in two halves: up to the backup, and the rest.
+class TPrepareInHalves : public TSetupActionPrepare {
+ public:
+  void BackUp(TVelStringList& deleteList) {
+    Content = std::make_unique<TSetupDestContent>(TSetupDestContent::OfDestination());
+    Profiles.Populate();
+    CreateTasks();
+    Backup(deleteList);
+  }
+  void Finish(TVelStringList& deleteList) {
+    RunTasks(deleteList);
+    DeleteFiles(deleteList);
+  }
+};
+
+// A user's data folder is the user's to change at any moment: a subfolder
+// swapped for a link to another folder after the listing, when its files
+// are read into the archive or when they are deleted after the backup,
+// leads nowhere. Nothing outside is read into the archive or deleted.
+TEST_F(PrepareTest, ADataFolderSubfolderSwappedForALinkLeadsNowhere) {
+  const String data = kRoaming + u"Mivo3\\", outside = u"C:\\Secret\\",
+               aside = u"C:\\Moved";
+  auto prepare = [&] {
+    Put(data + u"Mivo3.ini", "settings");
+    Put(data + u"Sub\\notes.txt", "mine");
+    Put(outside + u"notes.txt", "secret");
+  };
+  auto archived = [&] {
+    std::string all;
+    for (const String& name : Archives(work_))
+      for (const auto& [entry, content] : ReadArchive(work_ + u"!Backup\\" + name))
+        all += entry + "=" + content.bytes + ";";
+    return all;
+  };
+
+  // Swapped when its files are read: the backup fails, naming the file, and
+  // nothing is deleted.
+  prepare();
+  {
+    TSwapForLink swap(data + u"Sub", outside, aside, u"open");
+    const String error = ErrorOf([&] { Run(); });
+    EXPECT_TRUE(swap.Swapped());
+    EXPECT_NE(error.find(data + u"Sub\\notes.txt"), String::npos) << U8(error);
+  }
+  EXPECT_EQ(archived().find("secret"), std::string::npos) << archived();
+  EXPECT_EQ(ReadFileText(outside + u"notes.txt"), "secret");
+  EXPECT_EQ(ReadFileText(data + u"Mivo3.ini"), "settings");
+
+  // Swapped between the backup and the deletion: the archive holds the
+  // user's own file, the rest of the data goes, and what the link leads to
+  // stays.
+  RemoveTree(data);
+  RemoveTree(aside + u"\\");
+  RemoveTree(work_ + u"!Backup\\");
+  prepare();
+  Create(u"/AUTO=\"" + work_ + u"\" /SILENT");
+  TPrepareInHalves step;
+  TVelStringList deleteList;
+  step.BackUp(deleteList);
+  ASSERT_TRUE(platform::MoveFileTo(data + u"Sub", aside));
+  ASSERT_TRUE(platform::CreateFolderLink(data + u"Sub", outside));
+  step.Finish(deleteList);
+  EXPECT_NE(archived().find("Profiles\\User\\Sub\\notes.txt=mine;"), std::string::npos)
+      << archived();
+  EXPECT_EQ(archived().find("secret"), std::string::npos) << archived();
+  EXPECT_FALSE(FileExists(data + u"Mivo3.ini"));
+  EXPECT_EQ(ReadFileText(outside + u"notes.txt"), "secret");
+  EXPECT_EQ(ReadFileText(aside + u"\\notes.txt"), "mine");
+}
+
 TEST_F(PrepareTest, ArchiveWrittenOnlyOnceItMayBe) {
   std::mt19937 random(7);
   std::string noise(6 << 20, '\0');

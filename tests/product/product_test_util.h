@@ -19,6 +19,7 @@
 #include "lib/ini_file.h"
 #include "lib/stream.h"
 #include "lib/strings.h"
+#include "lib/system.h"
 #include "package/setup_package.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -133,6 +134,35 @@ inline void WriteConfig(const String& folder, int32_t version, const char16_t* u
   if (!integration.empty()) config.SetSectionText(u"Integration", integration);
   ASSERT_TRUE(config.SaveToFile(folder + name));
 }
+
+#ifndef _WIN32
+// A user swapping one of their folders for a link while the installer works
+// on it: the first time the stand-in is asked to do `operation` (any, when
+// empty) to an entry at or below folder (no trailing backslash), the folder
+// is first moved to aside and a link to target made in its place.
+class TSwapForLink {
+ public:
+  TSwapForLink(String folder, String target, String aside, String operation = {})
+      : folder_(std::move(folder)), target_(std::move(target)), aside_(std::move(aside)),
+        operation_(std::move(operation)) {
+    platform::standin::SetFileHook([this](StringView op, const String& path) {
+      if (done_ || (!operation_.empty() && op != StringView(operation_)) ||
+          !StartsTextLocale(IncludeTrailingBackslash(path), folder_ + u"\\"))
+        return;
+      done_ = true;
+      swapped_ = platform::MoveFileTo(folder_, aside_) &&
+                 platform::CreateFolderLink(folder_, target_);
+    });
+  }
+  ~TSwapForLink() { platform::standin::SetFileHook(nullptr); }
+  // Whether the folder was swapped, as its owner could do it.
+  bool Swapped() const { return swapped_; }
+
+ private:
+  String folder_, target_, aside_, operation_;
+  bool done_ = false, swapped_ = false;
+};
+#endif
 
 class ProductTest : public ControllerTest {
  protected:

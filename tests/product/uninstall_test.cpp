@@ -351,6 +351,35 @@ TEST_F(UninstallTest, AUsersDataFolderOutsideTheProfileStays) {
   EXPECT_TRUE(Exists(work_ + u"Shared\\Mivo\\keep.db"));
 }
 
+// A user's data folder is the user's to change while it is deleted: a
+// subfolder swapped for a link after the folder was listed is removed as a
+// link. Nothing it leads to is deleted, nor the folder moved out of the way.
+TEST_F(UninstallTest, ADataFolderSubfolderSwappedForALinkLeadsNowhere) {
+  const String data = u"C:\\Users\\User\\AppData\\Roaming\\Mivo\\";
+  const String outside = u"C:\\Secret\\", aside = u"C:\\Moved";
+  Folders(u"C:\\", {u"Secret"});
+  Folders(data, {u"", u"Sub", u"Sub\\Deep"});
+  Write(data + u"a.ini");
+  Write(data + u"Sub\\notes.txt", "mine");
+  Write(data + u"Sub\\Deep\\b.db");
+  Write(outside + u"notes.txt", "secret");
+  Write(dest_ + u"Mivo.exe");
+  TVelIniFile config;
+  config.WriteString(u"System", u"UserMode", u"1");
+  ASSERT_TRUE(config.SaveToFile(dest_ + u"Mivo.ini"));
+  CreateUninstaller({"Mivo.exe"}, dest_);
+  Choose(1, 1);
+  {
+    TSwapForLink swap(data + u"Sub", outside, aside);
+    Files().Execute();
+    EXPECT_TRUE(swap.Swapped());
+  }
+  EXPECT_FALSE(Exists(data));
+  EXPECT_EQ(ReadFileText(outside + u"notes.txt"), "secret");
+  EXPECT_EQ(ReadFileText(aside + u"\\notes.txt"), "mine");
+  EXPECT_TRUE(Exists(aside + u"\\Deep\\b.db"));
+}
+
 // The integration goes: the registration program is told to remove its
 // entries, the uninstall entry and the shortcuts are deleted.
 TEST_F(UninstallTest, IntegrationIsUndoneTaskByTask) {

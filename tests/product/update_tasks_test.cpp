@@ -183,6 +183,7 @@ class UpdateTasksTest : public ProductTest {
     profile_.UserName = u"User";
     profile_.OldDataFolder = TSetupProfileHelper::GetOldDataFolder(kRoaming);
     profile_.DataFolder = TSetupProfileHelper::GetDataFolder(kRoaming);
+    profile_.BaseFolder = u"C:\\Users\\User\\";
   }
   // Runs the migration and returns the delete list relative to work_.
   V Migrate(TVelStringList& list) {
@@ -261,6 +262,40 @@ TEST_F(UpdateTasksTest, MigrationFromGeneration3) {
   EXPECT_EQ(Read(old + u"Mivo3.ini"), "Mivo3.ini");  // the source stays for the backup
   EXPECT_EQ(Relative(list, kRoaming),
             (V{u"Mivo3\\Mivo3.ini", u"Mivo\\Mivo3-SkinLayout.ini", u"Mivo\\Mivo3.bak"}));
+}
+
+// The old data folder and the new one are the user's to change while they
+// are copied: a subfolder of either swapped for a link once the copy is
+// under way leads nowhere. Nothing outside is read into the user's folder,
+// and nothing outside is written.
+TEST_F(UpdateTasksTest, AFolderSwappedForALinkDuringTheCopyLeadsNowhere) {
+  const String old = kRoaming + u"Mivo3\\", data = kRoaming + u"Mivo\\";
+  const String outside = u"C:\\Secret\\", aside = u"C:\\Moved";
+  for (const String& swapped : {old + u"Sub", data + u"Sub"}) {
+    SCOPED_TRACE(U8(swapped));
+    setup_.reset();
+    platform::standin::ResetWorld();
+    UsePackages(false);
+    ASSERT_TRUE(CreateFolder(u"C:\\Setup"));
+    ASSERT_TRUE(CreateFolder(work_));
+    Put(work_, u"Mivo.exe");
+    Installed(3600);
+    Put(old, u"Mivo3.ini", "settings");
+    Put(old, u"Sub\\notes.txt", "mine");
+    Put(data, u"Sub\\earlier.txt", "earlier");
+    Put(outside, u"notes.txt", "secret");
+    TVelStringList list;
+    {
+      TSwapForLink swap(swapped, outside, aside);
+      TSetupUpdateTaskUpdateConfigs(profile_).Execute(&list);
+      EXPECT_TRUE(swap.Swapped());
+    }
+    EXPECT_EQ(Read(data + u"Mivo.ini"), "settings");
+    EXPECT_NE(Read(data + u"Sub\\notes.txt"), "secret");
+    EXPECT_FALSE(platform::IsLink(data + u"Sub"));
+    EXPECT_EQ(Read(outside + u"notes.txt"), "secret");
+    EXPECT_FALSE(FileExists(outside + u"earlier.txt"));
+  }
 }
 
 TEST_F(UpdateTasksTest, BothConfigurationsStopWithTheSystemsError) {
