@@ -1,5 +1,9 @@
 #include <algorithm>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
+#include "lib/system.h"
 #include "platform/registry.h"
 #include "platform_fixture.h"
 
@@ -379,6 +383,159 @@ TEST_F(FilesTest, FolderLinksAreSeenAsLinksAndRemovedAlone) {
   EXPECT_TRUE(RemoveFolder(link)) << LastError();
   EXPECT_EQ(GetAttributes(link), kInvalidFileAttributes);
   EXPECT_TRUE(FileExists(target + u"keep.txt"));
+}
+
+// A folder below a base is held while it is worked on: nobody can rename
+// or delete it meanwhile, and its entries are read, made and deleted
+// through it.
+TEST_F(FilesTest, HeldFolders) {
+  ASSERT_TRUE(CreateFolder(dir_ + u"A"));
+  ASSERT_TRUE(CreateFolder(dir_ + u"A\\B"));
+  ASSERT_TRUE(CreateFolder(dir_ + u"A\\Empty"));
+  ASSERT_TRUE(WriteText(dir_ + u"A\\B\\f.txt", "f"));
+  const struct {
+    String base, folder;
+    uint32_t error;
+  } failures[] = {
+      {dir_, dir_ + u"Missing\\", kErrorFileNotFound},
+      {dir_, dir_ + u"Missing\\Deeper\\", kErrorPathNotFound},
+      {dir_, dir_ + u"A\\B\\f.txt", kErrorDirectory},
+      {dir_ + u"A\\", dir_, kErrorBadPathname},
+      {dir_ + u"A\\", dir_ + u"AB\\", kErrorBadPathname},
+  };
+  for (const auto& f : failures) {
+    EXPECT_FALSE(OpenFolderBelow(f.base, f.folder)) << U8(f.folder);
+    EXPECT_EQ(LastError(), f.error) << U8(f.folder);
+  }
+
+  const auto b = OpenFolderBelow(dir_, dir_ + u"a\\b");
+  ASSERT_TRUE(b) << LastError();
+  EXPECT_TRUE(SameTextLocale(b->Path(), dir_ + u"A\\B\\")) << U8(b->Path());
+  {
+    const auto empty = OpenFolderBelow(dir_ + u"A", dir_ + u"A\\Empty\\");
+    ASSERT_TRUE(empty) << LastError();
+    EXPECT_FALSE(MoveFileTo(dir_ + u"A\\Empty", dir_ + u"A\\Moved"));
+    EXPECT_FALSE(RemoveFolder(dir_ + u"A\\Empty"));
+  }
+  EXPECT_TRUE(RemoveFolder(dir_ + u"A\\Empty"));
+
+  std::vector<TFolderEntry> entries;
+  ASSERT_TRUE(ListFolder(*b, entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, u"f.txt");
+  {
+    auto file = OpenFileIn(*b, u"F.TXT", kGenericRead, kFileShareRead, kOpenExisting);
+    ASSERT_TRUE(file) << LastError();
+    const auto bytes = ReadAll(*file);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "f");
+  }
+  EXPECT_FALSE(OpenFileIn(*b, u"missing.txt", kGenericRead, kFileShareRead, kOpenExisting));
+  EXPECT_EQ(LastError(), kErrorFileNotFound);
+  EXPECT_FALSE(OpenFileIn(*b, u"..\\B\\f.txt", kGenericRead, kFileShareRead, kOpenExisting));
+  EXPECT_EQ(LastError(), kErrorInvalidName);
+  {
+    auto made = OpenFileIn(*b, u"new.txt", kGenericWrite, 0, kCreateNew);
+    ASSERT_TRUE(made) << LastError();
+    made->WriteBuffer("n", 1);
+  }
+  EXPECT_EQ(ReadText(dir_ + u"A\\B\\new.txt"), "n");
+  EXPECT_FALSE(OpenFileIn(*b, u"new.txt", kGenericWrite, 0, kCreateNew));
+  EXPECT_EQ(LastError(), kErrorFileExists);
+
+  EXPECT_TRUE(CreateFolderIn(*b, u"Sub"));
+  EXPECT_FALSE(CreateFolderIn(*b, u"sub"));
+  EXPECT_EQ(LastError(), kErrorAlreadyExists);
+  EXPECT_FALSE(OpenSubFolder(*b, u"f.txt"));
+  EXPECT_EQ(LastError(), kErrorDirectory);
+  {
+    const auto sub = OpenSubFolder(*b, u"SUB");
+    ASSERT_TRUE(sub) << LastError();
+    ASSERT_TRUE(WriteText(sub->Path() + u"x.txt", "x"));
+    // Held, by this very program.
+    EXPECT_FALSE(DeleteEntryIn(*b, u"Sub"));
+    EXPECT_EQ(LastError(), kErrorSharingViolation);
+  }
+  EXPECT_FALSE(DeleteEntryIn(*b, u"Sub"));
+  EXPECT_EQ(LastError(), kErrorDirNotEmpty);
+  EXPECT_TRUE(DeleteEntryIn(*OpenSubFolder(*b, u"Sub"), u"x.txt")) << LastError();
+  EXPECT_TRUE(DeleteEntryIn(*b, u"Sub")) << LastError();
+  EXPECT_FALSE(DirectoryExists(dir_ + u"A\\B\\Sub"));
+
+  // Deleted through its own handle: a read-only file too, never one that
+  // somebody holds unless asked to; renamed through it, never replacing.
+  ASSERT_TRUE(SetAttributes(dir_ + u"A\\B\\f.txt", kFileAttributeReadOnly));
+  EXPECT_TRUE(DeleteEntryIn(*b, u"f.txt")) << LastError();
+  EXPECT_FALSE(FileExists(dir_ + u"A\\B\\f.txt"));
+  ASSERT_TRUE(WriteText(dir_ + u"A\\B\\other.txt", "o"));
+  {
+    auto held = OpenFileShared(dir_ + u"A\\B\\new.txt", kGenericRead,
+                               kFileShareRead | kFileShareDelete, kOpenExisting);
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(DeleteEntryIn(*b, u"new.txt"));
+    EXPECT_EQ(LastError(), kErrorSharingViolation);
+    EXPECT_FALSE(MoveEntryFrom(*b, u"new.txt", b->Path() + u"other.txt"));
+    EXPECT_EQ(LastError(), kErrorAlreadyExists);
+    EXPECT_TRUE(MoveEntryFrom(*b, u"new.txt", b->Path() + u"parked.txt")) << LastError();
+    EXPECT_TRUE(DeleteEntryIn(*b, u"parked.txt", true)) << LastError();
+    EXPECT_FALSE(FileExists(dir_ + u"A\\B\\new.txt"));
+  }
+  EXPECT_FALSE(FileExists(dir_ + u"A\\B\\parked.txt"));
+  EXPECT_EQ(ReadText(dir_ + u"A\\B\\other.txt"), "o");
+
+#ifndef _WIN32
+  // A file with another name elsewhere (a hard link) is not read through
+  // the folder; deleting it removes this name only.
+  ASSERT_TRUE(WriteText(dir_ + u"secret.txt", "secret"));
+  ASSERT_EQ(::link(standin::HostPath(dir_ + u"secret.txt").c_str(),
+                   (standin::HostPath(dir_ + u"A\\B") + "/hard.txt").c_str()),
+            0);
+  EXPECT_FALSE(OpenFileIn(*b, u"hard.txt", kGenericRead, kFileShareRead, kOpenExisting));
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+  EXPECT_TRUE(DeleteEntryIn(*b, u"hard.txt"));
+  EXPECT_EQ(ReadText(dir_ + u"secret.txt"), "secret");
+#endif
+}
+
+// Below the base no link is followed: not one that is there when a folder
+// is opened, nor one that a folder was swapped for after it was listed. A
+// link is deleted itself.
+TEST_F(FilesTest, HeldFoldersNeverFollowLinks) {
+  const String target = dir_ + u"Target\\";
+  ASSERT_TRUE(CreateFolder(target));
+  ASSERT_TRUE(WriteText(target + u"secret.txt", "secret"));
+  ASSERT_TRUE(CreateFolder(dir_ + u"A"));
+  ASSERT_TRUE(CreateFolder(dir_ + u"A\\S"));
+  if (!CreateFolderLink(dir_ + u"A\\L", ExcludeTrailingBackslash(target)))
+    GTEST_SKIP() << "no folder links here: " << LastError();
+
+  EXPECT_FALSE(OpenFolderBelow(dir_, dir_ + u"A\\L\\"));
+  EXPECT_EQ(LastError(), kErrorStoppedOnSymlink);
+  // The base itself is taken as it is.
+  EXPECT_TRUE(OpenFolderBelow(dir_ + u"A\\L", dir_ + u"A\\L\\"));
+
+  const auto a = OpenFolderBelow(dir_, dir_ + u"A");
+  ASSERT_TRUE(a) << LastError();
+  std::vector<TFolderEntry> entries;
+  ASSERT_TRUE(ListFolder(*a, entries));
+  EXPECT_EQ(entries.size(), 2u);
+  for (const TFolderEntry& e : entries) EXPECT_EQ(e.link, e.name == u"L") << U8(e.name);
+  EXPECT_FALSE(OpenSubFolder(*a, u"L"));
+  EXPECT_EQ(LastError(), kErrorStoppedOnSymlink);
+  EXPECT_FALSE(OpenFileIn(*a, u"L", kGenericRead, kFileShareRead, kOpenExisting));
+  EXPECT_FALSE(OpenFileIn(*a, u"L", kGenericWrite, 0, kCreateNew));
+
+  // Swapped since the listing.
+  ASSERT_TRUE(MoveFileTo(dir_ + u"A\\S", dir_ + u"Aside"));
+  ASSERT_TRUE(CreateFolderLink(dir_ + u"A\\S", ExcludeTrailingBackslash(target)));
+  EXPECT_FALSE(OpenSubFolder(*a, u"S"));
+  EXPECT_EQ(LastError(), kErrorStoppedOnSymlink);
+  EXPECT_FALSE(CreateFolderIn(*a, u"S"));
+
+  EXPECT_TRUE(DeleteEntryIn(*a, u"L")) << LastError();
+  EXPECT_TRUE(DeleteEntryIn(*a, u"S", true)) << LastError();
+  EXPECT_EQ(GetAttributes(dir_ + u"A\\L"), kInvalidFileAttributes);
+  EXPECT_EQ(GetAttributes(dir_ + u"A\\S"), kInvalidFileAttributes);
+  EXPECT_EQ(ReadText(target + u"secret.txt"), "secret");
 }
 
 TEST_F(FilesTest, SizeAndTimeOfAFile) {
