@@ -852,31 +852,25 @@ bool FindEntryAt(int folder, const String& name, std::string& found) {
     if (fd >= 0) close(fd);
     return false;
   }
-  const String folded = Fold(name);
-  bool ok = false;
-  while (dirent* e = readdir(dir)) {
-    if (Fold(Utf8ToUtf16(e->d_name)) == folded) {
-      found = e->d_name;
-      ok = true;
-      break;
-    }
-  }
-  closedir(dir);
-  return ok;
+  return FindEntryName(dir, name, found);
+}
+
+// An existing entry of the held folder, itself (not what a link points to):
+// its name as spelled on disk, its host path and its state.
+bool StatEntryIn(const TPosixFolder& folder, const String& name, std::string& found,
+                 std::string& host, struct stat& st) {
+  if (!ValidName(name)) return Fail(kErrorInvalidName);
+  if (!FindEntryAt(folder.Fd(), name, found) ||
+      fstatat(folder.Fd(), found.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return Fail(kErrorFileNotFound);
+  host = folder.Host() + "/" + found;
+  return true;
 }
 
 std::unique_ptr<TFolderHandle> OpenFolderAt(const TPosixFolder& parent, const String& name) {
-  if (!ValidName(name)) {
-    Fail(kErrorInvalidName);
-    return nullptr;
-  }
-  std::string found;
+  std::string found, host;
   struct stat st;
-  if (!FindEntryAt(parent.Fd(), name, found) ||
-      fstatat(parent.Fd(), found.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    Fail(kErrorFileNotFound);
-    return nullptr;
-  }
+  if (!StatEntryIn(parent, name, found, host, st)) return nullptr;
   if (S_ISLNK(st.st_mode)) {
     Fail(kErrorStoppedOnSymlink);
     return nullptr;
@@ -891,8 +885,7 @@ std::unique_ptr<TFolderHandle> OpenFolderAt(const TPosixFolder& parent, const St
     Fail(errno == ELOOP || errno == ENOTDIR ? kErrorStoppedOnSymlink : ErrnoToWin32(errno, true));
     return nullptr;
   }
-  return std::make_unique<TPosixFolder>(fd, parent.Host() + "/" + found,
-                                        parent.Path() + Utf8ToUtf16(found) + u"\\");
+  return std::make_unique<TPosixFolder>(fd, host, parent.Path() + Utf8ToUtf16(found) + u"\\");
 }
 
 }  // namespace
@@ -992,14 +985,10 @@ bool CreateFolderIn(const TFolderHandle& folder, const String& name) {
 
 bool DeleteEntryIn(const TFolderHandle& folder, const String& name, bool whileHeld) {
   Notify(u"delete", folder.Path() + name);
-  if (!ValidName(name)) return Fail(kErrorInvalidName);
   const TPosixFolder& held = Held(folder);
-  std::string found;
+  std::string found, host;
   struct stat st;
-  if (!FindEntryAt(held.Fd(), name, found) ||
-      fstatat(held.Fd(), found.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return Fail(kErrorFileNotFound);
-  const std::string host = held.Host() + "/" + found;
+  if (!StatEntryIn(held, name, found, host, st)) return false;
   if (S_ISLNK(st.st_mode)) {
     // The link itself, never what it points to.
     if (unlinkat(held.Fd(), found.c_str(), 0) != 0) return Fail(ErrnoToWin32(errno, true));
@@ -1029,14 +1018,10 @@ bool DeleteEntryIn(const TFolderHandle& folder, const String& name, bool whileHe
 
 bool MoveEntryFrom(const TFolderHandle& folder, const String& name, const String& target) {
   Notify(u"move", folder.Path() + name);
-  if (!ValidName(name)) return Fail(kErrorInvalidName);
   const TPosixFolder& held = Held(folder);
-  std::string found;
+  std::string found, host;
   struct stat st;
-  if (!FindEntryAt(held.Fd(), name, found) ||
-      fstatat(held.Fd(), found.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return Fail(kErrorFileNotFound);
-  const std::string host = held.Host() + "/" + found;
+  if (!StatEntryIn(held, name, found, host, st)) return false;
   TResolved rt;
   if (!Resolve(target, rt)) return false;
   if (!DeletionShared(host)) return false;

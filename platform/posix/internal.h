@@ -1,6 +1,8 @@
 // Shared state of the native stand-in (never part of the product).
 #pragma once
 
+#include <dirent.h>
+
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -12,6 +14,9 @@ namespace platform::posix_internal {
 // Folds case the way the stand-in compares names (Unicode simple folding).
 String Fold(StringView text);
 bool SameName(StringView a, StringView b);
+// Finds the name among the entries of the open folder without regard to
+// case (found: as spelled on disk), and closes the folder.
+bool FindEntryName(DIR* dir, const String& name, std::string& found);
 
 // The absolute Windows form of a path: "\\?\" removed, "/" -> "\", relative
 // paths resolved against the current folder, "." and ".." collapsed,

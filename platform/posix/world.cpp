@@ -160,7 +160,12 @@ bool FindEntry(const std::string& folder, const String& name, std::string& found
     return true;
   }
   DIR* dir = opendir(folder.c_str());
-  if (!dir) return false;
+  return dir && FindEntryName(dir, name, found);
+}
+
+}  // namespace
+
+bool posix_internal::FindEntryName(DIR* dir, const String& name, std::string& found) {
   const String folded = Fold(name);
   bool ok = false;
   while (dirent* e = readdir(dir)) {
@@ -173,8 +178,6 @@ bool FindEntry(const std::string& folder, const String& name, std::string& found
   closedir(dir);
   return ok;
 }
-
-}  // namespace
 
 // ---- errors ----
 

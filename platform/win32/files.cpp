@@ -374,7 +374,7 @@ bool OpenEntry(const TFolderHandle& folder, const String& name, DWORD access, DW
       !SameTextLocale(ExtractFilePath(entry.path), folder.Path())) {
     CloseHandle(entry.h);
     entry.h = INVALID_HANDLE_VALUE;
-    ::SetLastError(ERROR_STOPPED_ON_SYMLINK);
+    ::SetLastError(kErrorStoppedOnSymlink);
     return false;
   }
   return true;
@@ -387,7 +387,7 @@ std::unique_ptr<TFolderHandle> OpenFolderAt(const TFolderHandle& parent, const S
     return nullptr;
   if (entry.link || !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     CloseHandle(entry.h);
-    ::SetLastError(entry.link ? ERROR_STOPPED_ON_SYMLINK : ERROR_DIRECTORY);
+    ::SetLastError(entry.link ? kErrorStoppedOnSymlink : ERROR_DIRECTORY);
     return nullptr;
   }
   return std::make_unique<TWin32Folder>(entry.h, IncludeTrailingBackslash(entry.path));
@@ -468,7 +468,7 @@ std::unique_ptr<TStream> OpenFileIn(const TFolderHandle& folder, const String& n
   if (disposition == OPEN_EXISTING) {
     BY_HANDLE_FILE_INFORMATION info;
     if (entry.link) {
-      ::SetLastError(ERROR_STOPPED_ON_SYMLINK);
+      ::SetLastError(kErrorStoppedOnSymlink);
       return nullptr;
     }
     // Another name of the file may lie anywhere: its content is not this folder's.

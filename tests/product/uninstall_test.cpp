@@ -83,6 +83,16 @@ class UninstallTest : public ProductTest {
     setup.SetDestPath(dest);
     return setup;
   }
+  // An installation whose users keep their data in their profiles, to be
+  // removed with its backups and the users' data.
+  void PerUserInstallation() {
+    Write(dest_ + u"Mivo.exe");
+    TVelIniFile config;
+    config.WriteString(u"System", u"UserMode", u"1");
+    ASSERT_TRUE(config.SaveToFile(dest_ + u"Mivo.ini"));
+    CreateUninstaller({"Mivo.exe"}, dest_);
+    Choose(1, 1);
+  }
   // The uninstaller's choices; absent ones keep their defaults.
   void Choose(int removeBackups, int removeContent) {
     if (removeBackups >= 0) setup_->Settings.WriteBool(u"Common", u"RemoveBackups", removeBackups);
@@ -339,12 +349,7 @@ TEST_F(UninstallTest, AUsersDataFolderOutsideTheProfileStays) {
   AddUserProfile(u"S-1-5-21-9-1003", u"C:\\Users\\Eve", work_ + u"Shared");
   Folders(work_, {u"Shared", u"Shared\\Mivo"});
   Write(work_ + u"Shared\\Mivo\\keep.db");
-  Write(dest_ + u"Mivo.exe");
-  TVelIniFile config;
-  config.WriteString(u"System", u"UserMode", u"1");
-  ASSERT_TRUE(config.SaveToFile(dest_ + u"Mivo.ini"));
-  CreateUninstaller({"Mivo.exe"}, dest_);
-  Choose(1, 1);
+  PerUserInstallation();
   for (const std::string& dir : DirsList())
     EXPECT_EQ(dir.find("Shared"), std::string::npos) << dir;
   Files().Execute();
@@ -363,12 +368,7 @@ TEST_F(UninstallTest, ADataFolderSubfolderSwappedForALinkLeadsNowhere) {
   Write(data + u"Sub\\notes.txt", "mine");
   Write(data + u"Sub\\Deep\\b.db");
   Write(outside + u"notes.txt", "secret");
-  Write(dest_ + u"Mivo.exe");
-  TVelIniFile config;
-  config.WriteString(u"System", u"UserMode", u"1");
-  ASSERT_TRUE(config.SaveToFile(dest_ + u"Mivo.ini"));
-  CreateUninstaller({"Mivo.exe"}, dest_);
-  Choose(1, 1);
+  PerUserInstallation();
   {
     TSwapForLink swap(data + u"Sub", outside, aside);
     Files().Execute();
