@@ -119,13 +119,13 @@ void TSetupUpdateTaskUpdateConfigs::Execute(TVelStringList* deleteList) {
 }
 
 void TSetupUpdateTaskUpdateConfigs::MigrateFrom3(TVelStringList& deleteList) {
-  const String dest = Setup->GetDestPath(), data = Profile.DataFolder;
+  const String dest = Setup->GetDestPath(), data = Profile.DataFolder, base = Profile.BaseFolder;
   RenameIfExists(dest, u"Mivo3.ini", u"Mivo.ini");
-  RenameIfExists(data, u"Mivo3-cat.db", u"Mivo-cat.db");
-  RenameIfExists(data, u"mivo3_menu.ini", u"Mivo-ContextMenu.ini");
-  RenameIfExists(data, u"Mivo3.ini", u"Mivo.ini");
-  RenameIfExists(data, u"Mivo3ac.ini", u"Mivoac.ini");
-  RenameIfExists(data, u"Mivo3ate.ini", u"Mivoate.ini");
+  RenameIfExists(data, u"Mivo3-cat.db", u"Mivo-cat.db", base);
+  RenameIfExists(data, u"mivo3_menu.ini", u"Mivo-ContextMenu.ini", base);
+  RenameIfExists(data, u"Mivo3.ini", u"Mivo.ini", base);
+  RenameIfExists(data, u"Mivo3ac.ini", u"Mivoac.ini", base);
+  RenameIfExists(data, u"Mivo3ate.ini", u"Mivoate.ini", base);
   for (const char16_t* name : {u"Mivo3-SkinLayout.ini", u"Mivo3.bak", u"Mivo3ac.bak", u"Mivo3ate.bak"})
     AddIfExists(deleteList, data + name);
 }
@@ -141,7 +141,8 @@ void TSetupUpdateTaskUpdateConfigs::RemoveAlbumArts(TVelStringList& deleteList) 
 
 void TSetupUpdateTaskUpdateConfigs::MigrateAlbumArtCache(TVelStringList& deleteList) {
   AddIfExists(deleteList, Profile.DataFolder + u"AlbumArtCache.db");
-  RenameIfExists(Profile.DataFolder, u"AlbumArtsForURLs.db", u"AlbumArts.Custom.db");
+  RenameIfExists(Profile.DataFolder, u"AlbumArtsForURLs.db", u"AlbumArts.Custom.db",
+                 Profile.BaseFolder);
 }
 
 void TSetupUpdateTaskUpdateConfigs::RemoveOldCodecData(TVelStringList& deleteList) {
@@ -156,9 +157,11 @@ void TSetupUpdateTaskUpdateConfigs::AddIfExists(TVelStringList& deleteList, cons
 }
 
 void TSetupUpdateTaskUpdateConfigs::RenameIfExists(const String& folder, const String& oldName,
-                                                   const String& newName) {
-  if (!platform::FileExists(folder + oldName)) return;
-  if (!platform::MoveFileTo(folder + oldName, folder + newName))
+                                                   const String& newName, const String& base) {
+  const std::unique_ptr<platform::TFolderHandle> held =
+      platform::OpenFolderBelow(base.empty() ? folder : base, folder);
+  if (!held || !platform::FileExists(held->Path() + oldName)) return;
+  if (!platform::MoveEntryFrom(*held, oldName, held->Path() + newName))
     platform::RaiseLastOSError(folder + oldName + u" -> " + folder + newName);
 }
 

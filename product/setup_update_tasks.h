@@ -84,8 +84,12 @@ class TSetupUpdateTaskUpdateConfigs : public TSetupUpdateTask {
   // Appends path when it names an existing file.
   static void AddIfExists(TVelStringList& deleteList, const String& path);
   // Renames folder + oldName to folder + newName (no replacing) when it
-  // exists as a file; a failed rename raises the system's error.
-  static void RenameIfExists(const String& folder, const String& oldName, const String& newName);
+  // exists as a file; a failed rename raises the system's error. The folder
+  // is reached from base (when given) without following a link, and the
+  // file renamed through its own handle: nothing is renamed when a link is
+  // in the way.
+  static void RenameIfExists(const String& folder, const String& oldName, const String& newName,
+                             const String& base = {});
   // Appends every file below folder, recursively, when the folder exists.
   static void DoDeleteDir(TVelStringList& deleteList, const String& folder);
 };

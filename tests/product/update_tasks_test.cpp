@@ -298,6 +298,23 @@ TEST_F(UpdateTasksTest, AFolderSwappedForALinkDuringTheCopyLeadsNowhere) {
   }
 }
 
+// The renames of the migration happen in the user's own folder: one that is
+// a link, or is reached through one, renames nothing.
+TEST_F(UpdateTasksTest, RenamesNeverGoThroughALink) {
+  struct TRenames : TSetupUpdateTaskUpdateConfigs {
+    using TSetupUpdateTaskUpdateConfigs::RenameIfExists;
+  };
+  Put(u"C:\\Secret\\", u"Mivo3.ini", "secret");
+  Put(kRoaming + u"Mine\\", u"Mivo3.ini", "mine");
+  ASSERT_TRUE(platform::CreateFolderLink(kRoaming + u"Mivo", u"C:\\Secret"));
+  const String base = u"C:\\Users\\User\\";
+  TRenames::RenameIfExists(kRoaming + u"Mivo\\", u"Mivo3.ini", u"Mivo.ini", base);
+  EXPECT_EQ(Read(u"C:\\Secret\\Mivo3.ini"), "secret");
+  EXPECT_FALSE(FileExists(u"C:\\Secret\\Mivo.ini"));
+  TRenames::RenameIfExists(kRoaming + u"Mine\\", u"Mivo3.ini", u"Mivo.ini", base);
+  EXPECT_EQ(Read(kRoaming + u"Mine\\Mivo.ini"), "mine");
+}
+
 TEST_F(UpdateTasksTest, BothConfigurationsStopWithTheSystemsError) {
   Put(work_, u"Mivo.ini");
   Installed(3600);
