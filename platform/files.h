@@ -141,12 +141,13 @@ std::unique_ptr<TFolderHandle> OpenSubFolder(const TFolderHandle& parent, const 
 // The entries of the held folder, as ListFolder.
 bool ListFolder(const TFolderHandle& folder, std::vector<TFolderEntry>& entries);
 // A file in the held folder, never through a link at its name. kOpenExisting
-// opens an existing file: 681 for a link, 5 for a folder, and, for reading,
-// 5 for a file that has other names too (a hard link: its content may be
-// anybody's). kCreateNew makes a new file: 80 when the name is taken, by a
-// link too.
+// opens an existing file: 681 for a link, 5 for a folder, and, with
+// onlyName for reading, 5 for a file that has other names too (a hard link:
+// its content may be anybody's, so it is not copied where a user reads it).
+// kCreateNew makes a new file: 80 when the name is taken, by a link too.
 std::unique_ptr<TStream> OpenFileIn(const TFolderHandle& folder, const String& name,
-                                    uint32_t access, uint32_t share, uint32_t disposition);
+                                    uint32_t access, uint32_t share, uint32_t disposition,
+                                    bool onlyName = false);
 // Makes a folder in the held folder (183 when the name is taken).
 bool CreateFolderIn(const TFolderHandle& folder, const String& name);
 // Deletes an entry of the held folder through its own handle: a file (a

@@ -375,7 +375,9 @@ String FailureMessage(const TSetupBackupArchive::TTexts& texts, bool itemFailed,
                    : u"The backup \"%s\" cannot be written: %s\r\nMake sure that the drive has "
                      u"room and can be written to, then run Setup again.";
   String reason = systemError != 0 ? Trim(platform::SystemErrorText(systemError)) : String();
-  if (reason.empty()) reason = libraryMessage;
+  // The library's own text speaks of itself ("Can't open file: Success"):
+  // for a file, say plainly what failed.
+  if (reason.empty()) reason = itemFailed ? String(u"it cannot be opened or read.") : libraryMessage;
   const String text = texts ? texts(key) : String();
   try {
     if (!text.empty()) return Format(text, {FormatArg(file), FormatArg(reason)});

@@ -132,7 +132,7 @@ class TFolderCopy {
     std::unique_ptr<TStream> in =
         platform::OpenFileIn(source, name, platform::kGenericRead,
                              platform::kFileShareRead | platform::kFileShareDelete,
-                             platform::kOpenExisting);
+                             platform::kOpenExisting, true);
     if (!in) {
       // Swapped for a link since it was listed: not copied.
       if (FailedOnLink()) return;

@@ -941,7 +941,8 @@ bool ListFolder(const TFolderHandle& folder, std::vector<TFolderEntry>& entries)
 }
 
 std::unique_ptr<TStream> OpenFileIn(const TFolderHandle& folder, const String& name,
-                                    uint32_t access, uint32_t share, uint32_t disposition) {
+                                    uint32_t access, uint32_t share, uint32_t disposition,
+                                    bool onlyName) {
   Notify(u"open", folder.Path() + name);
   if (!ValidName(name)) {
     Fail(kErrorInvalidName);
@@ -962,8 +963,8 @@ std::unique_ptr<TStream> OpenFileIn(const TFolderHandle& folder, const String& n
     return nullptr;
   }
   // Another name of the file may lie anywhere: its content is not this folder's.
-  if (exists && disposition == kOpenExisting && (access & kGenericRead) && S_ISREG(st.st_mode) &&
-      st.st_nlink > 1) {
+  if (onlyName && exists && disposition == kOpenExisting && (access & kGenericRead) &&
+      S_ISREG(st.st_mode) && st.st_nlink > 1) {
     Fail(kErrorAccessDenied);
     return nullptr;
   }

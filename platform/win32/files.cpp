@@ -456,7 +456,8 @@ bool ListFolder(const TFolderHandle& folder, std::vector<TFolderEntry>& entries)
 }
 
 std::unique_ptr<TStream> OpenFileIn(const TFolderHandle& folder, const String& name,
-                                    uint32_t access, uint32_t share, uint32_t disposition) {
+                                    uint32_t access, uint32_t share, uint32_t disposition,
+                                    bool onlyName) {
   if (disposition != OPEN_EXISTING && disposition != CREATE_NEW) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -472,7 +473,7 @@ std::unique_ptr<TStream> OpenFileIn(const TFolderHandle& folder, const String& n
       return nullptr;
     }
     // Another name of the file may lie anywhere: its content is not this folder's.
-    if ((access & GENERIC_READ) &&
+    if (onlyName && (access & GENERIC_READ) &&
         (!GetFileInformationByHandle(entry.h, &info) || info.nNumberOfLinks > 1)) {
       ::SetLastError(ERROR_ACCESS_DENIED);
       return nullptr;

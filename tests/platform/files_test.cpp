@@ -484,13 +484,15 @@ TEST_F(FilesTest, HeldFolders) {
 
 #ifndef _WIN32
   // A file with another name elsewhere (a hard link) is not read through
-  // the folder; deleting it removes this name only.
+  // the folder where only its name will do (a copy that a user reads);
+  // deleting it removes this name only.
   ASSERT_TRUE(WriteText(dir_ + u"secret.txt", "secret"));
   ASSERT_EQ(::link(standin::HostPath(dir_ + u"secret.txt").c_str(),
                    (standin::HostPath(dir_ + u"A\\B") + "/hard.txt").c_str()),
             0);
-  EXPECT_FALSE(OpenFileIn(*b, u"hard.txt", kGenericRead, kFileShareRead, kOpenExisting));
+  EXPECT_FALSE(OpenFileIn(*b, u"hard.txt", kGenericRead, kFileShareRead, kOpenExisting, true));
   EXPECT_EQ(LastError(), kErrorAccessDenied);
+  EXPECT_TRUE(OpenFileIn(*b, u"hard.txt", kGenericRead, kFileShareRead, kOpenExisting));
   EXPECT_TRUE(DeleteEntryIn(*b, u"hard.txt"));
   EXPECT_EQ(ReadText(dir_ + u"secret.txt"), "secret");
 #endif
