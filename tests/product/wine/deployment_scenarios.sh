@@ -161,6 +161,8 @@ log_has 'destination cannot be created' "$setup_log" 'C:\Blocked\Mivo\' 'Exit co
 
 mkdir -p "$(host 'C:\Full')"
 ln -s /dev/full "$(host 'C:\Full\Mivo.exe')"
+# An installation's folder (its record), whose old files /NOBACKUP leaves.
+: >"$(host 'C:\Full\Uninstall.dat')"
 # Held by a program that lets others write it but not delete it, so that
 # the preparation leaves it in place for the extraction to write.
 hold --share=write 'C:\Full\Mivo.exe'
