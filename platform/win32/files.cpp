@@ -495,8 +495,14 @@ bool DeleteEntryIn(const TFolderHandle& folder, const String& name, bool whileHe
   TOpenedEntry entry;
   const DWORD share = whileHeld ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : 0;
   if (!OpenEntry(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share,
-                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, entry))
-    return false;
+                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, entry)) {
+    // Wine refuses the right to write attributes of a read-only file (it
+    // clears the attribute without it); Windows grants it.
+    if (::GetLastError() != ERROR_ACCESS_DENIED ||
+        !OpenEntry(folder, name, DELETE | FILE_READ_ATTRIBUTES, share, OPEN_EXISTING,
+                   FILE_FLAG_BACKUP_SEMANTICS, entry))
+      return false;
+  }
   if (!entry.link) ClearAttributes(entry.h, entry.attributes);
   const bool deleted = SetDisposition(entry.h);
   const DWORD error = ::GetLastError();
