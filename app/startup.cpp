@@ -438,6 +438,7 @@ int RunStartup(const String& arguments, const TSetupStartupHooks& hooks, TStartu
     }
 
     log.Open(ProductNameOf(*setup));
+    for (const String& line : setup->RecoveryLog()) RunLog(line);
     RunLog(u"Product: " + ProductNameOf(*setup) + u" " + ProductVersionOf(*setup));
     RunLog(u"Run: " + RunKindText(*setup) + u"; options: " + OptionsText(*setup));
     RunLog(u"Destination: " + setup->GetDestPath());

@@ -47,12 +47,8 @@ TSetup::TSetup(const String& arguments) {
     const TSetupProductInfoClass productClass = ProductInfoClass();
     if (!productClass) throw EInstallerGeneralError(u"Setup is malformed");
     productInfo_ = productClass();
-    resources_ = std::make_unique<TSetupResources>(*this);
-    extractHelper_ = std::make_unique<TSetupExtractHelper>(*resources_);
-    extractHelper_->SetMessageBox(
-        [this](const String& text, const String& caption, uint32_t flags) {
-          return ShowMessageBox(text, caption, flags);
-        });
+    MakeResources();
+    RecoverInterruptedRun();
     notifyWindow_ = platform::CreateMessageWindow(
         u"TSetup", [this](platform::WindowHandle window, uint32_t msg, uintptr_t wParam,
                           intptr_t lParam) { return WindowProc(window, msg, wParam, lParam); });
@@ -68,6 +64,35 @@ TSetup::TSetup(const String& arguments) {
 TSetup::~TSetup() {
   thread_.reset();
   Release();
+}
+
+void TSetup::MakeResources() {
+  extractHelper_.reset();
+  resources_.reset();
+  resources_ = std::make_unique<TSetupResources>(*this);
+  extractHelper_ = std::make_unique<TSetupExtractHelper>(*resources_);
+  extractHelper_->SetMessageBox(
+      [this](const String& text, const String& caption, uint32_t flags) {
+        return ShowMessageBox(text, caption, flags);
+      });
+}
+
+void TSetup::RecoverInterruptedRun() {
+  journal_ = std::make_unique<TSetupJournal>(TSetupJournal::FolderFor(productInfo_->GetProductName()));
+  // The log is not open yet: its lines are kept for it.
+  const bool logged = RunLogEnabled();
+  if (!logged) SetRunLogSink([this](StringView line) { recoveryLog_.emplace_back(line); });
+  bool recovered = false;
+  try {
+    recovered = TSetupJournal::Recover(TSetupJournal::FolderFor(productInfo_->GetProductName()));
+  } catch (...) {
+    if (!logged) SetRunLogSink(nullptr);
+    throw;
+  }
+  if (!logged) SetRunLogSink(nullptr);
+  // What the resources read at the destination (an uninstallation's
+  // record) may have been restored: read again.
+  if (recovered) MakeResources();
 }
 
 void TSetup::Release() {
@@ -337,6 +362,11 @@ String TSetup::ProductName() {
 
 String TSetup::ProductVersionText() {
   return productInfo_->GetProductVersionInfo();
+}
+
+TSetupJournal& RunJournal() {
+  static TSetupJournal idle{String()};
+  return Setup ? Setup->Journal() : idle;
 }
 
 void AddSetupError(StringView text) {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/setup_journal.h"
 #include "core/setup_product_info.h"
 #include "lib/ini_file.h"
 #include "lib/string_list.h"
@@ -177,6 +178,11 @@ class TSetup : public ISetupResourcesHost {
   TSetupResources& Resources() { return *resources_; }
   TSetupExtractHelper& ExtractHelper() { return *extractHelper_; }
   TSetupThread* Thread() { return thread_.get(); }
+  // The journal through which the run changes the computer.
+  TSetupJournal& Journal() { return *journal_; }
+  // What the undoing of an interrupted earlier run wrote to the log before
+  // the log was open (the entry point passes it on).
+  const std::vector<String>& RecoveryLog() const { return recoveryLog_; }
   platform::WindowHandle NotifyWindow() const { return notifyWindow_; }
 
   // The user's choices: booleans in "Actions", "Common" and "Integration".
@@ -188,6 +194,9 @@ class TSetup : public ISetupResourcesHost {
   intptr_t WindowProc(platform::WindowHandle window, uint32_t msg, uintptr_t wParam,
                       intptr_t lParam);
   void Release();
+  void MakeResources();
+  // Undoes a run that was killed, before anything installed is looked at.
+  void RecoverInterruptedRun();
 
   String destPath_;
   platform::WindowHandle notifyWindow_ = 0;
@@ -198,6 +207,8 @@ class TSetup : public ISetupResourcesHost {
   std::unique_ptr<TSetupProductInfo> productInfo_;
   std::unique_ptr<TSetupResources> resources_;
   std::unique_ptr<TSetupExtractHelper> extractHelper_;
+  std::unique_ptr<TSetupJournal> journal_;
+  std::vector<String> recoveryLog_;
   std::atomic<TSetupState> state_{TSetupState::Idle};
   bool cancelled_ = false;
   int handling_ = 0;  // depth of notifications being delivered
@@ -214,6 +225,10 @@ uint32_t ParseWaitLimit(const String& arguments);
 
 // The one controller; set while it exists.
 extern TSetup* Setup;
+
+// The journal of the controller's run; without a controller, one that is
+// idle (every change is made at once).
+TSetupJournal& RunJournal();
 
 // Appends the text to the controller's error list.
 void AddSetupError(StringView text);

@@ -57,6 +57,7 @@ void TSetupAction::ExtractScriptFile(const TSetupScriptFile& entry) {
 }
 
 void TSetupAction::ForceFolder(StringView path) {
+  RunJournal().WillCreateFolder(String(path));
   Setup->ExtractHelper().ForceFolder(path);
 }
 
@@ -143,10 +144,12 @@ void TSetupThread::PopulateActions() {
 }
 
 void TSetupThread::Execute() {
+  const int errorsBefore = Setup->Errors.Count();
   try {
     PopulateActions();
     const int count = actions_.Count();
     RunLog(u"Steps: " + IntToStr(count));
+    RunJournal().Begin();
     for (int i = 0; i < count && !Terminated(); ++i) {
       // The product package may still be being decoded (the wizard was
       // shown meanwhile): a step that changes files waits until it is
@@ -164,7 +167,32 @@ void TSetupThread::Execute() {
     // all the same, and an escaping error would end the process.
     AddSetupError(Utf8ToUtf16(e.what()));
   }
+  EndJournal(Terminated() || Setup->Errors.Count() > errorsBefore);
   Setup->SendCode(NotifyFinished, Terminated() ? 1 : 0);
+}
+
+void TSetupThread::EndJournal(bool failed) {
+  TSetupJournal& journal = RunJournal();
+  try {
+    if (!failed) {
+      journal.Commit();
+      return;
+    }
+    if (!journal.HasChanges()) {
+      journal.Rollback();
+      return;
+    }
+    const String status = Setup->Resources().GetText(kSettingsCommon, u"A10");
+    RunLog(u"Status: " + status);
+    Setup->SendText(NotifyStatus, status);
+    if (!journal.Rollback())
+      AddSetupError(u"Not everything could be restored; the log names what was left and where "
+                    u"its old content is.");
+  } catch (const Exception& e) {
+    AddSetupError(e.Message());
+  } catch (const std::exception& e) {
+    AddSetupError(Utf8ToUtf16(e.what()));
+  }
 }
 
 void TSetupThread::SetCurrentAction(TSetupAction* action) {

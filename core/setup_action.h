@@ -134,6 +134,9 @@ class TSetupThread : public TVelThread {
   void SetCurrentAction(TSetupAction* action);
   // Sends NotifyProgress (total << 16 | current) and NotifyProgressTick.
   void ReportProgress();
+  // A run that succeeded keeps its changes; one that failed or was
+  // cancelled has them undone ("Restoring the previous installation...").
+  void EndJournal(bool failed);
 
  private:
   TSetupActionList actions_;

@@ -22,6 +22,13 @@ class TStream {
   // Writes out what a buffering stream still holds; raises EWriteError when
   // that fails. Streams without a buffer have nothing to do.
   virtual void Flush() {}
+  // Flush, then makes the system write the file's data to the disk, so that
+  // a power loss cannot lose what was written; false when that fails.
+  // Streams that are no files have nothing to do.
+  virtual bool FlushToDisk() {
+    Flush();
+    return true;
+  }
   // Why the last Write took fewer bytes than asked, in the system's words
   // ("There is not enough space on the disk."); empty when the stream cannot
   // tell. WriteBuffer raises it as the message of its EWriteError.

@@ -103,4 +103,10 @@ std::unique_ptr<TRunLock> AcquireRunLock(const String& name, uint32_t waitMs);
 // granting any of kWriteAccessRights), in order, each once.
 std::vector<String> AccountsWithWriteAccess(const TSecurityInfo& info);
 
+// Whether only the Administrators group and the system account may change
+// the file or folder (and, with owner, one of them owns it), as its access
+// list says. False when that cannot be read, or the list is empty (Wine
+// keeps none): whoever asks decides what Wine's answer means.
+bool OnlyAdministratorsMayWrite(const String& path, bool owner);
+
 }  // namespace platform

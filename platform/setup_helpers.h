@@ -44,6 +44,23 @@ void DeleteFileOrDefer(const platform::TFolderHandle& folder, const String& name
 // on the way is a link, or was swapped for one), nothing is deleted and
 // false is returned; a missing folder is no failure.
 bool DeleteFileBelow(const String& base, const String& path);
+// A folder in the held one, made when missing; with replaceLink a link at
+// its name is removed (never what it points to) and a real folder made.
+// Null with LastError() when it cannot be.
+std::unique_ptr<platform::TFolderHandle> ForceSubFolder(const platform::TFolderHandle& parent,
+                                                       const String& name, bool replaceLink);
+// The held folder (path with trailing backslash, below base), reached from
+// base and made where missing; no folder on the way may be a link. Null when
+// it cannot be.
+std::unique_ptr<platform::TFolderHandle> ForceFolderBelow(const String& base, const String& folder);
+// Deletes the entry name of the held folder with everything below it, as far
+// as possible; links are removed themselves, and so is a folder swapped for
+// one since it was listed.
+void DeleteTreeIn(const platform::TFolderHandle& parent, const String& name);
+// Deletes the folder (whole, or only when it is empty), reached from base
+// without following a link (from its parent without a base, or when it is
+// the base). A file of that name, or a folder that cannot be reached, stays.
+void DeleteFolderBelow(const String& folder, bool onlyIfEmpty, const String& base = {});
 // Opens the existing file at path for reading, its folder reached from base
 // without following a link and the file itself not through one either
 // (platform::OpenFileIn). Null with LastError() when it cannot be: 681 when

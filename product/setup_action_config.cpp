@@ -20,19 +20,23 @@ void TSetupActionConfig::Execute() {
   SetStatus(GetCommonText(u"A6"));
   const String path = Setup->GetDestPath() + kConfigName;
   TVelIniFile config;
-  if (platform::FileExists(path)) {
+  // An update has moved the old file aside by now: its sections are read
+  // from there.
+  const String old = platform::FileExists(path) ? path : RunJournal().OldContentOf(path);
+  if (platform::FileExists(old)) {
     // The player's own settings live in other sections of this file: one
     // that exists but cannot be read is not replaced by a stripped copy.
     std::unique_ptr<TStream> file = platform::OpenFileShared(
-        path, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite,
+        old, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite,
         platform::kOpenExisting);
-    if (!file) throw EFOpenError(path, platform::SystemErrorText(platform::LastError()));
+    if (!file) throw EFOpenError(old, platform::SystemErrorText(platform::LastError()));
     config.LoadFromStream(*file);
   }
   UpdateConfig(config);
   // Replaced in one step, like the uninstall record: a run killed meanwhile
   // leaves the player's previous settings whole. A read-only file is
   // replaced too, as it always was.
+  RunJournal().WillWrite({path});
   const uint32_t attributes = platform::GetAttributes(path);
   if (attributes != platform::kInvalidFileAttributes &&
       (attributes & platform::kFileAttributeReadOnly))

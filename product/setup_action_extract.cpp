@@ -11,6 +11,7 @@
 #include "platform/setup_helpers.h"
 #include "platform/system_info.h"
 #include "product/setup_classes.h"
+#include "product/setup_helper.h"
 #include "resources/program_copy.h"
 
 namespace {
@@ -54,6 +55,11 @@ void TSetupActionExtract::Execute() {
   MakeDestination();
   const std::unique_ptr<TSetupScriptFileList> files = CollectFiles();
   const int64_t count = static_cast<int64_t>(files->size());
+  // Files that are replaced are moved aside, those that are new recorded.
+  std::vector<String> targets;
+  targets.reserve(files->size());
+  for (const TSetupScriptFile* entry : *files) targets.push_back(Resources().ExpandPath(entry->Name));
+  RunJournal().WillWrite(targets);
   for (int64_t i = 0; i < count; ++i) {
     SetProgress(static_cast<int32_t>((i + 1) * 100 / count));
     ExtractScriptFile(*(*files)[static_cast<size_t>(i)]);
@@ -90,6 +96,7 @@ void TSetupActionExtract::WriteUninstallRecord(const String& destPath,
                                                const TSetupScriptFileList& files) {
   const String uninstaller = destPath + kUninstallerName;
   const String data = destPath + kUninstallDataName;
+  RunJournal().WillWrite({uninstaller, data});
   WriteUninstaller(uninstaller);
   RunLog(u"Written: " + uninstaller);
 
@@ -110,6 +117,7 @@ void TSetupActionExtract::WriteUninstallRecord(const String& destPath,
 
   if (Setup->IsOptionSet(TSetupOption::Portable)) return;
   TSetupProductInfo& product = ProductInfo();
+  TSetupHelper::RecordAppRepoEntry(product.GetProductName());
   std::vector<String> installed{uninstaller, data};
   for (const TSetupScriptFile* entry : files) installed.push_back(Resources().ExpandPath(entry->Name));
   TSetupAppRepo::Write(product.GetProductName(), uninstaller, product.GetProductVersionNo(),

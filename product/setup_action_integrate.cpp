@@ -31,14 +31,18 @@ bool Windows8OrLater() {
 
 }  // namespace
 
-String TSetupActionIntegrate::Switches() {
+String TSetupActionIntegrate::SwitchesFor(const std::function<bool(StringView key)>& choice) {
   String switches;
-  if (Choice(kIntegrateToWindows)) switches += u" /REG=L1 /REG=D1 /REG=R1";
-  if (Choice(kRegisterContextMenu)) switches += u" /REG=M1";
-  if (Choice(kAssociateWithFiles)) {
-    switches += u" /REG=R2";
-    if (Windows8OrLater() && !Setup->IsOptionSet(TSetupOption::Auto)) switches += u" /REG_UI";
-  }
+  if (choice(kIntegrateToWindows)) switches += u" /REG=L1 /REG=D1 /REG=R1";
+  if (choice(kRegisterContextMenu)) switches += u" /REG=M1";
+  if (choice(kAssociateWithFiles)) switches += u" /REG=R2";
+  return switches;
+}
+
+String TSetupActionIntegrate::Switches() {
+  String switches = SwitchesFor(Choice);
+  if (Choice(kAssociateWithFiles) && Windows8OrLater() && !Setup->IsOptionSet(TSetupOption::Auto))
+    switches += u" /REG_UI";
   return switches;
 }
 
@@ -49,6 +53,9 @@ String TSetupActionIntegrate::CommandLine() {
 void TSetupActionIntegrate::Execute() {
   if (!platform::FileExists(Setup->GetDestPath() + kProgramName)) return;
   if (Switches().empty()) return;
+  // Undone by the program itself, before its files go.
+  RunJournal().UndoByRunning(
+      u"\"" + Setup->GetDestPath() + kProgramName + u"\" /REG=U", false);
   RunAndWait(CommandLine());
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "core/setup_action.h"
+#include <functional>
+
 #include "lib/strings.h"
 
 class TSetupActionIntegrate : public TSetupAction {
@@ -23,6 +25,8 @@ class TSetupActionIntegrate : public TSetupAction {
   // " /REG=R2" (AssociateWithFiles), then " /REG_UI" when files are
   // associated on Windows 8 or later in a run with a person present.
   String Switches();
+  // The same for the choices that `choice` gives, without " /REG_UI".
+  static String SwitchesFor(const std::function<bool(StringView key)>& choice);
   // The program's full path in quotes (so that no other program is started
   // in its place), followed by the switches.
   String CommandLine();

@@ -160,8 +160,10 @@ void TSetupActionPrepare::WriteBackupArchive(const TSetupFileList& list) {
     // Made while the product package may still be decoded: the archive is
     // held in memory, and nothing is written (not even its folder) before
     // the package is verified. A damaged package leaves everything as it was.
+    const String archive = BackupArchiveName(LocalTimeNow());
+    newArchive_ = archive;
     TSetupBackupArchive::Write(
-        BackupArchiveName(LocalTimeNow()), list, sizes,
+        archive, list, sizes,
         [this](int) {
           ++Counter;
           StepProgress();
@@ -175,6 +177,7 @@ void TSetupActionPrepare::WriteBackupArchive(const TSetupFileList& list) {
           if (platform::IsLink(folder)) platform::RemoveFolder(ExcludeTrailingBackslash(folder));
           folderMade = !platform::DirectoryExists(folder);
           ForceFolder(folder);
+          RunJournal().WillWriteArchive(archive, TSetupBackupArchive::TempName(archive));
           // Users' data is archived there: only administrators may read it.
           if (!platform::SetFolderAccess(folder, platform::TFolderAccess::AdministratorsOnly))
             platform::RaiseLastOSError(folder);
@@ -202,13 +205,18 @@ void TSetupActionPrepare::RemoveOldBackups(TVelStringList& deleteList) {
   if (platform::IsLink(folder) || !platform::ListFolder(folder, entries)) return;
   TVelStringList archives;
   archives.SetCaseSensitive(true);
+  // The archive of the installation being replaced counts first: it is
+  // never among those deleted, whatever its name sorts as.
+  const bool made = !newArchive_.empty() && platform::FileExists(newArchive_);
   for (const platform::TFolderEntry& e : entries) {
     if (e.link || (e.attributes & platform::kFileAttributeDirectory)) continue;
+    if (made && SameTextLocale(folder + e.name, newArchive_)) continue;
     if (e.name.size() > 4 && SameTextAscii(StringView(e.name).substr(e.name.size() - 4), u".zip"))
       archives.Add(folder + e.name);
   }
   archives.Sort();
-  for (int i = 0; i + kKeptBackups < archives.Count(); ++i) deleteList.Add(archives.Strings(i));
+  const int kept = made ? kKeptBackups - 1 : kKeptBackups;
+  for (int i = 0; i + kept < archives.Count(); ++i) deleteList.Add(archives.Strings(i));
 }
 
 void TSetupActionPrepare::AddObsoleteFiles(TVelStringList& deleteList) {
@@ -265,20 +273,19 @@ void TSetupActionPrepare::DeleteFiles(TVelStringList& deleteList) {
   // there without following a link: nothing is deleted through a folder
   // that is, or has been swapped for, a link. Others (the system folder's)
   // are deleted by path.
+  // They are moved aside, to come back if the run fails.
+  std::vector<String> files, bases;
   TVelStringList folders;
   for (int i = 0; i < deleteList.Count(); ++i) {
-    const String& file = deleteList.Strings(i);
-    const String base = BaseFolderOf(file);
-    if (base.empty())
-      DeleteFileOrDefer(file);
-    else if (!DeleteFileBelow(base, file))
-      continue;
-    folders.Add(ExtractFilePath(file));
+    files.push_back(deleteList.Strings(i));
+    bases.push_back(BaseFolderOf(files.back()));
+    folders.Add(ExtractFilePath(files.back()));
   }
+  RunJournal().RemoveFiles(files, bases);
   RemoveDuplicates(folders);
   folders.Sort();
   for (int i = folders.Count() - 1; i >= 0; --i)
-    TSetupHelper::DeletePath(folders.Strings(i), true, BaseFolderOf(folders.Strings(i)));
+    RunJournal().RemoveEmptyFolder(folders.Strings(i), BaseFolderOf(folders.Strings(i)));
 }
 
 void TSetupActionPrepare::StepProgress() {

@@ -86,4 +86,5 @@ class TSetupActionPrepare : public TSetupAction {
 
  private:
   std::atomic<bool> terminated_{false};
+  String newArchive_;  // the archive of this run, once named
 };

@@ -126,6 +126,7 @@ bool TSetupActionShortcuts::UpdateLink(const String& link, const String& target)
       platform::ReadShellLink(link, current) && same(current))
     return true;
   if (!platform::FileExists(target)) return false;
+  RunJournal().WillWrite({link});
   // Read back: a link saved without its target (a path too long for a
   // shell link) is no shortcut.
   return platform::CreateShellLink(link, wanted) && platform::ReadShellLink(link, current) &&

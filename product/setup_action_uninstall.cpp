@@ -248,15 +248,20 @@ void TSetupActionUninstallFiles::Execute() {
   const int64_t total = files.Count() + dirs.Count();
   int64_t done = 0;
   const String& dest = Setup->GetDestPath();
+  // Moved aside, to come back if the removal fails. A portable
+  // installation's folder is its user's: every file is reached from the
+  // destination without following a link.
+  std::vector<String> paths, bases;
   for (int i = 0; i < files.Count(); ++i) {
-    // A portable installation's folder is its user's: every file is reached
-    // from the destination without following a link.
-    DeleteFileBelow(dest, files.Strings(i));
-    SetProgress(Percent(++done, total));
+    paths.push_back(files.Strings(i));
+    bases.push_back(dest);
   }
+  RunJournal().RemoveFiles(paths, bases, [&] { SetProgress(Percent(++done, total)); });
   for (int i = 0; i < dirs.Count(); ++i) {
-    TSetupHelper::DeletePath(dirs.Strings(i), dirs.Objects(i) != kWhole,
-                             BaseFolderOf(dirs.Strings(i)));
+    if (dirs.Objects(i) == kWhole)
+      RunJournal().RemoveFolder(dirs.Strings(i), BaseFolderOf(dirs.Strings(i)));
+    else
+      RunJournal().RemoveEmptyFolder(dirs.Strings(i), BaseFolderOf(dirs.Strings(i)));
     SetProgress(Percent(++done, total));
   }
 }

@@ -118,6 +118,8 @@ class TArchiveOutput {
         if (!Flush()) return -1;
         if (!MarkNamesUtf8()) return Fail(ZIP_ER_WRITE);
         if (held_ && !Release()) return -1;
+        // On the disk before it replaces an archive of the same name.
+        if (!stream_->FlushToDisk()) return Fail(ZIP_ER_WRITE);
         stream_.reset();
         platform::SetAttributes(path_, 0);
         if (!platform::MoveFileWithOptions(temp_, path_, platform::kMoveFileReplaceExisting))

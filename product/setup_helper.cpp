@@ -1,6 +1,10 @@
 #include "product/setup_helper.h"
 
+#include "core/setup.h"
 #include "lib/format.h"
+#include "lib/ini_file.h"
+#include "platform/app_repo.h"
+#include "product/setup_action_integrate.h"
 #include "lib/system.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -30,53 +34,6 @@ bool ForceParents(const String& folder) {
   const String parent = ExtractFilePath(path);
   if (parent.size() >= path.size() || !ForceParents(parent)) return false;
   return platform::CreateFolder(path) || platform::DirectoryExists(path);
-}
-
-// A folder in the held one, made when missing; with replaceLink a link at
-// its name is removed (never what it points to) and a real folder made.
-THeld ForceSubFolder(const TFolderHandle& parent, const String& name, bool replaceLink) {
-  THeld folder = platform::OpenSubFolder(parent, name);
-  if (folder) return folder;
-  if (FailedOnLink() && replaceLink && !platform::DeleteEntryIn(parent, name)) return nullptr;
-  if (!FailedOnLink() && !IsMissing()) return nullptr;
-  if (!platform::CreateFolderIn(parent, name) &&
-      platform::LastError() != platform::kErrorAlreadyExists)
-    return nullptr;
-  return platform::OpenSubFolder(parent, name);
-}
-
-// The held folder (trailing backslash), reached from base and made where
-// missing; no folder on the way may be a link.
-THeld ForceFolderBelow(const String& base, const String& folder) {
-  const String root = IncludeTrailingBackslash(base);
-  if (!StartsTextLocale(folder, root)) return nullptr;
-  THeld current = platform::OpenFolderBelow(root, root);
-  for (size_t at = root.size(); current && at < folder.size();) {
-    const size_t end = folder.find(u'\\', at);
-    current = ForceSubFolder(*current, folder.substr(at, end - at), false);
-    at = end + 1;
-  }
-  return current;
-}
-
-// Deletes the entry name of the held folder with everything below it, as far
-// as possible; links are removed themselves, and so is a folder swapped for
-// one since it was listed.
-void DeleteTreeIn(const TFolderHandle& parent, const String& name) {
-  if (THeld folder = platform::OpenSubFolder(parent, name)) {
-    std::vector<platform::TFolderEntry> entries;
-    if (platform::ListFolder(*folder, entries)) {
-      for (const platform::TFolderEntry& e : entries) {
-        if (!e.link && (e.attributes & platform::kFileAttributeDirectory))
-          DeleteTreeIn(*folder, e.name);
-        else
-          platform::DeleteEntryIn(*folder, e.name, true);
-      }
-    }
-  } else if (!FailedOnLink()) {
-    return;
-  }
-  platform::DeleteEntryIn(parent, name, true);
 }
 
 // A folder copy between held folders. The target folders are made when the
@@ -204,14 +161,33 @@ bool TSetupHelper::OnlyAdministratorsCanChange(const String& folder) {
     if (platform::SpecialFolder(csidl, programFiles) && below(programFiles)) return true;
   // Elsewhere: the folder may be changed by the administrators and the
   // system only (as the installer makes a new one), and is no link.
-  platform::TSecurityInfo info;
-  if (platform::IsLink(ExcludeTrailingBackslash(folder)) ||
-      !platform::ReadSecurityInfo(folder, info) || info.entries.empty())
-    return false;
-  for (const String& account : platform::AccountsWithWriteAccess(info))
-    if (account != platform::kSidAdministrators && account != platform::kSidLocalSystem)
-      return false;
-  return true;
+  return !platform::IsLink(ExcludeTrailingBackslash(folder)) &&
+         platform::OnlyAdministratorsMayWrite(folder, false);
+}
+
+String TSetupHelper::RegistrationCommand(const String& dest) {
+  TVelIniFile config;
+  try {
+    config.LoadFromFile(dest + u"Mivo.ini");
+  } catch (const Exception&) {
+    return {};
+  }
+  const String switches = TSetupActionIntegrate::SwitchesFor(
+      [&](StringView key) { return config.ReadBool(kSettingsIntegration, key, false); });
+  if (switches.empty()) return {};
+  return u"\"" + dest + TSetupActionIntegrate::kProgramName + u"\"" + switches;
+}
+
+void TSetupHelper::RecordAppRepoEntry(const String& displayName) {
+  const String keyName = TSetupAppRepo::MakeKeyName(displayName);
+  for (bool wow64 : {false, true})
+    RunJournal().WillChangeKey(platform::RegRoot::LocalMachine,
+                                   TSetupAppRepo::GetKeyPath(wow64) + keyName, 0);
+}
+
+void TSetupHelper::RemoveAppRepoEntry(const String& displayName) {
+  RecordAppRepoEntry(displayName);
+  TSetupAppRepo::Delete(displayName);
 }
 
 void TSetupHelper::CopyFolder(const String& source, const String& target, bool deleteSource,
@@ -248,18 +224,5 @@ void TSetupHelper::RemoveByPrefix(TVelStringList& list, const String& prefix) {
 }
 
 void TSetupHelper::DeletePath(const String& folder, bool onlyIfEmpty, const String& base) {
-  const String path = ExcludeTrailingBackslash(folder);
-  const String name = ExtractFileName(path), parentPath = ExtractFilePath(path);
-  // The base itself is reached from its parent.
-  const bool fromParent =
-      base.empty() || SameTextLocale(IncludeTrailingBackslash(path), IncludeTrailingBackslash(base));
-  const THeld parent = platform::OpenFolderBelow(fromParent ? parentPath : base, parentPath);
-  if (!parent || name.empty()) return;
-  // A file of that name is no folder to delete.
-  const uint32_t a = platform::GetAttributes(parent->Path() + name);
-  if (a == platform::kInvalidFileAttributes || !(a & platform::kFileAttributeDirectory)) return;
-  if (onlyIfEmpty)
-    platform::DeleteEntryIn(*parent, name, true);
-  else
-    DeleteTreeIn(*parent, name);
+  DeleteFolderBelow(folder, onlyIfEmpty, base);
 }

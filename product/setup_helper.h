@@ -61,6 +61,15 @@ class TSetupHelper {
   // installer makes a destination elsewhere). Programs found there may be
   // run elevated.
   static bool OnlyAdministratorsCanChange(const String& folder);
+  // The registration program of the installation in dest with the choices
+  // that its configuration records (quoted program, switches); empty when
+  // it chose nothing.
+  static String RegistrationCommand(const String& dest);
+  // Removes the product's entry from the list of programs, its values
+  // recorded first in the run's journal.
+  static void RemoveAppRepoEntry(const String& displayName);
+  // Records the entry's values in the run's journal before it changes.
+  static void RecordAppRepoEntry(const String& displayName);
 
   // Copies every file below source to the same place below target, creating
   // folders and replacing files (read-only ones too); nothing happens when

@@ -35,8 +35,11 @@ void TSetupUpdateTaskRemoveShellMenu::Execute(TVelStringList*) {
   for (const char16_t* name : {u"System\\mivo_menu32.dll", u"System\\mivo_menu64.dll"}) {
     const String dll = dest + name;
     if (!platform::FileExists(dll)) continue;
-    if (trusted && !platform::IsLink(dll)) TSetupActiveX::Unregister(dll);
-    DeleteFileOrDefer(dll);
+    if (trusted && !platform::IsLink(dll)) {
+      RunJournal().UndoByRegistering(dll);
+      TSetupActiveX::Unregister(dll);
+    }
+    RunJournal().RemoveFile(dll);
   }
 }
 
@@ -45,18 +48,23 @@ void TSetupUpdateTaskRemoveFromRegistry::Execute(TVelStringList*) {
   // into (a portable installation is the user's own). Quoted, so that a
   // destination with spaces cannot start another program.
   const String dest = Setup->GetDestPath();
-  if (TSetupHelper::OnlyAdministratorsCanChange(dest))
+  if (TSetupHelper::OnlyAdministratorsCanChange(dest)) {
+    // Undone by the program registering again what the installation chose.
+    const String again = TSetupHelper::RegistrationCommand(dest);
+    if (!again.empty()) RunJournal().UndoByRunning(again, true);
     RunAndWait(u"\"" + dest + u"Rivadavi.exe\" /REG=U");
-  else
+  } else {
     RunLog(u"Not run (the folder may be changed by users): " + dest + u"Rivadavi.exe /REG=U");
-  TSetupAppRepo::Delete(ProductInfo().GetProductName());
+  }
+  TSetupHelper::RemoveAppRepoEntry(ProductInfo().GetProductName());
 }
 
 void TSetupUpdateTaskRemoveUninstallInfo::Execute(TVelStringList*) {
   const String dest = Setup->GetDestPath();
   for (const char16_t* name : {u"Mivo3", u"Mivo"}) {
     String path;
-    if (TSetupAppRepo::Find(name, path) && StartsTextLocale(path, dest)) TSetupAppRepo::Delete(name);
+    if (TSetupAppRepo::Find(name, path) && StartsTextLocale(path, dest))
+      TSetupHelper::RemoveAppRepoEntry(name);
   }
 }
 
@@ -64,8 +72,9 @@ void TSetupUpdateTaskRemoveShortcuts::Execute(TVelStringList*) {
   std::vector<String> names = {u"Mivo"};
   if (InstalledVersion() < 4000) names.push_back(u"Mivo3");
   for (const String& name : names) {
-    DeleteFileOrDefer(FolderOrTemp(platform::kCsidlDesktopDirectory) + name + u".lnk");
-    DeleteFileOrDefer(FolderOrTemp(platform::kCsidlCommonDesktopDirectory) + name + u".lnk");
+    RunJournal().RemoveFile(FolderOrTemp(platform::kCsidlDesktopDirectory) + name + u".lnk");
+    RunJournal().RemoveFile(FolderOrTemp(platform::kCsidlCommonDesktopDirectory) + name +
+                                u".lnk");
     for (int csidl : {platform::kCsidlStartMenu, platform::kCsidlCommonPrograms,
                       platform::kCsidlCommonStartMenu})
       RemoveShortcutFolder(FolderOrTemp(csidl) + name + u"\\", name);
@@ -77,7 +86,7 @@ void TSetupUpdateTaskRemoveShortcuts::RemoveShortcutFolder(const String& folder,
   // A link in the folder's place is removed as a link; nothing is deleted
   // through it.
   if (platform::IsLink(folder)) {
-    TSetupHelper::DeletePath(folder, false);
+    RunJournal().RemoveFolder(folder);
     return;
   }
   if (!platform::DirectoryExists(folder)) return;
@@ -93,15 +102,26 @@ void TSetupUpdateTaskRemoveShortcuts::RemoveShortcutFolder(const String& folder,
     } else {
       const String ext = ExtractFileExt(entry.name);
       if (SameTextAscii(ext, u".lnk") || SameTextAscii(ext, u".url"))
-        DeleteFileOrDefer(folder + entry.name);
+        RunJournal().RemoveFile(folder + entry.name);
     }
   }
-  TSetupHelper::DeletePath(folder, true);
+  RunJournal().RemoveEmptyFolder(folder);
 }
 
 void TSetupUpdateTaskUpdateConfigs::Execute(TVelStringList* deleteList) {
   TVelStringList none;
   TVelStringList& list = deleteList ? *deleteList : none;
+  if (!SameTextLocale(IncludeTrailingBackslash(Profile.OldDataFolder),
+                     IncludeTrailingBackslash(Profile.DataFolder))) {
+    // What the copy writes or replaces is recorded first.
+    TVelStringList files;
+    FindFiles(IncludeTrailingBackslash(Profile.OldDataFolder), u"", files);
+    std::vector<String> targets;
+    for (int i = 0; i < files.Count(); ++i)
+      targets.push_back(IncludeTrailingBackslash(Profile.DataFolder) +
+                        files.Strings(i).substr(IncludeTrailingBackslash(Profile.OldDataFolder).size()));
+    RunJournal().WillWrite(targets, Profile.BaseFolder);
+  }
   TSetupHelper::CopyFolder(Profile.OldDataFolder, Profile.DataFolder, false, Profile.BaseFolder);
   TSetupHelper::RemoveByPrefix(list, Profile.DataFolder);
   const int32_t version = InstalledVersion();
@@ -161,6 +181,7 @@ void TSetupUpdateTaskUpdateConfigs::RenameIfExists(const String& folder, const S
   const std::unique_ptr<platform::TFolderHandle> held =
       platform::OpenFolderBelow(base.empty() ? folder : base, folder);
   if (!held || !platform::FileExists(held->Path() + oldName)) return;
+  RunJournal().WillRename(held->Path() + oldName, held->Path() + newName, base);
   if (!platform::MoveEntryFrom(*held, oldName, held->Path() + newName))
     platform::RaiseLastOSError(folder + oldName + u" -> " + folder + newName);
 }

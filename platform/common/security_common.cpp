@@ -14,4 +14,16 @@ std::vector<String> AccountsWithWriteAccess(const TSecurityInfo& info) {
   return accounts;
 }
 
+bool OnlyAdministratorsMayWrite(const String& path, bool owner) {
+  TSecurityInfo info;
+  if (!ReadSecurityInfo(path, info) || info.entries.empty()) return false;
+  const auto administrative = [](const String& sid) {
+    return sid == kSidAdministrators || sid == kSidLocalSystem;
+  };
+  if (owner && !administrative(info.owner)) return false;
+  for (const String& account : AccountsWithWriteAccess(info))
+    if (!administrative(account)) return false;
+  return true;
+}
+
 }  // namespace platform

@@ -197,6 +197,68 @@ void DeleteFileOrDefer(const platform::TFolderHandle& folder, const String& name
       }});
 }
 
+std::unique_ptr<platform::TFolderHandle> ForceSubFolder(const platform::TFolderHandle& parent,
+                                                       const String& name, bool replaceLink) {
+  auto folder = platform::OpenSubFolder(parent, name);
+  if (folder) return folder;
+  const uint32_t error = platform::LastError();
+  const bool link = error == platform::kErrorStoppedOnSymlink;
+  if (link && replaceLink && !platform::DeleteEntryIn(parent, name)) return nullptr;
+  if (!link && error != platform::kErrorFileNotFound && error != platform::kErrorPathNotFound)
+    return nullptr;
+  if (!platform::CreateFolderIn(parent, name) &&
+      platform::LastError() != platform::kErrorAlreadyExists)
+    return nullptr;
+  return platform::OpenSubFolder(parent, name);
+}
+
+std::unique_ptr<platform::TFolderHandle> ForceFolderBelow(const String& base,
+                                                         const String& folder) {
+  const String root = IncludeTrailingBackslash(base);
+  if (!StartsTextLocale(folder, root)) return nullptr;
+  auto current = platform::OpenFolderBelow(root, root);
+  for (size_t at = root.size(); current && at < folder.size();) {
+    const size_t end = folder.find(u'\\', at);
+    current = ForceSubFolder(*current, folder.substr(at, end - at), false);
+    at = end + 1;
+  }
+  return current;
+}
+
+void DeleteTreeIn(const platform::TFolderHandle& parent, const String& name) {
+  if (auto folder = platform::OpenSubFolder(parent, name)) {
+    std::vector<platform::TFolderEntry> entries;
+    if (platform::ListFolder(*folder, entries)) {
+      for (const platform::TFolderEntry& e : entries) {
+        if (!e.link && (e.attributes & platform::kFileAttributeDirectory))
+          DeleteTreeIn(*folder, e.name);
+        else
+          platform::DeleteEntryIn(*folder, e.name, true);
+      }
+    }
+  } else if (platform::LastError() != platform::kErrorStoppedOnSymlink) {
+    return;
+  }
+  platform::DeleteEntryIn(parent, name, true);
+}
+
+void DeleteFolderBelow(const String& folder, bool onlyIfEmpty, const String& base) {
+  const String path = ExcludeTrailingBackslash(folder);
+  const String name = ExtractFileName(path), parentPath = ExtractFilePath(path);
+  // The base itself is reached from its parent.
+  const bool fromParent =
+      base.empty() || SameTextLocale(IncludeTrailingBackslash(path), IncludeTrailingBackslash(base));
+  const auto parent = platform::OpenFolderBelow(fromParent ? parentPath : base, parentPath);
+  if (!parent || name.empty()) return;
+  // A file of that name is no folder to delete.
+  const uint32_t a = platform::GetAttributes(parent->Path() + name);
+  if (a == platform::kInvalidFileAttributes || !(a & platform::kFileAttributeDirectory)) return;
+  if (onlyIfEmpty)
+    platform::DeleteEntryIn(*parent, name, true);
+  else
+    DeleteTreeIn(*parent, name);
+}
+
 bool DeleteFileBelow(const String& base, const String& path) {
   const std::unique_ptr<platform::TFolderHandle> folder =
       platform::OpenFolderBelow(base, ExtractFilePath(path));
@@ -229,7 +291,8 @@ void SaveFileReplacing(const String& path, const std::function<void(TStream& fil
   if (!file) throw EFCreateError(fresh, platform::SystemErrorText(platform::LastError()));
   try {
     write(*file);
-    file->Flush();
+    // On the disk before it replaces the older data.
+    if (!file->FlushToDisk()) platform::RaiseLastOSError(fresh);
     file.reset();
     if (!platform::MoveFileWithOptions(
             fresh, path, platform::kMoveFileReplaceExisting | platform::kMoveFileWriteThrough))

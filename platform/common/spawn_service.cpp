@@ -261,14 +261,7 @@ bool RunsAsRelaunchedCopy() {
   // Wine keeps no file security descriptors (and runs everything as the
   // one user): there is nothing to tell the two apart by.
   if (platform::RunningUnderWine()) return true;
-  platform::TSecurityInfo info;
-  if (!platform::ReadSecurityInfo(folder, info) || info.entries.empty()) return false;
-  if (info.owner != platform::kSidAdministrators && info.owner != platform::kSidLocalSystem)
-    return false;
-  for (const String& account : platform::AccountsWithWriteAccess(info))
-    if (account != platform::kSidAdministrators && account != platform::kSidLocalSystem)
-      return false;
-  return true;
+  return platform::OnlyAdministratorsMayWrite(folder, true);
 }
 
 bool IsUninstaller() {

@@ -207,6 +207,7 @@ class TSharedFileStream : public TStream {
  public:
   TSharedFileStream(int fd, std::string host, uint64_t id, uint32_t access)
       : fd_(fd), host_(std::move(host)), id_(id), access_(access) {}
+  bool FlushToDisk() override { return fsync(fd_) == 0; }
   ~TSharedFileStream() override {
     close(fd_);
     std::lock_guard lock(Tables().mutex);

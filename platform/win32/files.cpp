@@ -19,6 +19,7 @@ class THandleStream : public TStream {
  public:
   explicit THandleStream(HANDLE h) : h_(h) {}
   ~THandleStream() override { CloseHandle(h_); }
+  bool FlushToDisk() override { return FlushFileBuffers(h_) != 0; }
   int64_t Read(void* buffer, int64_t count) override {
     int64_t done = 0;
     while (done < count) {
