@@ -254,13 +254,32 @@ release
 log_has 'held without sharing' "$setup_log" 'C:\Held\Readme.txt' 'Error (no box shown)'
 
 # Others may read the file, not rename it: it stays, and the question comes.
+# The failed run is undone: every file of the installation (byte for byte,
+# the configuration and the uninstall record among them), the entry in the
+# list of programs and the shortcuts are as they were, and nothing of the
+# run is left.
 printf 'an older copy' >"$readme.bak"
+installation() {
+  (cd "$(host 'C:\Held')" && find . -type f -exec md5sum {} + | LC_ALL=C sort)
+  for f in 'C:\users\Public\Desktop\Mivo.lnk' \
+           'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Mivo\Mivo.lnk'; do
+    md5sum "$(host "$f")" 2>&1
+  done
+  run reg query "$key" 2>&1 | tr -d '\r'
+}
+before=$(installation)
 hold --share=read 'C:\Held\Readme.txt' 'C:\Held\Readme.txt.bak'
 expect 'question suppressed' 4 "/AUTO=C:\\Held\\ $quiet"
 release
 log_has 'question suppressed' "$setup_log" 'Question not shown, answered 3' \
-  'C:\Held\Readme.txt' 'Exit code: 4'
+  'C:\Held\Readme.txt' 'Status: Restoring the previous installation...' \
+  'Restored: C:\Held\Mivo.exe' 'Exit code: 4'
 [ "$(cat "$readme")" = 'an older readme' ] || fail 'question suppressed: Readme.txt was changed'
+after=$(installation)
+[ "$after" = "$before" ] ||
+  fail "question suppressed: not restored:"$'\n'"$(diff <(echo "$before") <(echo "$after"))"
+[ -e "$(host 'C:\ProgramData\Mivo Setup')" ] &&
+  fail "question suppressed: left: $(ls -R "$(host 'C:\ProgramData\Mivo Setup')")"
 
 # A file in use that may be renamed and deleted (as a running player holds
 # its files), with a ".bak" of an earlier update: the preparation archives
@@ -275,7 +294,7 @@ release
 [ -e "$readme.bak" ] && fail 'stale bak: the .bak of an earlier update is still there'
 left=$(cd "$(host 'C:\Held')" && ls -A | grep '^~del')
 [ -z "$left" ] || fail "stale bak: the file in use was left behind as $left"
-log_has 'stale bak' "$setup_log" 'Held open, renamed to C:\Held\~del' 'Exit code: 0'
+log_has 'stale bak' "$setup_log" 'Exit code: 0'
 
 # No display at all, and no /SUPPRESSMSGBOXES: the question cannot be
 # shown, which fails the run instead of skipping the file. (Every program
