@@ -204,13 +204,22 @@ bool SameContent(const String& a, const String& b) {
                                     platform::kFileShareRead | platform::kFileShareWrite,
                                     platform::kOpenExisting);
   if (!x || !y || x->Size() != y->Size()) return false;
+  // As far as the sizes say: a device behind a name never ends.
   std::vector<char> p(1 << 16), q(1 << 16);
-  for (;;) {
-    const int64_t n = x->Read(p.data(), static_cast<int64_t>(p.size()));
-    if (n <= 0) return true;
-    if (y->Read(q.data(), n) != n || !std::equal(p.begin(), p.begin() + n, q.begin()))
+  for (int64_t left = x->Size(); left > 0;) {
+    const int64_t n = x->Read(p.data(), std::min<int64_t>(left, static_cast<int64_t>(p.size())));
+    if (n <= 0 || y->Read(q.data(), n) != n || !std::equal(p.begin(), p.begin() + n, q.begin()))
       return false;
+    left -= n;
   }
+  return true;
+}
+
+// Moves what is at the record's path to a name beside its copy aside.
+bool MoveOutOfTheWay(const TJournalRecord& r) {
+  THeld parent = HoldParent(r.Path, r.Base, false);
+  return parent && platform::MoveEntryFrom(*parent, ExtractFileName(ExcludeTrailingBackslash(r.Path)),
+                                           r.Other + u".new");
 }
 
 // Deletes the tree at path (a folder of the journal's own), links removed
@@ -361,7 +370,9 @@ bool TSetupJournal::CopyAside(const String& path, const String& base, const Stri
       platform::OpenFileShared(aside, platform::kGenericWrite, 0, platform::kCreateNew);
   if (!out) return false;
   try {
-    out->CopyFrom(*in, 0);
+    // As many bytes as the file says it has: a device behind a name never ends.
+    const int64_t size = in->Size();
+    if (size > 0) out->CopyFrom(*in, size);
   } catch (const Exception&) {
     return false;
   }
@@ -619,8 +630,17 @@ bool TSetupJournal::Undo(const std::vector<TJournalRecord>& records) {
     switch (r.Kind) {
       case TKind::Moved: {
         if (!Exists(r.Other)) break;  // never moved, or back already
+        // The program that undoes the run may be the run's own new copy of
+        // itself (an uninstaller): it stays, and does the old one's work.
+        if (SameTextLocale(r.Path, platform::ModuleFileName())) {
+          RunLog(u"Kept, since it is running: " + r.Path);
+          break;
+        }
         const uint32_t now = Attributes(r.Path);
-        if (now != platform::kInvalidFileAttributes && !DeleteEntry(r.Path, r.Base)) {
+        // What the run put there goes; a running program, which cannot be
+        // deleted, is moved out of the way into the journal's folder.
+        if (now != platform::kInvalidFileAttributes && !DeleteEntry(r.Path, r.Base) &&
+            !MoveOutOfTheWay(r)) {
           left(r, u"something else is in its place");
           break;
         }
@@ -647,7 +667,7 @@ bool TSetupJournal::Undo(const std::vector<TJournalRecord>& records) {
           out = platform::OpenFileIn(*parent, name, platform::kGenericWrite, 0, platform::kCreateNew);
         bool written = false;
         if (out) try {
-            out->CopyFrom(*in, 0);
+            if (in->Size() > 0) out->CopyFrom(*in, in->Size());
             written = out->FlushToDisk();
           } catch (const Exception&) {
           }

@@ -196,6 +196,55 @@ TEST_F(RollbackTest, ACommittedRunIsOnlyCleanedUp) {
   EXPECT_FALSE(TSetupJournal::Recover(journalFolder_));
 }
 
+#ifndef _WIN32
+// An uninstallation that fails or is cancelled half-way leaves the
+// installation complete and listed.
+TEST_F(RollbackTest, AFailedOrCancelledUninstallationLeavesTheInstallation) {
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "cancelled" : "failed");
+    RemoveTree(work_);
+    platform::CreateFolder(work_);
+    OldInstallation();
+    Put(work_ + u"!Backup\\z Before install 5.30 [2024.01.01 10-00-00].zip", "archive");
+    const auto files = Tree(work_);
+    const auto entry = KeyValues(EntryKey());
+    std::string text = "[Common]\r\nRemoveBackups=1\r\nRemoveContent=1\r\n\r\n[Uninstall]\r\n";
+    const char* entries[] = {"Mivo.exe", "Readme.txt", "Skins\\Light.ini", "Plugins\\Old.dll",
+                             "Uninstall.dat", "Uninstall.exe"};
+    int n = 0;
+    for (const char* e : entries) text += std::to_string(n++) + "=" + e + "\r\n";
+    text += "Count=" + std::to_string(n) + "\r\n";
+    platform::standin::SetDataResource(u"PRODUCT", PackFolder("", {{u"Uninstall.ini", text}}));
+    Create(u"/AUTO /SILENT");
+    ASSERT_EQ(setup_->RunKind(), TSetupRunKind::Uninstall);
+    setup_->SetDestPath(work_);
+
+    // The first step (the integration) is done when the status of the
+    // second shows: the failure or the cancel comes in the middle.
+    TStatusReaction reaction;
+    int removing = 0;
+    reaction.onStatus = [&](const String& status) {
+      if (status.rfind(u"Removing", 0) != 0 || ++removing != 2) return;
+      if (cancel)
+        setup_->Thread()->Terminate();
+      else
+        throw EInstallerInstallError(u"injected failure");
+    };
+    setup_->AddListener(&reaction);
+    setup_->StartInstall(true);
+    setup_->RemoveListener(&reaction);
+
+    ASSERT_TRUE(setup_->HasErrors());
+    EXPECT_EQ(setup_->Cancelled(), cancel);
+    EXPECT_EQ(reaction.statuses.back(), u"Restoring the previous installation...");
+    EXPECT_EQ(Tree(work_), files);
+    EXPECT_EQ(KeyValues(EntryKey()), entry);
+    EXPECT_FALSE(platform::DirectoryExists(journalFolder_));
+    setup_.reset();
+  }
+}
+#endif
+
 // The journal's lines: what is written is read back the same, whatever the
 // paths and values hold; a line cut short by a kill is ignored, anything
 // else that is no record stops the reading with the records before it.

@@ -38,6 +38,8 @@
 #                           process id in $holder_pid
 #   release                 lets the holder end and waits for it
 #   stop_prefix             ends the prefix's Wine server and virtual display
+#   start_server            starts the prefix's Wine server, kept up between runs
+#   kill_installer          kills the installer's processes of the prefix at once
 #   scenario_end WHAT       the summary line; exit code 1 after failures
 # On exit the processes in pids are ended, the script's own
 # `scenario_cleanup` runs (when it defines one), then the prefix is stopped
@@ -126,6 +128,26 @@ release() {
 stop_prefix() {
   [ -n "$prefix" ] || return 0
   "$wine_run" --prefix "$prefix" --stop
+}
+
+# One server for all runs of a prefix: starting Wine anew for each run
+# would cost seconds every time (should the script be killed, the server
+# ends by itself a minute after the last program). The first program of a
+# new server is Wine's start of the system, which also carries out the
+# deletions left for the next restart.
+start_server() {
+  WINEPREFIX=$prefix wineserver -p60 >/dev/null 2>&1
+  run cmd /c exit >/dev/null 2>&1
+}
+
+# The installer's process of this prefix, killed at once (ending the whole
+# prefix takes Wine a while).
+kill_installer() {
+  local pid
+  for pid in $(pgrep -f 'MivoSetup\.exe'); do
+    { tr '\0' '\n' <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$prefix"; } 2>/dev/null &&
+      kill -9 "$pid" 2>/dev/null
+  done
 }
 
 scenario_exit() {

@@ -32,15 +32,6 @@ holder_pid=
 source "$(dirname "$0")/../../wine/scenario-lib.sh"
 run_timeout=120
 
-# One server for all runs of a prefix: starting Wine anew for each run
-# would cost seconds every time (should this script be killed, the server
-# ends by itself a minute after the last program). The first program of a
-# new server is Wine's start of the system, which also carries out the
-# deletions left for the next restart.
-start_server() {
-  WINEPREFIX=$prefix wineserver -p60 >/dev/null 2>&1
-  run cmd /c exit >/dev/null 2>&1
-}
 restart_prefix() { stop_prefix; start_server; }
 scenario_cleanup() {
   [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null
@@ -168,8 +159,15 @@ ln -s /dev/full "$(host 'C:\Full\Mivo.exe')"
 hold --share=write 'C:\Full\Mivo.exe'
 # Without a backup: the file behind the name is the device, which the
 # backup (reading only files that lie in the folder) would refuse first.
+# The run is undone: nothing of it is left on the drive or in the registry.
+entry=$(registry_value InstallPath)
+before=$(drive_c | grep -v '^\./setup\.log$')
 expect 'disk full' 4 "/AUTO=C:\\Full\\ /NOBACKUP $quiet"
 release
+after=$(drive_c | grep -v '^\./setup\.log$')
+[ "$after" = "$before" ] ||
+  fail "disk full: left behind:"$'\n'"$(diff <(echo "$before") <(echo "$after"))"
+[ "$(registry_value InstallPath)" = "$entry" ] || fail 'disk full: the registry entry changed'
 log_has 'disk full' "$setup_log" 'C:\Full\Mivo.exe' 'Exit code: 4'
 # The system's reason (Wine: "Disk full.", Windows: "There is not enough
 # space on the disk."), on a line of its own after the file.
@@ -336,15 +334,6 @@ record "$(host 'C:\Held\Uninstall.dat')" | grep -q '^0=Mivo.exe$' || fail 'the n
 # And a run killed while it writes the record leaves a readable one.
 echo "case: killed"
 log=$(host 'C:\killed.log')
-# The installer's process of this prefix, killed at once (ending the whole
-# prefix takes Wine a while).
-kill_installer() {
-  local pid
-  for pid in $(pgrep -f 'MivoSetup\.exe'); do
-    { tr '\0' '\n' <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$prefix"; } 2>/dev/null &&
-      kill -9 "$pid" 2>/dev/null
-  done
-}
 setup '/AUTO=C:\Held\ /SILENT /SUPPRESSMSGBOXES /LOG=C:\killed.log' >/dev/null 2>&1 &
 runner=$!
 while kill -0 "$runner" 2>/dev/null && ! grep -qF 'Written: C:\Held\Uninstall.exe' "$log" 2>/dev/null; do
