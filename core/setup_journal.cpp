@@ -503,6 +503,22 @@ void TSetupJournal::WillWrite(const std::vector<String>& paths, const String& ba
   }
 }
 
+void TSetupJournal::WillReplace(const std::vector<String>& paths) {
+  std::lock_guard lock(lock_);
+  if (!file_) return;
+  for (const String& path : paths) {
+    if (!platform::FileExists(path)) {
+      Append({Record(TKind::Created, path)});
+      continue;
+    }
+    TJournalRecord copied = Record(TKind::Copied, path, NextAside());
+    Append({copied});
+    if (!CopyAside(path, {}, copied.Other))
+      throw EInstallerInstallError(u"\"" + path + u"\" cannot be kept for undoing the run: " +
+                                   platform::SystemErrorText(platform::LastError()));
+  }
+}
+
 void TSetupJournal::WillCreateFolder(const String& folder) {
   WillWrite({IncludeTrailingBackslash(folder)});
 }
@@ -658,6 +674,10 @@ bool TSetupJournal::Undo(const std::vector<TJournalRecord>& records) {
       }
       case TKind::Copied: {
         if (!platform::FileExists(r.Other) || SameContent(r.Other, r.Path)) break;
+        if (SameTextLocale(r.Path, platform::ModuleFileName())) {
+          RunLog(u"Kept, since it is running: " + r.Path);
+          break;
+        }
         THeld parent = HoldParent(r.Path, r.Base, true);
         const String name = ExtractFileName(r.Path);
         std::unique_ptr<TStream> in = platform::OpenFileShared(

@@ -101,6 +101,10 @@ class TSetupJournal {
   // Before the files are written: those that exist are moved aside, the
   // others (and their missing folders) recorded as the run's.
   void WillWrite(const std::vector<String>& paths, const String& base = {});
+  // Before files are replaced in one step (written beside, then renamed
+  // over the old one): the old ones stay in place until then, their content
+  // copied aside; those that do not exist are recorded as the run's.
+  void WillReplace(const std::vector<String>& paths);
   // Before a folder and its missing parents are made.
   void WillCreateFolder(const String& folder);
   // Before the run's backup archive is written (and its partial file).

@@ -96,7 +96,8 @@ void TSetupActionExtract::WriteUninstallRecord(const String& destPath,
                                                const TSetupScriptFileList& files) {
   const String uninstaller = destPath + kUninstallerName;
   const String data = destPath + kUninstallDataName;
-  RunJournal().WillWrite({uninstaller, data});
+  // Each is replaced in one step: the old ones stay whole until then.
+  RunJournal().WillReplace({uninstaller, data});
   WriteUninstaller(uninstaller);
   RunLog(u"Written: " + uninstaller);
 
