@@ -88,3 +88,37 @@ String ViewerLinkTarget(StringView link) {
     return String(link);
   return u"https://" + String(link);
 }
+
+std::vector<TFormattedRun> ParseFormattedText(StringView text) {
+  std::vector<TFormattedRun> runs;
+  int links = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t open = text.find(u"<a", i);
+    const size_t openEnd = open == StringView::npos ? open : text.find(u'>', open);
+    const size_t close = openEnd == StringView::npos ? openEnd : text.find(u"</a>", openEnd);
+    if (close == StringView::npos) {
+      runs.push_back({String(text.substr(i)), String(), -1});
+      break;
+    }
+    if (open > i) runs.push_back({String(text.substr(i, open - i)), String(), -1});
+    TFormattedRun link{String(text.substr(openEnd + 1, close - openEnd - 1)), String(), links++};
+    const StringView tag = text.substr(open, openEnd - open);
+    const size_t href = tag.find(u"href=\"");
+    if (href != StringView::npos) {
+      const size_t end = tag.find(u'"', href + 6);
+      link.Target = String(tag.substr(href + 6, end == StringView::npos ? StringView::npos : end - href - 6));
+    } else {
+      link.Target = link.Text;
+    }
+    runs.push_back(link);
+    i = close + 4;
+  }
+  return runs;
+}
+
+String FormattedPlainText(StringView text) {
+  String plain;
+  for (const TFormattedRun& run : ParseFormattedText(text)) plain += run.Text;
+  return plain;
+}

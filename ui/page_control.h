@@ -91,6 +91,9 @@ class TPageControl {
   int FontSize = 0;
   bool Centered = false;
   String LinkTarget;
+  // The label that names the control for screen readers: edits, viewers
+  // and progress bars show no caption of their own.
+  const TPageControl* Label = nullptr;
 
   // Called by the binding when the user clicks: a check box toggles (a
   // radio button becomes checked), then OnClick runs.
@@ -127,6 +130,19 @@ class TPageControl {
   uint32_t color_ = kDefaultTextColor;
   IPageControlPeer* peer_ = nullptr;
 };
+
+// A formatted text in pieces: plain text, or a link with its target.
+struct TFormattedRun {
+  String Text;
+  String Target;
+  int Link = -1;  // the index of the link, -1 for plain text
+  bool operator==(const TFormattedRun&) const = default;
+};
+// The runs of a formatted text (<a href="target">text</a>; a link without
+// href takes its text as the target; an unclosed tag stays text).
+std::vector<TFormattedRun> ParseFormattedText(StringView text);
+// The text as it reads, without the markup.
+String FormattedPlainText(StringView text);
 
 // The link target of a viewer's link text: the text itself when it holds
 // "//" or names an existing folder, else "https://" and the text.

@@ -36,8 +36,9 @@ bool OtherCopyWarning() {
 // ---- TSetupPageSetup ----
 
 void TSetupPageSetup::CreateControls() {
-  AddHeading({40, 30, 540, 20}, u"LB1");
+  const TPageControl& destination = AddHeading({40, 30, 540, 20}, u"LB1");
   pathEdit_ = &AddControl(TPageControlKind::PathEdit, {60, 70, 540, 21}, u"PathEdit");
+  pathEdit_->Label = &destination;
   pathEdit_->ButtonWidth = 100;
   pathEdit_->OnChange = [this] { PathEdited(); };
   pathEdit_->OnButtonClick = [this] { Browse(); };

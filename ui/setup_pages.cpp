@@ -237,6 +237,8 @@ void TSetupPageCustomFinish::CreateControls() {
   TSetupPageFullScreen::CreateControls();
   errors_ = &AddControl(TPageControlKind::ErrorList,
                         {210, 120, kPageWidth - 210 - 20, kFullScreenPageHeight - 120 - 4}, u"");
+  // On failure the body above it says that the errors are listed below.
+  errors_->Label = body_;
   errors_->SetVisible(false);
 }
 

@@ -52,6 +52,12 @@ class TSetupCustomPage {
   // Header texts of normal pages.
   String Title;
   String Description;
+  // What the page is about, as screen readers announce it when the page is
+  // shown: the title of a normal page.
+  virtual String Caption() const { return Title; }
+  // The control that states the run's result (a finish page's heading),
+  // announced as an alert once the page is shown; null on other pages.
+  virtual const TPageControl* Result() const { return nullptr; }
 
   // The page's controls in creation order (the tab order).
   const std::vector<std::unique_ptr<TPageControl>>& Controls() const { return controls_; }
@@ -110,11 +116,11 @@ class TSetupPageFullScreen : public TSetupPage {
   using TSetupPage::TSetupPage;
   void CreateControls() override;
   bool IsFullScreen() const override { return true; }
-  // The side image, chosen by the theme when the page is created.
-  const TSetupImage& SideImage() const { return *sideImage_; }
   // The heading, which says what the page is about (on a finish page: the
   // run's result); the header with Title is covered.
-  const TPageControl& Heading() const { return *heading_; }
+  String Caption() const override { return heading_->Text(); }
+  // The side image, chosen by the theme when the page is created.
+  const TSetupImage& SideImage() const { return *sideImage_; }
 
  protected:
   TPageControl* body_ = nullptr;     // "L2"
@@ -189,6 +195,7 @@ class TSetupPageCustomFinish : public TSetupPageFullScreen {
   void CreateControls() override;
   bool CanGoBack() override { return false; }
   void Prepare() override;
+  const TPageControl* Result() const override { return heading_; }
 
  protected:
   TPageControl* errors_ = nullptr;

@@ -153,6 +153,7 @@ void TWizardForm::SetActivePage(TSetupCustomPage* page) {
   }
   UpdateButtons();
   window_.FocusNextWhenNoFocus();
+  if (activePage_) window_.AnnouncePage(*activePage_);
   UpdateTaskbarProgress();
 }
 

@@ -32,6 +32,10 @@ class IWizardWindow {
   virtual void HidePage(TSetupCustomPage& page) = 0;
   // Gives Next the focus when no control of the window has it.
   virtual void FocusNextWhenNoFocus() = 0;
+  // Tells assistive technology that the page is shown, once the focus is
+  // settled: its caption (page.Caption()) and, on a finish page, the
+  // control that states the run's result (page.Result()) are announced.
+  virtual void AnnouncePage(TSetupCustomPage& page) = 0;
   // Disables the Close command of the system menu.
   virtual void DisableCloseCommand() = 0;
   // Closes the window (the close question still runs) and ends the loop.

@@ -131,6 +131,10 @@ class TTestWindow : public IWizardWindow {
   }
   void HidePage(TSetupCustomPage&) override {}
   void FocusNextWhenNoFocus() override {}
+  void AnnouncePage(TSetupCustomPage& page) override {
+    const TPageControl* result = page.Result();
+    announced.push_back({page.Name(), page.Caption(), result ? result->Text() : String()});
+  }
   void DisableCloseCommand() override { closeDisabled = true; }
   void Close() override {
     ++closeRequests;
@@ -158,6 +162,11 @@ class TTestWindow : public IWizardWindow {
     int value, maximum;
     TTaskbarState state;
   };
+  // A page's announcement: its name, caption and result (empty without one).
+  struct TAnnouncement {
+    String page, caption, result;
+  };
+  std::vector<TAnnouncement> announced;
   TWizardForm* form = nullptr;
   String caption, backCaption, nextCaption, versionText;
   bool backVisible = true, nextEnabled = false, closeDisabled = false, closed = false;

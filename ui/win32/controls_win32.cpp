@@ -1,6 +1,7 @@
 #include "ui/win32/controls_win32.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -23,7 +24,11 @@ const wchar_t* W(const String& s) {
   return reinterpret_cast<const wchar_t*>(s.c_str());
 }
 
-// A formatted text in pieces: plain text, or a link with its target.
+std::wstring Wide(const String& s) {
+  return std::wstring(s.begin(), s.end());
+}
+
+// A formatted text in pieces, in the window's characters.
 struct TRun {
   std::wstring text;
   std::wstring target;
@@ -32,29 +37,8 @@ struct TRun {
 
 std::vector<TRun> ParseFormatted(const std::wstring& text) {
   std::vector<TRun> runs;
-  int links = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    const size_t open = text.find(L"<a", i);
-    const size_t openEnd = open == std::wstring::npos ? open : text.find(L'>', open);
-    const size_t close = openEnd == std::wstring::npos ? openEnd : text.find(L"</a>", openEnd);
-    if (close == std::wstring::npos) {
-      runs.push_back({text.substr(i), L"", -1});
-      break;
-    }
-    if (open > i) runs.push_back({text.substr(i, open - i), L"", -1});
-    TRun link{text.substr(openEnd + 1, close - openEnd - 1), L"", links++};
-    const std::wstring tag = text.substr(open, openEnd - open);
-    const size_t href = tag.find(L"href=\"");
-    if (href != std::wstring::npos) {
-      const size_t end = tag.find(L'"', href + 6);
-      link.target = tag.substr(href + 6, end == std::wstring::npos ? std::wstring::npos : end - href - 6);
-    } else {
-      link.target = link.text;
-    }
-    runs.push_back(link);
-    i = close + 4;
-  }
+  for (const TFormattedRun& run : ParseFormattedText(String(text.begin(), text.end())))
+    runs.push_back({Wide(run.Text), Wide(run.Target), run.Link});
   return runs;
 }
 
@@ -464,8 +448,8 @@ LRESULT OwnPaintHandle(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, DWOR
     switch (msg) {
       case WM_SETTEXT: {
         state->markup = lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"";
-        std::wstring plain;
-        for (const TRun& run : ParseFormatted(state->markup)) plain += run.text;
+        const std::wstring plain =
+            Wide(FormattedPlainText(String(state->markup.begin(), state->markup.end())));
         const LRESULT result =
             DefSubclassProc(window, msg, wParam, reinterpret_cast<LPARAM>(plain.c_str()));
         if (IsWindowVisible(window)) Repaint(window);
@@ -636,6 +620,49 @@ void ShowAccessKeys() {
         return TRUE;
       },
       0);
+}
+
+namespace {
+
+// The runtime's identifiers (the import libraries hand out thunks or
+// nothing for them).
+constexpr CLSID kAccPropServices = {0xB5F8350B, 0x0548, 0x48B1, {0xA6, 0xEE, 0x88, 0xBD, 0x00, 0xB4, 0xA5, 0xE7}};
+constexpr IID kIAccPropServices = {0x6E26E776, 0x04F0, 0x495D, {0x80, 0xE4, 0x33, 0x30, 0x35, 0x2E, 0x31, 0x69}};
+constexpr GUID kPropName = {0x608D3DF8, 0x8128, 0x4AA7, {0xA4, 0x28, 0xF5, 0x5E, 0x49, 0x26, 0x72, 0x91}};
+constexpr GUID kPropRole = {0xCB905FF2, 0x7BD1, 0x4C05, {0xB3, 0xC8, 0xE6, 0xC2, 0x41, 0x36, 0x4D, 0x70}};
+
+IAccPropServices* PropServices() {
+  IAccPropServices* services = nullptr;
+  if (FAILED(CoCreateInstance(kAccPropServices, nullptr, CLSCTX_INPROC_SERVER, kIAccPropServices,
+                              reinterpret_cast<void**>(&services))))
+    return nullptr;
+  return services;
+}
+
+}  // namespace
+
+void AnnotateAccessible(HWND window, const String& name, long role) {
+  if (!window || (name.empty() && role == 0)) return;
+  IAccPropServices* services = PropServices();
+  if (!services) return;
+  const DWORD object = static_cast<DWORD>(OBJID_CLIENT);
+  if (!name.empty()) services->SetHwndPropStr(window, object, CHILDID_SELF, kPropName, W(name));
+  if (role != 0) {
+    VARIANT value{};
+    value.vt = VT_I4;
+    value.lVal = role;
+    services->SetHwndProp(window, object, CHILDID_SELF, kPropRole, value);
+  }
+  services->Release();
+}
+
+void ClearAccessibleAnnotation(HWND window) {
+  if (!window) return;
+  IAccPropServices* services = PropServices();
+  if (!services) return;
+  const MSAAPROPID props[] = {kPropName, kPropRole};
+  services->ClearHwndProps(window, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, props, 2);
+  services->Release();
 }
 
 void FrameRectColor(HDC dc, const RECT& r, uint32_t color) {

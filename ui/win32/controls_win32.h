@@ -62,6 +62,17 @@ wchar_t UpperKey(wchar_t key);
 void ShowAccessKeys();
 bool AccessKeysShown();
 
+// Tells screen readers what the window's class does not: its name where
+// the window's text is not (an edit or a viewer named by its label, or by
+// its page), and a role of its own (a label that is a link), through the
+// accessibility runtime's annotation of the window (Dynamic Annotation).
+// An empty name or a role of 0 leaves that property to the class. Needs
+// COM on the thread; where the runtime offers no annotation (Wine) the
+// class's properties stay.
+void AnnotateAccessible(HWND window, const String& name, long role);
+// Removes the window's annotations (before it is destroyed).
+void ClearAccessibleAnnotation(HWND window);
+
 // A one-pixel frame around the rectangle.
 void FrameRectColor(HDC dc, const RECT& r, uint32_t color);
 

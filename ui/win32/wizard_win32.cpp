@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 #include <richedit.h>
 #include <shobjidl.h>
 
@@ -21,6 +22,7 @@
 #include "platform/spawn_service.h"
 #include "ui/product_pages.h"
 #include "ui/win32/controls_win32.h"
+#include "ui/wizard_accessibility.h"
 #include "ui/wizard_form.h"
 #include "ui/wizard_theme.h"
 
@@ -266,6 +268,7 @@ constexpr wchar_t kPageKindProperty[] = L"MivoPageKind";
 
 struct TPagePeer : TSetupCustomPage::TPeer {
   ~TPagePeer() override {
+    for (const auto& control : controls) ClearAccessibleAnnotation(control->Window());
     controls.clear();
     if (window) {
       if (const auto atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(RemovePropW(window, kPageKindProperty))))
@@ -277,6 +280,12 @@ struct TPagePeer : TSetupCustomPage::TPeer {
   // Where the form placed the page (96 DPI).
   TWizardRect bounds;
   std::vector<std::unique_ptr<TControlPeer>> controls;
+
+  TControlPeer* Find(const TPageControl* control) const {
+    for (const auto& c : controls)
+      if (&c->Control() == control) return c.get();
+    return nullptr;
+  }
 };
 
 class TWin32WizardWindow : public IWizardWindow {
@@ -304,6 +313,7 @@ class TWin32WizardWindow : public IWizardWindow {
   void ShowPage(TSetupCustomPage& page, const TWizardRect& bounds) override;
   void HidePage(TSetupCustomPage& page) override;
   void FocusNextWhenNoFocus() override;
+  void AnnouncePage(TSetupCustomPage& page) override;
   void DisableCloseCommand() override {
     EnableMenuItem(GetSystemMenu(window_, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_DISABLED | MF_GRAYED);
   }
@@ -331,6 +341,9 @@ class TWin32WizardWindow : public IWizardWindow {
   void PaintPage(TSetupCustomPage& page, HWND window, HDC dc);
   HFONT Font(int points);
   TPagePeer& CreatePageWindow(TSetupCustomPage& page, const TWizardRect& bounds);
+  // Names the page's controls that show no caption of their own and gives
+  // links their role, for screen readers (see DescribePage).
+  void Annotate(TSetupCustomPage& page, TPagePeer& peer);
   // The control's window; a path edit's button goes to button.
   // The control's window; a path edit's button goes to button, the frame
   // the page draws around an edit or a viewer to frame.
@@ -383,6 +396,8 @@ class TWin32WizardWindow : public IWizardWindow {
   std::map<HWND, TSetupCustomPage*> pageOfWindow_;
   // The control that had the focus when the window was deactivated.
   HWND lastFocus_ = nullptr;
+  // The control that had the focus when the last page was hidden.
+  HWND focusWhenHidden_ = nullptr;
   bool coInitialized_ = false;
 };
 
@@ -1047,6 +1062,28 @@ TPagePeer& TWin32WizardWindow::CreatePageWindow(TSetupCustomPage& page, const TW
       SetWindowPos(control->Window(), HWND_BOTTOM, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
+  // Screen readers name an edit after the label just before it in this
+  // order: a label goes right before the control it names, where it
+  // overlaps no other control (the order then changes nothing that shows;
+  // elsewhere the name is annotated, see Annotate).
+  auto overlapsAnother = [&page](const TPageControl& label) {
+    const TWizardRect& a = label.Bounds();
+    for (const auto& other : page.Controls()) {
+      const TWizardRect& b = other->Bounds();
+      if (other.get() != &label && a.Left < b.Right() && b.Left < a.Right() && a.Top < b.Bottom() &&
+          b.Top < a.Bottom())
+        return true;
+    }
+    return false;
+  };
+  for (const auto& control : peer->controls) {
+    const TControlPeer* label = peer->Find(control->Control().Label);
+    if (!label || overlapsAnother(label->Control())) continue;
+    HWND before = GetWindow(control->Window(), GW_HWNDPREV);
+    if (before == label->Window()) continue;
+    SetWindowPos(label->Window(), before ? before : HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
   TPagePeer& result = *peer;
   page.Peer = std::move(peer);
   return result;
@@ -1065,8 +1102,8 @@ void TWin32WizardWindow::ShowPage(TSetupCustomPage& page, const TWizardRect& bou
   // The page's caption is its window's text: screen readers announce it
   // as the name of the group the focus moves into (a finish page's heading
   // tells the run's result).
-  auto* full = dynamic_cast<TSetupPageFullScreen*>(&page);
-  SetWindowTextW(peer->window, W(full ? full->Heading().Text() : page.Title));
+  SetWindowTextW(peer->window, W(page.Caption()));
+  Annotate(page, *peer);
   ShowWindow(peer->window, SW_SHOW);
   // The focus starts on the page's first control (a page without one
   // leaves it to the form: Next, else Back).
@@ -1074,7 +1111,41 @@ void TWin32WizardWindow::ShowPage(TSetupCustomPage& page, const TWizardRect& bou
 }
 
 void TWin32WizardWindow::HidePage(TSetupCustomPage& page) {
-  if (auto* peer = dynamic_cast<TPagePeer*>(page.Peer.get())) ShowWindow(peer->window, SW_HIDE);
+  if (auto* peer = dynamic_cast<TPagePeer*>(page.Peer.get())) {
+    focusWhenHidden_ = GetFocus();
+    ShowWindow(peer->window, SW_HIDE);
+  }
+}
+
+void TWin32WizardWindow::AnnouncePage(TSetupCustomPage& page) {
+  auto* peer = dynamic_cast<TPagePeer*>(page.Peer.get());
+  if (!peer) return;
+  // The page's caption is its window's name.
+  NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, peer->window, OBJID_CLIENT, CHILDID_SELF);
+  // Moving into the page's first control makes screen readers read the
+  // page with it; where the focus stayed (on Next), it is reported again.
+  HWND focus = GetFocus();
+  if (focus && focus == focusWhenHidden_ && IsChild(window_, focus))
+    NotifyWinEvent(EVENT_OBJECT_FOCUS, focus, OBJID_CLIENT, CHILDID_SELF);
+  focusWhenHidden_ = nullptr;
+  // A finish page states the run's result: an alert.
+  if (const TControlPeer* result = peer->Find(page.Result()); result && IsWindowVisible(result->Window()))
+    NotifyWinEvent(EVENT_SYSTEM_ALERT, result->Window(), OBJID_CLIENT, CHILDID_SELF);
+}
+
+void TWin32WizardWindow::Annotate(TSetupCustomPage& page, TPagePeer& peer) {
+  for (const TAccessibleControl& item : DescribePage(page)) {
+    const TControlPeer* control = peer.Find(item.Control);
+    if (!control || item.EmbeddedButton) continue;
+    // Edits, viewers and progress bars show no caption: their name is
+    // their label's (or their page's), not their text.
+    const TPageControlKind kind = item.Control->Kind();
+    const bool captionless = kind == TPageControlKind::PathEdit || kind == TPageControlKind::Viewer ||
+                             kind == TPageControlKind::ErrorList ||
+                             kind == TPageControlKind::ProgressBar;
+    AnnotateAccessible(control->Window(), captionless ? item.Name : String(),
+                       item.Role == TAccessibleRole::Link ? ROLE_SYSTEM_LINK : 0);
+  }
 }
 
 void TWin32WizardWindow::FocusNextWhenNoFocus() {

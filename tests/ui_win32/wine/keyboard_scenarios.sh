@@ -23,10 +23,14 @@
 #
 # With ACCESS (ui_probe_access.exe) given, the License, Setup, Integration
 # and uninstall pages are also read through the accessibility interfaces,
-# as a screen reader reads them: each control's name is its text as shown
-# (without the access key's "&"), with its states (focused, unavailable).
-# Wine's accessibility layer gives every control the role "client" and no
-# checked state, so only names and those states are compared.
+# as a screen reader reads them: each button's and text's name is its text
+# as shown (without the access key's "&"), with its states (focused,
+# unavailable); the destination edit is named by the label above it and
+# its value is the folder. Wine's accessibility layer gives the other
+# controls the role "client" and no checked state, so only names and those
+# states are compared. The announcements are heard as a screen reader
+# hears them: the page's caption when a page is shown, and the run's
+# result as an alert on the finish pages.
 #
 # usage: keyboard_scenarios.sh INSTALLER PROBE WINE_RUN PREFIX [ACCESS]
 set -uo pipefail
@@ -36,7 +40,11 @@ export WINEPREFIX=$prefix
 shots=${SHOTS:-}
 source "$(dirname "$0")/../../wine/scenario-lib.sh"
 run_timeout=120
-scenario_cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; }
+listener=
+scenario_cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  [ -n "$listener" ] && kill "$listener" 2>/dev/null
+}
 scenario_start keyboard
 
 source "$(dirname "$0")/wizard-lib.sh"
@@ -63,6 +71,58 @@ reads() {
   done
   fail "$2: the accessibility interfaces do not read '$1' in"$'\n'"$seen"
 }
+# Every button's and text's name, as the accessibility interfaces read it,
+# is a text the page shows (the wizard probe's listing "class|text|..."),
+# within 10 s; nothing without ACCESS.
+names_shown() {
+  [ -n "$access" ] || return 0
+  local seen missing cls text
+  for _ in $(seq 1 20); do
+    seen=$(run "$access" 2>/dev/null | tr -d '\r')
+    listing=$(probe)
+    missing=
+    while IFS='|' read -r cls text _; do
+      case $cls in Button | Static) ;; *) continue ;; esac
+      [ -n "$text" ] || continue
+      grep -qF -- "|$text|" <<<"$seen" || missing+="'$text' "
+    done < <(tail -n +2 <<<"$listing")
+    [ -z "$missing" ] && return 0
+    sleep 0.5
+  done
+  fail "$1: shown but not read by the accessibility interfaces: $missing"$'\n'"$seen"
+}
+# What the wizard announces while the keys that follow act: listen starts
+# the accessibility probe listening, heard waits for it to end (a second
+# after the first alert, or after 90 s) and checks that each expected line
+# was heard.
+events=
+listen() {
+  [ -n "$access" ] || return 0
+  events=$work/events
+  rm -f "$events"
+  # Straight into the file (a pipe would hold the lines back): the
+  # carriage returns go when it is read.
+  run "$access" events 90 >"$events" 2>/dev/null &
+  listener=$!
+  for _ in $(seq 1 20); do
+    grep -q '^listening' "$events" 2>/dev/null && return 0
+    sleep 0.5
+  done
+  fail "the accessibility probe does not listen"
+}
+heard() {
+  [ -n "$access" ] || return 0
+  local what=$1 line seen
+  shift
+  [ -n "$listener" ] || return 0
+  wait "$listener"
+  listener=
+  seen=$(tr -d '\r' <"$events")
+  for line in "$@"; do
+    grep -qxF -- "$line" <<<"$seen" || fail "$what: '$line' not announced; heard:"$'\n'"$seen"
+  done
+}
+
 # The close question: its text within 10 s.
 question() {
   local text=
@@ -148,6 +208,7 @@ if wait_page PageLicense; then
   reads '|License Agreement|' "license: the page's caption"
   reads '|I accept the agreement|focusable|' "license: the box"
   reads '|Next >|unavailable|' "license: Next before the tick"
+  names_shown "license"
   key "$W" Tab
   focus_is 'Button|I accept the agreement' "license: Tab leaves the viewer"
   reads '|I accept the agreement|focused,focusable|' "license: the focused box"
@@ -172,6 +233,9 @@ if wait_page PageLicense; then
 fi
 if wait_page PageSetup; then
   focus_is 'Edit|' "setup: the destination first"
+  reads '|Destination folder|focused,focusable|C:\Program Files\Mivo\' \
+    "setup: the destination named by its label"
+  names_shown "setup"
   key "$W" Tab
   focus_is 'Button|Browse...' "setup: the browse button"
   reads '|Installation options|' "setup: the page's caption"
@@ -205,6 +269,7 @@ fi
 if wait_page PageIntegration; then
   focus_is 'Button|Create a desktop shortcut' "integration: the first box"
   reads '|Integration|' "integration: the page's caption"
+  names_shown "integration"
   reads '|Create a desktop shortcut|focused,focusable|' "integration: desktop"
   for box in 'Create a Start menu shortcut' 'Register Mivo with Windows' \
     'Associate Mivo with audio files' 'Add "Play with Mivo" to the Explorer context menu'; do
@@ -244,10 +309,15 @@ if wait_page PageReadyToInstall; then
   key "$W" shift+Tab
   focus_is 'RichEdit50W|' "ready: Shift+Tab"
   shot k5-ready
+  listen
   key "$W" ctrl+Return
 fi
 if wait_page PageFinish; then
   focus_is 'Button|Start Mivo now' "finish: the first box"
+  # (Wine raises no focus event when the focus comes from nowhere, as it
+  # does here: Next lost it when it was disabled for the run.)
+  heard "installation" 'name|TSetupPage|Installing' 'name|TSetupPage|Mivo has been installed' \
+    'alert|Static|Mivo has been installed'
   reads '|Mivo has been installed|' "finish: the result as the page's caption"
   key "$W" space Tab space Tab
   focus_is 'Static|Visit the Mivo home page' "finish: the link"
@@ -278,6 +348,7 @@ if [ -f "$uninstaller" ]; then
     reads '|Remove the backups of earlier versions|focused,focusable|' "uninstall: backups"
     reads '|Remove the settings and libraries of every user|focusable|' "uninstall: settings"
     reads '|Uninstall|focusable|' "uninstall: the Uninstall button"
+    names_shown "uninstall"
     key "$W" Tab
     focus_is 'Button|Remove the settings and libraries of every user' "uninstall: Tab"
     key "$W" Tab
@@ -287,10 +358,14 @@ if [ -f "$uninstaller" ]; then
     listing=$(probe)
     has 'Button|Remove the backups of earlier versions|1|1|1' "uninstall: Alt+E ticks"
     shot k7-uninstall-options
+    listen
     key "$W" alt+u
   fi
   if wait_page PageUninstallFinish; then
     focus_is 'Button|Finish' "uninstall finish"
+    heard "uninstallation" 'name|TSetupPage|Uninstalling' 'name|TSetupPage|Mivo has been removed' \
+      'alert|Static|Mivo has been removed'
+    names_shown "uninstall finish"
     shot k8-uninstall-finish
     key "$W" Return
   fi

@@ -1,13 +1,24 @@
 // Reads the wizard window as a screen reader does, through the
-// accessibility interfaces from another process: one line per visible
-// control of the wizard, "role|name|states|value" (states: the names of
-// the state bits that are set, among checked, unavailable, focused,
-// focusable; value: a progress bar's value). Exit code 1 when there is no
-// wizard window, 2 when the system answers no accessible object.
+// accessibility interfaces from another process.
+//   probe_access            one line per visible control of the wizard,
+//                           "role|name|states|value" (states: the names of
+//                           the state bits that are set, among checked,
+//                           unavailable, focused, focusable; value: a
+//                           progress bar's value)
+//   probe_access events S   listens to what the wizard announces, as a
+//                           screen reader does, for S seconds or until a
+//                           second after the first alert: "listening" once
+//                           it hears, then one line per event,
+//                           "focus|class|name", "name|class|name" (a name
+//                           changed) or "alert|class|name", the name read
+//                           from the event's object
+// Exit code 1 when there is no wizard window, 2 when the system answers no
+// accessible object (or no event hook).
 #include <windows.h>
 
 #include <oleacc.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -39,12 +50,77 @@ std::string States(long state) {
   return result;
 }
 
+bool alerted = false;
+
+void CALLBACK Announced(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD,
+                        DWORD) {
+  // The wizard's own announcements name the client object; the system's
+  // own name changes (the window's text) are about the window.
+  if (!window || object != OBJID_CLIENT) return;
+  const char* kind = event == EVENT_OBJECT_FOCUS    ? "focus"
+                     : event == EVENT_SYSTEM_ALERT  ? "alert"
+                     : event == EVENT_OBJECT_NAMECHANGE ? "name"
+                                                    : nullptr;
+  if (!kind) return;
+  IAccessible* accessible = nullptr;
+  VARIANT id;
+  VariantInit(&id);
+  std::wstring name;
+  if (SUCCEEDED(AccessibleObjectFromEvent(window, static_cast<DWORD>(object), static_cast<DWORD>(child),
+                                          &accessible, &id)) &&
+      accessible) {
+    BSTR text = nullptr;
+    accessible->get_accName(id, &text);
+    name = Take(text);
+    accessible->Release();
+  }
+  VariantClear(&id);
+  wchar_t cls[128] = {};
+  GetClassNameW(window, cls, 128);
+  std::printf("%s|%s|%s\n", kind, probe::Field(cls).c_str(), probe::Field(name).c_str());
+  std::fflush(stdout);
+  if (event == EVENT_SYSTEM_ALERT) alerted = true;
+}
+
+int Listen(HWND wizard, int seconds) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(wizard, &process);
+  std::vector<HWINEVENTHOOK> hooks;
+  for (DWORD event : {EVENT_SYSTEM_ALERT, EVENT_OBJECT_FOCUS, EVENT_OBJECT_NAMECHANGE})
+    if (HWINEVENTHOOK hook = SetWinEventHook(event, event, nullptr, &Announced, process, 0,
+                                             WINEVENT_OUTOFCONTEXT))
+      hooks.push_back(hook);
+  if (hooks.empty()) return 2;
+  std::printf("listening\n");
+  std::fflush(stdout);
+  // The events of one change may arrive in another order than they were
+  // raised: the listening goes on a little after the alert.
+  ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+  bool ending = false;
+  while (GetTickCount64() < end) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    if (alerted && !ending) {
+      ending = true;
+      end = std::min(end, GetTickCount64() + 1000);
+    }
+  }
+  for (HWINEVENTHOOK hook : hooks) UnhookWinEvent(hook);
+  return 0;
+}
+
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
   HWND wizard = FindWindowW(L"TWizardForm", nullptr);
   if (!wizard) return 1;
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (argc >= 3 && std::wstring(argv[1]) == L"events") {
+    const int code = Listen(wizard, _wtoi(argv[2]));
+    CoUninitialize();
+    return code;
+  }
   const std::vector<HWND> children = probe::Children(wizard);
   int answered = 0;
   for (HWND child : children) {
