@@ -1,6 +1,7 @@
 #include "core/setup_journal.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "lib/exceptions.h"
@@ -222,17 +223,33 @@ bool MoveOutOfTheWay(const TJournalRecord& r) {
                                            r.Other + u".new");
 }
 
-// Deletes the tree at path (a folder of the journal's own), links removed
-// themselves; what cannot be deleted now goes at the next restart.
+// Deletes the tree at path, a folder of the journal's own that only
+// administrators can write: by path, one call a file, as fast as the
+// deletion it stands for. Links are removed themselves; what cannot be
+// deleted now (a running program) goes at the next restart.
 void DeleteOwnTree(const String& path) {
-  const String folder = ExcludeTrailingBackslash(path);
-  THeld parent = platform::OpenFolderBelow(ExtractFilePath(folder), ExtractFilePath(folder));
-  if (!parent) return;
-  DeleteTreeIn(*parent, ExtractFileName(folder));
-  if (!Exists(folder)) return;
-  TVelStringList left;
-  FindFiles(IncludeTrailingBackslash(folder), u"", left);
-  for (int i = 0; i < left.Count(); ++i) DeleteOnReboot(left.Strings(i));
+  const String folder = IncludeTrailingBackslash(path);
+  std::vector<platform::TFolderEntry> entries;
+  if (platform::IsLink(ExcludeTrailingBackslash(folder))) {
+    platform::RemoveFolder(ExcludeTrailingBackslash(folder));
+    return;
+  }
+  if (!platform::ListFolder(folder, entries)) return;
+  for (const platform::TFolderEntry& e : entries) {
+    const String item = folder + e.name;
+    if (e.attributes & platform::kFileAttributeDirectory) {
+      if (e.link)
+        platform::RemoveFolder(item);
+      else
+        DeleteOwnTree(item);
+      continue;
+    }
+    if (e.attributes & platform::kFileAttributeReadOnly)
+      platform::SetAttributes(item, e.attributes & ~platform::kFileAttributeReadOnly);
+    if (!platform::RemoveFile(item)) DeleteOnReboot(item);
+  }
+  if (!platform::RemoveFolder(ExcludeTrailingBackslash(folder)))
+    DeleteOnReboot(ExcludeTrailingBackslash(folder));
 }
 
 }  // namespace
@@ -420,18 +437,86 @@ void TSetupJournal::RemoveFiles(const std::vector<String>& paths, const std::vec
     }
     return;
   }
-  std::vector<TJournalRecord> records;
-  std::vector<bool> exists(paths.size());
+  // A folder whose every entry goes (its files, and its folders that go
+  // whole) is moved aside in one step: one rename instead of one a file.
+  // Only folders below their base, never the base itself.
+  struct TCandidate {
+    String folder, base;
+    std::vector<size_t> files;
+  };
+  std::map<String, TCandidate> candidates;  // by upper-case folder
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const String base = IncludeTrailingBackslash(bases[i]);
+    String folder = ExtractFilePath(paths[i]);
+    if (bases[i].empty() || folder.size() <= base.size() || !StartsTextLocale(folder, base)) continue;
+    candidates[UpperAscii(folder)].files.push_back(i);
+    for (; folder.size() > base.size() && StartsTextLocale(folder, base);
+         folder = ExtractFilePath(ExcludeTrailingBackslash(folder))) {
+      TCandidate& c = candidates[UpperAscii(folder)];
+      c.folder = folder;
+      c.base = bases[i];
+    }
+  }
+  std::vector<const TCandidate*> order;
+  for (const auto& [key, c] : candidates) order.push_back(&c);
+  std::sort(order.begin(), order.end(), [](const TCandidate* a, const TCandidate* b) {
+    return a->folder.size() > b->folder.size();
+  });
+  std::set<String> whole;
+  std::vector<bool> covered(paths.size());
+  std::vector<TJournalRecord> folderMoves;
+  for (const TCandidate* c : order) {
+    std::set<String> going;
+    for (size_t i : c->files) going.insert(UpperAscii(ExtractFileName(paths[i])));
+    std::vector<platform::TFolderEntry> entries;
+    if (!platform::ListFolder(c->folder, entries) || entries.empty()) continue;
+    const String upper = UpperAscii(c->folder);
+    const bool all = std::all_of(entries.begin(), entries.end(), [&](const platform::TFolderEntry& e) {
+      if (e.attributes & platform::kFileAttributeDirectory)
+        return !e.link && whole.count(upper + UpperAscii(e.name) + u"\\") > 0;
+      return going.count(UpperAscii(e.name)) > 0;
+    });
+    if (!all) continue;
+    whole.insert(upper);
+    for (size_t i : c->files) covered[i] = true;
+    folderMoves.push_back(Record(TKind::Moved, ExcludeTrailingBackslash(c->folder), {}, c->base));
+  }
   for (size_t i = 0; i < paths.size(); ++i)
-    if ((exists[i] = Exists(paths[i]))) records.push_back(Record(TKind::Moved, paths[i], NextAside(), bases[i]));
+    if (!covered[i] && whole.count(UpperAscii(ExtractFilePath(paths[i])))) covered[i] = true;
+  // Only the outermost of the folders that go whole is moved.
+  std::vector<TJournalRecord> records;
+  for (TJournalRecord& r : folderMoves) {
+    if (whole.count(UpperAscii(ExtractFilePath(r.Path)))) continue;
+    r.Other = NextAside();
+    records.push_back(r);
+  }
+  const size_t foldersMoved = records.size();
+  std::vector<bool> exists(paths.size());
+  std::vector<size_t> recordOf(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i)
+    if (!covered[i] && (exists[i] = Exists(paths[i]))) {
+      recordOf[i] = records.size();
+      records.push_back(Record(TKind::Moved, paths[i], NextAside(), bases[i]));
+    }
   // One write for all of them: a record whose file was not moved yet when
   // the run ended finds no copy aside, and is passed over.
   Append(records);
   lock.unlock();
-  size_t next = 0;
+  std::vector<String> failedFolders;
+  for (size_t k = 0; k < foldersMoved; ++k)
+    if (!MoveAside(records[k].Path, records[k].Base, records[k].Other))
+      failedFolders.push_back(UpperAscii(IncludeTrailingBackslash(records[k].Path)));
+  // A folder that could not be moved (a file in it held open) has its
+  // files moved one by one.
+  const auto inFailedFolder = [&](const String& path) {
+    return std::any_of(failedFolders.begin(), failedFolders.end(),
+                       [&](const String& f) { return StartsTextLocale(path, f); });
+  };
   for (size_t i = 0; i < paths.size(); ++i) {
-    if (exists[i]) {
-      const TJournalRecord& r = records[next++];
+    if (covered[i]) {
+      if (!failedFolders.empty() && inFailedFolder(paths[i])) RemoveFile(paths[i], bases[i]);
+    } else if (exists[i]) {
+      const TJournalRecord& r = records[recordOf[i]];
       if (!MoveAside(r.Path, r.Base, r.Other) &&
           platform::LastError() != platform::kErrorStoppedOnSymlink)
         RemoveFile(r.Path, r.Base);
@@ -454,14 +539,27 @@ void TSetupJournal::RemoveFolder(const String& folder, const String& base) {
 }
 
 void TSetupJournal::RemoveEmptyFolder(const String& folder, const String& base) {
-  std::lock_guard lock(lock_);
-  const String path = ExcludeTrailingBackslash(folder);
-  if (file_ && IsFolder(Attributes(path))) {
-    DeleteFolderBelow(folder, true, base);
-    if (!Exists(path)) Append({Record(TKind::FolderRemoved, path, {}, base)});
-    return;
+  RemoveEmptyFolders({folder}, {base});
+}
+
+void TSetupJournal::RemoveEmptyFolders(const std::vector<String>& folders,
+                                       const std::vector<String>& bases,
+                                       const std::function<void()>& onEach) {
+  {
+    // Recorded first, all in one write: undoing makes each one that is
+    // missing, and one that was not empty is still there.
+    std::lock_guard lock(lock_);
+    std::vector<TJournalRecord> records;
+    if (file_)
+      for (size_t i = 0; i < folders.size(); ++i)
+        if (IsFolder(Attributes(folders[i])))
+          records.push_back(Record(TKind::FolderRemoved, ExcludeTrailingBackslash(folders[i]), {}, bases[i]));
+    if (!records.empty()) Append(records);
   }
-  DeleteFolderBelow(folder, true, base);
+  for (size_t i = 0; i < folders.size(); ++i) {
+    DeleteFolderBelow(folders[i], true, bases[i]);
+    if (onEach) onEach();
+  }
 }
 
 void TSetupJournal::WillWrite(const std::vector<String>& paths, const String& base) {

@@ -98,6 +98,10 @@ class TSetupJournal {
   void RemoveFolder(const String& folder, const String& base = {});
   // Removes the folder when it is empty.
   void RemoveEmptyFolder(const String& folder, const String& base = {});
+  // The same for many folders, in their order, recorded in one write;
+  // onEach, when given, is called after each folder.
+  void RemoveEmptyFolders(const std::vector<String>& folders, const std::vector<String>& bases,
+                          const std::function<void()>& onEach = {});
   // Before the files are written: those that exist are moved aside, the
   // others (and their missing folders) recorded as the run's.
   void WillWrite(const std::vector<String>& paths, const String& base = {});

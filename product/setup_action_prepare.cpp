@@ -284,8 +284,12 @@ void TSetupActionPrepare::DeleteFiles(TVelStringList& deleteList) {
   RunJournal().RemoveFiles(files, bases);
   RemoveDuplicates(folders);
   folders.Sort();
-  for (int i = folders.Count() - 1; i >= 0; --i)
-    RunJournal().RemoveEmptyFolder(folders.Strings(i), BaseFolderOf(folders.Strings(i)));
+  std::vector<String> emptied, emptiedBases;
+  for (int i = folders.Count() - 1; i >= 0; --i) {
+    emptied.push_back(folders.Strings(i));
+    emptiedBases.push_back(BaseFolderOf(folders.Strings(i)));
+  }
+  RunJournal().RemoveEmptyFolders(emptied, emptiedBases);
 }
 
 void TSetupActionPrepare::StepProgress() {

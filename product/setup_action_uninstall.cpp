@@ -257,11 +257,18 @@ void TSetupActionUninstallFiles::Execute() {
     bases.push_back(dest);
   }
   RunJournal().RemoveFiles(paths, bases, [&] { SetProgress(Percent(++done, total)); });
+  // The folders that go when empty (all below the destination, deepest
+  // first), then those that go whole.
+  std::vector<String> emptied, emptiedBases;
+  for (int i = 0; i < dirs.Count(); ++i)
+    if (dirs.Objects(i) != kWhole) {
+      emptied.push_back(dirs.Strings(i));
+      emptiedBases.push_back(BaseFolderOf(dirs.Strings(i)));
+    }
+  RunJournal().RemoveEmptyFolders(emptied, emptiedBases, [&] { SetProgress(Percent(++done, total)); });
   for (int i = 0; i < dirs.Count(); ++i) {
-    if (dirs.Objects(i) == kWhole)
-      RunJournal().RemoveFolder(dirs.Strings(i), BaseFolderOf(dirs.Strings(i)));
-    else
-      RunJournal().RemoveEmptyFolder(dirs.Strings(i), BaseFolderOf(dirs.Strings(i)));
+    if (dirs.Objects(i) != kWhole) continue;
+    RunJournal().RemoveFolder(dirs.Strings(i), BaseFolderOf(dirs.Strings(i)));
     SetProgress(Percent(++done, total));
   }
 }
