@@ -582,7 +582,10 @@ void TSetupJournal::WillWrite(const std::vector<String>& paths, const String& ba
       }
       for (auto it = missing.rbegin(); it != missing.rend(); ++it)
         records.push_back(Record(TKind::FolderCreated, *it, {}, base));
-      if (Exists(path))
+      // A folder (only its missing parents were wanted) is no file to write.
+      const uint32_t attributes = Attributes(path);
+      if (path.empty() || path.back() == u'\\' || IsFolder(attributes)) continue;
+      if (attributes != platform::kInvalidFileAttributes)
         moves.push_back(Record(TKind::Moved, path, NextAside(), base));
       else
         records.push_back(Record(TKind::Created, path, {}, base));

@@ -144,6 +144,27 @@ TEST_F(RollbackTest, ASuccessfulUpdateKeepsThePlayersSettingsAndLeavesNoJournal)
     EXPECT_NE(status, u"Restoring the previous installation...");
 }
 
+// The archive of the installation being replaced counts first among the
+// three that stay, whatever its name sorts as; the two newest others stay.
+TEST_F(RollbackTest, TheNewArchiveIsNeverAmongTheOldBackupsRemoved) {
+  OldInstallation();
+  for (const char16_t* v : {u"5.00 [2019", u"5.10 [2020", u"9.20 [2021", u"9.30 [2022"})
+    Put(work_ + u"!Backup\\z Before install " + v + u".01.01 10-00-00].zip", "old");
+  TStatusReaction reaction;
+  Create(u"/AUTO=\"" + work_ + u"\" /SILENT");
+  setup_->StartInstall(true);
+  ASSERT_FALSE(setup_->HasErrors()) << U8(setup_->Errors.Strings(0));
+  std::vector<platform::TFolderEntry> entries;
+  ASSERT_TRUE(platform::ListFolder(work_ + u"!Backup\\", entries));
+  std::vector<String> names;
+  for (const auto& e : entries) names.push_back(e.name);
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(names[0].rfind(u"z Before install 5.50 [", 0), 0u);
+  EXPECT_EQ(names[1], u"z Before install 9.20 [2021.01.01 10-00-00].zip");
+  EXPECT_EQ(names[2], u"z Before install 9.30 [2022.01.01 10-00-00].zip");
+}
+
 TEST_F(RollbackTest, ARunKilledHalfWayIsUndoneAtTheNextStart) {
   OldInstallation();
   const auto files = Tree(work_);
