@@ -113,15 +113,17 @@ install 'portable, no choices' '/AUTO="C:\Portable2\" /PORTABLE /SILENT'
 # 4. An update of an installed 5.40: no shortcuts, no registration.
 old='C:\Old Mivo\'
 mkdir -p "$(host "$old")"
-printf '[System]\r\nVersion=5400\r\nUserMode=1\r\n' >"$(host "$old")/Mivo.ini"
+printf '[System]\r\nVersion=5400\r\nUserMode=1\r\n[Player]\r\nVolume=42\r\n' >"$(host "$old")/Mivo.ini"
 install update "/AUTO=\"$old\" /SILENT"
 [ "$(links "${demo_links[@]}" | sort -u)" = '<none>' ] || fail "update: shortcuts made"
 [ "$(rivadavi_log | wc -l)" = "$runs_before" ] || fail "update: the registration program ran"
-# The old configuration went into the backup archive and was deleted with
-# the old files; the new one is written anew (UTF-16LE), its integration
-# choices carried over.
-iconv -f UTF-16LE -t UTF-8 "$(host "$old")/Mivo.ini" 2>/dev/null | grep -q 'Version=5500' ||
+# The old configuration went into the backup archive; the new one is
+# written from it, in its encoding (here plain text), its other sections
+# and integration choices carried over.
+tr -d '\0\r' <"$(host "$old")/Mivo.ini" 2>/dev/null | grep -q 'Version=5500' ||
   fail "update: the configuration was not written"
+tr -d '\0\r' <"$(host "$old")/Mivo.ini" 2>/dev/null | grep -q 'Volume=42' ||
+  fail "update: the player's own settings are gone"
 ls "$(host "$old")/!Backup/"*.zip >/dev/null 2>&1 || fail "update: no backup archive"
 
 # 5. Configurations in other encodings keep it and their other sections.
