@@ -129,6 +129,33 @@ TEST_F(RollbackTest, AFailedOrCancelledUpdateLeavesTheOldInstallationAsItWas) {
   }
 }
 
+// A fresh installation that fails at its end (as one onto a drive that
+// fills up does) leaves no folder, file, registry entry or shortcut.
+TEST_F(RollbackTest, AFailedFreshInstallationLeavesNothing) {
+  const String dest = work_ + u"New\\Mivo\\";
+  String desktop, programs;
+  ASSERT_TRUE(platform::SpecialFolder(platform::kCsidlCommonDesktopDirectory, desktop));
+  ASSERT_TRUE(platform::SpecialFolder(platform::kCsidlCommonPrograms, programs));
+  const auto desktopBefore = Tree(IncludeTrailingBackslash(desktop));
+  const auto programsBefore = Tree(IncludeTrailingBackslash(programs));
+  TStatusReaction reaction;
+  reaction.onStatus = [&](const String& status) {
+    if (status == u"Creating shortcuts...") throw EInstallerInstallError(u"injected failure");
+  };
+  Create(u"/AUTO=\"" + dest + u"\" /SILENT");
+  setup_->AddListener(&reaction);
+  setup_->StartInstall(true);
+  setup_->RemoveListener(&reaction);
+  ASSERT_TRUE(setup_->HasErrors());
+  EXPECT_EQ(setup_->Errors.Strings(0), u"injected failure");
+  EXPECT_FALSE(platform::DirectoryExists(work_ + u"New"));
+  EXPECT_TRUE(KeyValues(EntryKey()).empty());
+  EXPECT_EQ(Tree(IncludeTrailingBackslash(desktop)), desktopBefore);
+  EXPECT_EQ(Tree(IncludeTrailingBackslash(programs)), programsBefore);
+  EXPECT_FALSE(platform::DirectoryExists(IncludeTrailingBackslash(programs) + u"Mivo"));
+  EXPECT_FALSE(platform::DirectoryExists(journalFolder_));
+}
+
 TEST_F(RollbackTest, ASuccessfulUpdateKeepsThePlayersSettingsAndLeavesNoJournal) {
   OldInstallation();
   TStatusReaction reaction;
