@@ -269,15 +269,7 @@ void TSetup::Broadcast(uint32_t code, uintptr_t param) {
 void TSetup::BroadcastGuarded(uint32_t code, uintptr_t param) {
   // A listener's error becomes an error of the run; it never crosses into
   // the system's message dispatch.
-  try {
-    Broadcast(code, param);
-  } catch (const Exception& e) {
-    AddSetupError(e.Message());
-  } catch (const std::exception& e) {
-    AddSetupError(Utf8ToUtf16(e.what()));
-  } catch (...) {
-    AddSetupError(u"Unknown error");
-  }
+  CallGuarded([&] { Broadcast(code, param); });
 }
 
 void TSetup::Synchronize(const std::function<void()>& call) {
@@ -362,6 +354,20 @@ String TSetup::ProductName() {
 
 String TSetup::ProductVersionText() {
   return productInfo_->GetProductVersionInfo();
+}
+
+bool CallGuarded(const std::function<void()>& call) {
+  try {
+    call();
+    return true;
+  } catch (const Exception& e) {
+    AddSetupError(e.Message());
+  } catch (const std::exception& e) {
+    AddSetupError(Utf8ToUtf16(e.what()));
+  } catch (...) {
+    AddSetupError(u"Unknown error");
+  }
+  return false;
 }
 
 TSetupJournal& RunJournal() {

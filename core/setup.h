@@ -232,3 +232,6 @@ TSetupJournal& RunJournal();
 
 // Appends the text to the controller's error list.
 void AddSetupError(StringView text);
+// Runs the call; what it raises becomes an error of the run (false then)
+// and goes no further.
+bool CallGuarded(const std::function<void()>& call);

@@ -50,16 +50,7 @@ void SetWizardDarkTheme(bool dark) {
 }
 
 void GuardWizardReaction(const std::function<void()>& reaction) {
-  try {
-    reaction();
-    return;
-  } catch (const Exception& e) {
-    AddSetupError(e.Message());
-  } catch (const std::exception& e) {
-    AddSetupError(Utf8ToUtf16(e.what()));
-  } catch (...) {
-    AddSetupError(u"Unknown error");
-  }
+  if (CallGuarded(reaction)) return;
   // The worker stops before its next step and reports the end as usual.
   if (Setup && Setup->Thread()) Setup->Thread()->Terminate();
 }

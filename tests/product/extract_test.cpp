@@ -305,7 +305,9 @@ TEST_F(ExtractTest, ANewDestinationIsWritableByAdministratorsOnly) {
     setup_.reset();
     Create(u"/AUTO=\"" + folder + u"\" /PORTABLE /SILENT");
     TSetupActionExtract().MakeDestination();
-    if (platform::ReadSecurityInfo(folder, info)) EXPECT_FALSE(info.protectedAcl) << U8(folder);
+    if (platform::ReadSecurityInfo(folder, info)) {
+      EXPECT_FALSE(info.protectedAcl) << U8(folder);
+    }
   }
 }
 #endif
