@@ -604,17 +604,17 @@ void TSetupJournal::WillWrite(const std::vector<String>& paths, const String& ba
   }
 }
 
-void TSetupJournal::WillReplace(const std::vector<String>& paths) {
+void TSetupJournal::WillReplace(const std::vector<String>& paths, const String& base) {
   std::lock_guard lock(lock_);
   if (!file_) return;
   for (const String& path : paths) {
     if (!platform::FileExists(path)) {
-      Append({Record(TKind::Created, path)});
+      Append({Record(TKind::Created, path, {}, base)});
       continue;
     }
-    TJournalRecord copied = Record(TKind::Copied, path, NextAside());
+    TJournalRecord copied = Record(TKind::Copied, path, NextAside(), base);
     Append({copied});
-    if (!CopyAside(path, {}, copied.Other))
+    if (!CopyAside(path, base, copied.Other))
       throw EInstallerInstallError(u"\"" + path + u"\" cannot be kept for undoing the run: " +
                                    platform::SystemErrorText(platform::LastError()));
   }

@@ -108,7 +108,7 @@ class TSetupJournal {
   // Before files are replaced in one step (written beside, then renamed
   // over the old one): the old ones stay in place until then, their content
   // copied aside; those that do not exist are recorded as the run's.
-  void WillReplace(const std::vector<String>& paths);
+  void WillReplace(const std::vector<String>& paths, const String& base = {});
   // Before a folder and its missing parents are made.
   void WillCreateFolder(const String& folder);
   // Before the run's backup archive is written (and its partial file).

@@ -36,7 +36,7 @@ void TSetupActionConfig::Execute() {
   // Replaced in one step, like the uninstall record: a run killed meanwhile
   // leaves the player's previous settings whole. A read-only file is
   // replaced too, as it always was.
-  RunJournal().WillReplace({path});
+  RunJournal().WillReplace({path}, Setup->GetDestPath());
   const uint32_t attributes = platform::GetAttributes(path);
   if (attributes != platform::kInvalidFileAttributes &&
       (attributes & platform::kFileAttributeReadOnly))

@@ -59,7 +59,9 @@ void TSetupActionExtract::Execute() {
   std::vector<String> targets;
   targets.reserve(files->size());
   for (const TSetupScriptFile* entry : *files) targets.push_back(Resources().ExpandPath(entry->Name));
-  RunJournal().WillWrite(targets);
+  // Reached from the destination without following a link (a portable
+  // installation's folder is its user's).
+  RunJournal().WillWrite(targets, Setup->GetDestPath());
   for (int64_t i = 0; i < count; ++i) {
     SetProgress(static_cast<int32_t>((i + 1) * 100 / count));
     ExtractScriptFile(*(*files)[static_cast<size_t>(i)]);
@@ -97,7 +99,7 @@ void TSetupActionExtract::WriteUninstallRecord(const String& destPath,
   const String uninstaller = destPath + kUninstallerName;
   const String data = destPath + kUninstallDataName;
   // Each is replaced in one step: the old ones stay whole until then.
-  RunJournal().WillReplace({uninstaller, data});
+  RunJournal().WillReplace({uninstaller, data}, destPath);
   WriteUninstaller(uninstaller);
   RunLog(u"Written: " + uninstaller);
 
