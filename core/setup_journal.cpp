@@ -246,7 +246,9 @@ void DeleteOwnTree(const String& path) {
     }
     if (e.attributes & platform::kFileAttributeReadOnly)
       platform::SetAttributes(item, e.attributes & ~platform::kFileAttributeReadOnly);
-    if (!platform::RemoveFile(item)) DeleteOnReboot(item);
+    // One that is in use (a running program's image) goes at the next
+    // restart, which then completes the run.
+    if (!platform::RemoveFile(item)) DeleteFileOrDefer(item);
   }
   if (!platform::RemoveFolder(ExcludeTrailingBackslash(folder)))
     DeleteOnReboot(ExcludeTrailingBackslash(folder));
