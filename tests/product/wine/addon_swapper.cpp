@@ -241,8 +241,13 @@ int Watch(const std::wstring& name, const std::wstring& ready, const std::wstrin
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-  if (argc == 6 && wcscmp(argv[1], L"watch") == 0) return Watch(argv[2], argv[3], argv[4], argv[5]);
+// A program without a console or window, as the add-on installer's
+// stand-in is.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv && argc == 6 && wcscmp(argv[1], L"watch") == 0)
+    return Watch(argv[2], argv[3], argv[4], argv[5]);
   // Started in the add-on installer's place.
   std::wstring dir = CompanionLogDir();
   if (dir.empty()) dir = L"C:\\";
