@@ -72,8 +72,11 @@ uint32_t RelaunchFromTemp(const String& arguments);
 // can have put another folder (or a link to one) in its place; a program
 // that has just ended may hold its files for a moment longer (Wine does).
 // Then the folder, released, goes; a link in its place would go itself.
-// Only what still cannot go is left to the next restart.
-void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder);
+// Only what still cannot go is left to the next restart. Without
+// waitForPrograms, files that cannot go at the first attempt (a program
+// still running from the folder) are left to the restart at once.
+void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder,
+                         bool waitForPrograms = true);
 
 // True for the folder (with trailing backslash) of a copy that
 // RelaunchFromTemp started: the temporary folder itself or a folder directly

@@ -31,7 +31,9 @@ bool Choice(StringView key) {
 
 TSetupActionAddonsInstall::~TSetupActionAddonsInstall() {
   installer_.reset();
-  RemovePrivateFolder(folder_);
+  // The add-on installer is not waited for: while it still runs (the user
+  // may be in its wizard) its file goes at the next restart.
+  RemovePrivateFolder(folder_, false);
 }
 
 bool TSetupActionAddonsInstall::WantViewer() {

@@ -63,7 +63,8 @@ bool StartsWithFolder(const String& path, const String& folder) {
 
 }  // namespace
 
-void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder) {
+void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder,
+                         bool waitForPrograms) {
   if (!folder) return;
   const String path = folder->Path();
   // Not the current folder any more, or it could not go.
@@ -71,7 +72,7 @@ void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder) {
     platform::SetCurrentFolder(ExtractFilePath(ExcludeTrailingBackslash(path)));
   const platform::TWaitHandle pause = platform::NewEvent(true, false);
   std::vector<String> left;
-  for (int round = 0; round < 50; ++round) {
+  for (int round = 0; round < (waitForPrograms ? 50 : 1); ++round) {
     if (round > 0) platform::Wait(pause, 100);
     left.clear();
     std::vector<platform::TFolderEntry> entries;

@@ -19,6 +19,7 @@
 #include "product/setup_classes.h"
 #include "platform/security.h"
 #include "platform/spawn_service.h"
+#include "../platform/setup_test_util.h"
 #include "product_test_util.h"
 
 namespace product_test {
@@ -648,6 +649,34 @@ TEST_F(IntegrationTest, AddonInstallerThatCannotStartOrBeWritten) {
   platform::standin::SetTempFolder(u"C:\\Missing\\");
   EXPECT_NO_THROW(TSetupActionAddonsInstall().Execute());
   EXPECT_EQ(platform::standin::ShellCalls().size(), before + 1);
+}
+
+// The add-on installer still runs when the run ends (its user is in its
+// wizard): its file and folder are left to the next restart, without
+// waiting for it.
+TEST_F(IntegrationTest, AddonInstallerStillRunningAtTheEnd) {
+  CreateAuto(work_);
+  Choose(u"Common", {{u"AddonsViewer", true}});
+  std::unique_ptr<TStream> running;
+  platform::standin::SetShellHook([&](const platform::TShellExecuteParams& params) {
+    running = platform::OpenFileShared(params.file, platform::kGenericRead,
+                                       platform::kFileShareRead, platform::kOpenExisting);
+    return 0u;
+  });
+  platform_test::TPendingRenames pending;
+  auto step = std::make_unique<TSetupActionAddonsInstall>();
+  step->Execute();
+  ASSERT_NE(running, nullptr);
+  const String file = platform::standin::ShellCalls().back().file;
+  step.reset();
+  EXPECT_TRUE(platform::FileExists(file));
+  const std::vector<String> added = pending.Added();
+  const auto left = [&](const String& path) {
+    return std::any_of(added.begin(), added.end(),
+                       [&](const String& entry) { return entry.find(path) != String::npos; });
+  };
+  EXPECT_TRUE(left(file));
+  EXPECT_TRUE(left(ExcludeTrailingBackslash(ExtractFilePath(file))));
 }
 
 // Somebody who may write the folder changes the file between its writing
