@@ -10,9 +10,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "lib/strings.h"
 #include "platform/messages.h"
+#include "platform/security.h"
 
 class TSetupSpawnService {
  public:
@@ -64,6 +66,17 @@ inline constexpr char16_t kRelaunchFolderPrefix[] = u"MivoUninstall-";
 // read). A failed copy raises EOSError ("<source> -> <target>"), a folder
 // that cannot be made or a copy that cannot be started EOSError too.
 uint32_t RelaunchFromTemp(const String& arguments);
+
+// Removes a private folder (CreatePrivateFolder) with the files in it and
+// releases it. The files go while the folder is still held, so that nobody
+// can have put another folder (or a link to one) in its place; a program
+// that has just ended may hold its files for a moment longer (Wine does).
+// Then the folder, released, goes; a link in its place would go itself.
+// Only what still cannot go is left to the next restart. Without
+// waitForPrograms, files that cannot go at the first attempt (a program
+// still running from the folder) are left to the restart at once.
+void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder,
+                         bool waitForPrograms = true);
 
 // True for the folder (with trailing backslash) of a copy that
 // RelaunchFromTemp started: the temporary folder itself or a folder directly

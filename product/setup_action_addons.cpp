@@ -1,5 +1,8 @@
 #include "product/setup_action_addons.h"
 
+#include <cstring>
+#include <vector>
+
 #include "core/setup.h"
 #include "core/setup_summary.h"
 #include "lib/exceptions.h"
@@ -18,12 +21,20 @@ const TSetupClassRegistrar registrar(u"TSetupActionAddonsInstall",
                                      ActionClass<TSetupActionAddonsInstall>());
 
 const char16_t kPageAddons[] = u"PageAddons";
+const int kWriteAttempts = 10;
 
 bool Choice(StringView key) {
   return Setup->ReadSetting(kSettingsCommon, key);
 }
 
 }  // namespace
+
+TSetupActionAddonsInstall::~TSetupActionAddonsInstall() {
+  installer_.reset();
+  // The add-on installer is not waited for: while it still runs (the user
+  // may be in its wizard) its file goes at the next restart.
+  RemovePrivateFolder(folder_, false);
+}
 
 bool TSetupActionAddonsInstall::WantViewer() {
   return Choice(u"AddonsViewer");
@@ -52,7 +63,11 @@ void TSetupActionAddonsInstall::Execute() {
                                              platform::TFolderAccess::LikeProgramFiles))
     return;
   const String installer = InstallerPath(*description, folder_->Path());
-  if (!WriteInstaller(packageName, installer)) return;
+  // Between the writing and the holding of the file somebody who may write
+  // the folder could have changed it: then it is written anew.
+  for (int attempt = 0; attempt < kWriteAttempts && !installer_; ++attempt)
+    if (WriteInstaller(packageName, installer)) installer_ = HoldUnchanged(packageName, installer);
+  if (!installer_) return;
   TSetupSpawnService::Spawn(installer, parameters);
 }
 
@@ -110,6 +125,28 @@ bool TSetupActionAddonsInstall::WriteInstaller(const String& packageName, const 
     return false;
   }
   return true;
+}
+
+std::unique_ptr<TStream> TSetupActionAddonsInstall::HoldUnchanged(const String& packageName,
+                                                                  const String& path) {
+  // Without write or delete sharing: once this is open nobody can change
+  // the file, and nobody holds it open for writing.
+  std::unique_ptr<TStream> held =
+      platform::OpenFileShared(path, platform::kGenericRead, platform::kFileShareRead,
+                               platform::kOpenExisting);
+  if (!held) return nullptr;
+  const std::unique_ptr<TMemoryStream> source = Resources().OpenFile(packageName);
+  try {
+    if (held->Size() != source->Size()) return nullptr;
+    std::vector<uint8_t> bytes(static_cast<size_t>(source->Size()));
+    held->SetPosition(0);
+    if (!bytes.empty()) held->ReadBuffer(bytes.data(), source->Size());
+    if (!bytes.empty() && std::memcmp(bytes.data(), source->Memory(), bytes.size()) != 0)
+      return nullptr;
+  } catch (const EStreamError&) {
+    return nullptr;
+  }
+  return held;
 }
 
 void TSetupActionAddonsInstall::AddSummary(TSetupSummaryBuilder& builder) {

@@ -19,14 +19,21 @@ class TSetupActionAddonsInstall : public TSetupAction {
   // The name of the folder the installer is written to begins with this.
   static constexpr char16_t kFolderPrefix[] = u"MivoAddons-";
 
+  TSetupActionAddonsInstall() = default;
+  // Lets go of the installer's file and removes its folder (what a program
+  // still running holds goes at the next restart).
+  ~TSetupActionAddonsInstall() override;
+
   // Nothing when no add-on is chosen. Else reads "addons.ini" (missing: the
   // lookup's EInstallerInstallError), builds the parameters (a template that
   // does not take exactly the fragment raises EInstallerInstallError),
   // writes the installer into a new private folder in the temporary folder
   // (CreatePrivateFolder; users may read it), which stays held while the
-  // step lives, and starts it as the interactive user through the spawn
-  // service without waiting. Writing or starting it may fail without
-  // failing the installation.
+  // step lives, holds the file itself so that nobody may write, rename or
+  // delete it (others may read and run it), makes sure that it is what was
+  // written (else writes it anew, a few times), and starts it as the
+  // interactive user through the spawn service without waiting. Writing or
+  // starting it may fail without failing the installation.
   void Execute() override;
   // "PageAddons": heading "Title", items "CB1" (viewer), "CB2" (extensions),
   // "CB3" (shortcuts) when chosen.
@@ -48,7 +55,11 @@ class TSetupActionAddonsInstall : public TSetupAction {
   // Writes the package file over a fresh file at path (an existing file or
   // link there is removed first, never written through). False on failure.
   bool WriteInstaller(const String& packageName, const String& path);
+  // Opens the file at path so that others may only read it and checks that
+  // it holds the package file's bytes: the open file, or null.
+  std::unique_ptr<TStream> HoldUnchanged(const String& packageName, const String& path);
 
  private:
   std::unique_ptr<platform::TPrivateFolder> folder_;
+  std::unique_ptr<TStream> installer_;  // the installer's file, held
 };

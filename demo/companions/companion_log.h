@@ -34,8 +34,9 @@ inline std::wstring LogPath() {
   return dir + log.substr(log.find_last_of(L'\\') + 1);
 }
 
-inline void AppendToLog(const std::wstring& line) {
-  const std::wstring log = LogPath();
+// One line appended to the log (default: this program's, LogPath()).
+inline void AppendToLog(const std::wstring& line, const std::wstring& logPath = {}) {
+  const std::wstring log = logPath.empty() ? LogPath() : logPath;
   const std::wstring text = line + L"\r\n";
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
                                        nullptr, 0, nullptr, nullptr);

@@ -61,13 +61,10 @@ bool StartsWithFolder(const String& path, const String& folder) {
          SameTextLocale(StringView(path).substr(0, folder.size()), folder);
 }
 
-// Removes a private folder with the files in it. The files go while the
-// folder is still held, so that nobody can have put another folder (or a
-// link to one) in its place; a program that has just ended may hold its
-// files for a moment longer (Wine does). Then the folder, released, goes; a
-// link in its place would go itself. Only what still cannot go is left to
-// the next restart.
-void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder) {
+}  // namespace
+
+void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder,
+                         bool waitForPrograms) {
   if (!folder) return;
   const String path = folder->Path();
   // Not the current folder any more, or it could not go.
@@ -75,7 +72,7 @@ void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder) {
     platform::SetCurrentFolder(ExtractFilePath(ExcludeTrailingBackslash(path)));
   const platform::TWaitHandle pause = platform::NewEvent(true, false);
   std::vector<String> left;
-  for (int round = 0; round < 50; ++round) {
+  for (int round = 0; round < (waitForPrograms ? 50 : 1); ++round) {
     if (round > 0) platform::Wait(pause, 100);
     left.clear();
     std::vector<platform::TFolderEntry> entries;
@@ -97,8 +94,6 @@ void RemovePrivateFolder(std::unique_ptr<platform::TPrivateFolder>& folder) {
   // After its files: a folder goes at restart only when it is empty by then.
   DeleteOnReboot(ExcludeTrailingBackslash(path));
 }
-
-}  // namespace
 
 void TSetupSpawnService::Initialize(uintptr_t token) {
   if (g_spawn_target != 0) throw Exception(u"SpawnService is already initialized");

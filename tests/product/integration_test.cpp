@@ -19,6 +19,7 @@
 #include "product/setup_classes.h"
 #include "platform/security.h"
 #include "platform/spawn_service.h"
+#include "../platform/setup_test_util.h"
 #include "product_test_util.h"
 
 namespace product_test {
@@ -560,7 +561,8 @@ TEST_F(IntegrationTest, AddonInstallerStartedWithTheChosenAddons) {
     Choose(u"Common", {{u"AddonsViewer", c.viewer},
                        {u"AddonsExtensions", c.extensions},
                        {u"AddonsShortcuts", c.shortcuts}});
-    TSetupActionAddonsInstall().Execute();
+    auto step = std::make_unique<TSetupActionAddonsInstall>();
+    step->Execute();
     const auto calls = platform::standin::ShellCalls();
     if (!c.parameters) {
       EXPECT_TRUE(calls.empty());
@@ -583,6 +585,15 @@ TEST_F(IntegrationTest, AddonInstallerStartedWithTheChosenAddons) {
     ASSERT_TRUE(platform::ReadSecurityInfo(folder, security));
     EXPECT_EQ(platform::AccountsWithWriteAccess(security),
               (std::vector<String>{platform::kSidAdministrators, platform::kSidLocalSystem}));
+    // Held while the step lives: nobody may write or rename it meanwhile.
+    EXPECT_FALSE(platform::OpenFileShared(calls[0].file, platform::kGenericWrite,
+                                          platform::kFileShareRead | platform::kFileShareWrite |
+                                              platform::kFileShareDelete,
+                                          platform::kOpenExisting));
+    EXPECT_FALSE(platform::MoveFileTo(calls[0].file, folder + u"other.exe"));
+    // Its folder goes with the step.
+    step.reset();
+    EXPECT_FALSE(platform::DirectoryExists(folder));
   }
 }
 
@@ -638,6 +649,78 @@ TEST_F(IntegrationTest, AddonInstallerThatCannotStartOrBeWritten) {
   platform::standin::SetTempFolder(u"C:\\Missing\\");
   EXPECT_NO_THROW(TSetupActionAddonsInstall().Execute());
   EXPECT_EQ(platform::standin::ShellCalls().size(), before + 1);
+}
+
+// The add-on installer still runs when the run ends (its user is in its
+// wizard): its file and folder are left to the next restart, without
+// waiting for it.
+TEST_F(IntegrationTest, AddonInstallerStillRunningAtTheEnd) {
+  CreateAuto(work_);
+  Choose(u"Common", {{u"AddonsViewer", true}});
+  std::unique_ptr<TStream> running;
+  platform::standin::SetShellHook([&](const platform::TShellExecuteParams& params) {
+    running = platform::OpenFileShared(params.file, platform::kGenericRead,
+                                       platform::kFileShareRead, platform::kOpenExisting);
+    return 0u;
+  });
+  platform_test::TPendingRenames pending;
+  auto step = std::make_unique<TSetupActionAddonsInstall>();
+  step->Execute();
+  ASSERT_NE(running, nullptr);
+  const String file = platform::standin::ShellCalls().back().file;
+  step.reset();
+  EXPECT_TRUE(platform::FileExists(file));
+  const std::vector<String> added = pending.Added();
+  const auto left = [&](const String& path) {
+    return std::any_of(added.begin(), added.end(),
+                       [&](const String& entry) { return entry.find(path) != String::npos; });
+  };
+  EXPECT_TRUE(left(file));
+  EXPECT_TRUE(left(ExcludeTrailingBackslash(ExtractFilePath(file))));
+}
+
+// Somebody who may write the folder changes the file between its writing
+// and its holding (each time, or the first few times): it is written anew
+// and started once it is held unchanged, or, changed every time, never
+// started.
+TEST_F(IntegrationTest, AddonInstallerChangedBeforeItIsHeld) {
+  CreateAuto(work_);
+  Choose(u"Common", {{u"AddonsViewer", true}});
+  platform::standin::SetShellHook([](const platform::TShellExecuteParams&) { return 0u; });
+  struct Case {
+    const char* name;
+    int changes;  // the first this many holdings find the file changed
+    bool started;
+  };
+  const Case cases[] = {{"never", 0, true}, {"once", 1, true}, {"always", 1000, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t before = platform::standin::ShellCalls().size();
+    int opens = 0, changed = 0;
+    bool inHook = false;
+    // Every second opening of the file is the one that holds it.
+    platform::standin::SetFileHook([&](StringView op, const String& path) {
+      if (inHook || op != StringView(u"open") || ExtractFileName(path) != u"MivoToolsSetup.exe")
+        return;
+      if (++opens % 2 != 0 || changed >= c.changes) return;
+      inHook = true;
+      WriteBytes(path, "MZ somebody else's");
+      inHook = false;
+      ++changed;
+    });
+    auto step = std::make_unique<TSetupActionAddonsInstall>();
+    step->Execute();
+    platform::standin::SetFileHook(nullptr);
+    const auto calls = platform::standin::ShellCalls();
+    if (!c.started) {
+      EXPECT_EQ(calls.size(), before);
+      EXPECT_GT(changed, 1);
+      continue;
+    }
+    ASSERT_EQ(calls.size(), before + 1);
+    EXPECT_EQ(changed, c.changes);
+    EXPECT_EQ(FileBytes(calls.back().file), "MZ tools");
+  }
 }
 #endif
 
