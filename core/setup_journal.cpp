@@ -216,6 +216,12 @@ bool SameContent(const String& a, const String& b) {
   return true;
 }
 
+// Whether the file is the program that runs (which may be the run's own new
+// copy of the uninstaller, undoing the run that wrote it).
+bool IsThisProgram(const String& path) {
+  return platform::SameFile(path, platform::ModuleFileName());
+}
+
 // Moves what is at the record's path to a name beside its copy aside.
 bool MoveOutOfTheWay(const TJournalRecord& r) {
   THeld parent = HoldParent(r.Path, r.Base, false);
@@ -751,7 +757,7 @@ bool TSetupJournal::Undo(const std::vector<TJournalRecord>& records) {
         if (!Exists(r.Other)) break;  // never moved, or back already
         // The program that undoes the run may be the run's own new copy of
         // itself (an uninstaller): it stays, and does the old one's work.
-        if (SameTextLocale(r.Path, platform::ModuleFileName())) {
+        if (IsThisProgram(r.Path)) {
           RunLog(u"Kept, since it is running: " + r.Path);
           break;
         }
@@ -777,7 +783,7 @@ bool TSetupJournal::Undo(const std::vector<TJournalRecord>& records) {
       }
       case TKind::Copied: {
         if (!platform::FileExists(r.Other) || SameContent(r.Other, r.Path)) break;
-        if (SameTextLocale(r.Path, platform::ModuleFileName())) {
+        if (IsThisProgram(r.Path)) {
           RunLog(u"Kept, since it is running: " + r.Path);
           break;
         }
@@ -786,7 +792,9 @@ bool TSetupJournal::Undo(const std::vector<TJournalRecord>& records) {
         std::unique_ptr<TStream> in = platform::OpenFileShared(
             r.Other, platform::kGenericRead, platform::kFileShareRead, platform::kOpenExisting);
         std::unique_ptr<TStream> out;
-        if (parent && in && (platform::DeleteEntryIn(*parent, name, true) || !Exists(r.Path)))
+        // A running program in its place is moved out of the way.
+        if (parent && in &&
+            (platform::DeleteEntryIn(*parent, name, true) || !Exists(r.Path) || MoveOutOfTheWay(r)))
           out = platform::OpenFileIn(*parent, name, platform::kGenericWrite, 0, platform::kCreateNew);
         bool written = false;
         if (out) try {

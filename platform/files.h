@@ -31,6 +31,9 @@ bool SetAttributes(const String& path, uint32_t attributes);
 // the last change, in seconds since 1970-01-01 UTC, of the entry itself.
 bool FileSizeAndTime(const String& path, uint64_t& size, int64_t& lastWriteUnix);
 bool FileExists(const String& path);       // exists and is not a folder
+// Whether both paths name the same existing file (any of its names, any
+// way of writing the path).
+bool SameFile(const String& a, const String& b);
 bool DirectoryExists(const String& path);  // exists and is a folder
 
 bool CreateFolder(const String& path);  // one level (CreateDirectoryW)

@@ -319,6 +319,13 @@ bool SetAttributes(const String& path, uint32_t attributes) {
   return true;
 }
 
+bool SameFile(const String& a, const String& b) {
+  TResolved x, y;
+  struct stat sx, sy;
+  return Resolve(a, x) && Resolve(b, y) && stat(x.host.c_str(), &sx) == 0 &&
+         stat(y.host.c_str(), &sy) == 0 && sx.st_dev == sy.st_dev && sx.st_ino == sy.st_ino;
+}
+
 bool FileExists(const String& path) {
   const uint32_t a = GetAttributes(path);
   return a != kInvalidFileAttributes && !(a & kFileAttributeDirectory);

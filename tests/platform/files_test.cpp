@@ -53,6 +53,11 @@ TEST_F(FilesTest, NamesAreCaseInsensitive) {
   EXPECT_EQ(ReadText(dir_ + u"sub\\FILE.txt"), "x");
   // Forward slashes, "." and ".." like the system.
   EXPECT_TRUE(FileExists(dir_ + u"sub/./other\\..\\File.txt"));
+  // The same file however its path is written; another one is not.
+  EXPECT_TRUE(SameFile(dir_ + u"Sub\\File.TXT", dir_ + u"sub/./other\\..\\file.txt"));
+  ASSERT_TRUE(WriteText(dir_ + u"Sub\\Other.txt", "x"));
+  EXPECT_FALSE(SameFile(dir_ + u"Sub\\File.TXT", dir_ + u"Sub\\Other.txt"));
+  EXPECT_FALSE(SameFile(dir_ + u"Sub\\File.TXT", dir_ + u"Sub\\Missing.txt"));
   EXPECT_FALSE(CreateFolder(dir_ + u"SUB"));
   EXPECT_EQ(LastError(), kErrorAlreadyExists);
   EXPECT_FALSE(WriteText(dir_ + u"bad?name.txt", "x"));
