@@ -82,12 +82,25 @@ class RollbackTest : public ProductTest {
     TSetupAppRepo::Write(u"Mivo", work_ + u"Uninstall.exe", u"5.30", u"Old Maker", u"old page");
   }
 
-  // Runs the installation to its end with the reaction listening.
-  void Install(TStatusReaction& reaction) {
-    Create(u"/AUTO=\"" + work_ + u"\" /SILENT /NOBACKUP");
+  // A fresh work folder with an older version's installation in it.
+  void OldInstallationAnew() {
+    setup_.reset();
+    RemoveTree(work_);
+    platform::CreateFolder(work_);
+    OldInstallation();
+  }
+
+  // Runs the created controller's run to its end with the reaction listening.
+  void Run(TStatusReaction& reaction) {
     setup_->AddListener(&reaction);
     setup_->StartInstall(true);
     setup_->RemoveListener(&reaction);
+  }
+
+  // Runs the installation to its end with the reaction listening.
+  void Install(TStatusReaction& reaction) {
+    Create(u"/AUTO=\"" + work_ + u"\" /SILENT /NOBACKUP");
+    Run(reaction);
   }
 
   String EntryKey() const { return TSetupAppRepo::GetKeyPath(false) + u"Mivo"; }
@@ -100,9 +113,7 @@ TEST_F(RollbackTest, AFailedOrCancelledUpdateLeavesTheOldInstallationAsItWas) {
   // run's), or is cancelled once the files are written.
   for (const bool cancel : {false, true}) {
     SCOPED_TRACE(cancel ? "cancelled" : "failed");
-    RemoveTree(work_);
-    platform::CreateFolder(work_);
-    OldInstallation();
+    OldInstallationAnew();
     const auto files = Tree(work_);
     const auto entry = KeyValues(EntryKey());
     ASSERT_FALSE(entry.empty());
@@ -125,7 +136,6 @@ TEST_F(RollbackTest, AFailedOrCancelledUpdateLeavesTheOldInstallationAsItWas) {
     EXPECT_EQ(KeyValues(EntryKey()), entry);
     // Nothing of the undoing is left behind.
     EXPECT_FALSE(platform::DirectoryExists(journalFolder_));
-    setup_.reset();
   }
 }
 
@@ -144,9 +154,7 @@ TEST_F(RollbackTest, AFailedFreshInstallationLeavesNothing) {
     if (status == u"Creating shortcuts...") throw EInstallerInstallError(u"injected failure");
   };
   Create(u"/AUTO=\"" + dest + u"\" /SILENT");
-  setup_->AddListener(&reaction);
-  setup_->StartInstall(true);
-  setup_->RemoveListener(&reaction);
+  Run(reaction);
   ASSERT_TRUE(setup_->HasErrors());
   EXPECT_EQ(setup_->Errors.Strings(0), u"injected failure");
   // Nothing of the run is left (on Windows the demo's registration program
@@ -255,9 +263,7 @@ TEST_F(RollbackTest, ACommittedRunIsOnlyCleanedUp) {
 TEST_F(RollbackTest, AFailedOrCancelledUninstallationLeavesTheInstallation) {
   for (const bool cancel : {false, true}) {
     SCOPED_TRACE(cancel ? "cancelled" : "failed");
-    RemoveTree(work_);
-    platform::CreateFolder(work_);
-    OldInstallation();
+    OldInstallationAnew();
     Put(work_ + u"!Backup\\z Before install 5.30 [2024.01.01 10-00-00].zip", "archive");
     const auto files = Tree(work_);
     const auto entry = KeyValues(EntryKey());
@@ -283,9 +289,7 @@ TEST_F(RollbackTest, AFailedOrCancelledUninstallationLeavesTheInstallation) {
       else
         throw EInstallerInstallError(u"injected failure");
     };
-    setup_->AddListener(&reaction);
-    setup_->StartInstall(true);
-    setup_->RemoveListener(&reaction);
+    Run(reaction);
 
     ASSERT_TRUE(setup_->HasErrors());
     EXPECT_EQ(setup_->Cancelled(), cancel);
@@ -293,7 +297,6 @@ TEST_F(RollbackTest, AFailedOrCancelledUninstallationLeavesTheInstallation) {
     EXPECT_EQ(Tree(work_), files);
     EXPECT_EQ(KeyValues(EntryKey()), entry);
     EXPECT_FALSE(platform::DirectoryExists(journalFolder_));
-    setup_.reset();
   }
 }
 #endif
