@@ -78,13 +78,14 @@ void TSetup::MakeResources() {
 }
 
 void TSetup::RecoverInterruptedRun() {
-  journal_ = std::make_unique<TSetupJournal>(TSetupJournal::FolderFor(productInfo_->GetProductName()));
+  const String folder = TSetupJournal::FolderFor(productInfo_->GetProductName());
+  journal_ = std::make_unique<TSetupJournal>(folder);
   // The log is not open yet: its lines are kept for it.
   const bool logged = RunLogEnabled();
   if (!logged) SetRunLogSink([this](StringView line) { recoveryLog_.emplace_back(line); });
   bool recovered = false;
   try {
-    recovered = TSetupJournal::Recover(TSetupJournal::FolderFor(productInfo_->GetProductName()));
+    recovered = TSetupJournal::Recover(folder);
   } catch (...) {
     if (!logged) SetRunLogSink(nullptr);
     throw;

@@ -216,6 +216,15 @@ bool SameContent(const String& a, const String& b) {
   return true;
 }
 
+// Deletes the file at once: reached from base without following a link
+// (false when a link is in the way), or by path without a base, where one
+// in use goes at the next restart.
+bool RemoveNow(const String& path, const String& base) {
+  if (!base.empty()) return DeleteFileBelow(base, path);
+  DeleteFileOrDefer(path);
+  return true;
+}
+
 // Whether the file is the program that runs (which may be the run's own new
 // copy of the uninstaller, undoing the run that wrote it).
 bool IsThisProgram(const String& path) {
@@ -404,16 +413,9 @@ bool TSetupJournal::CopyAside(const String& path, const String& base, const Stri
   return out->FlushToDisk();
 }
 
-void TSetupJournal::RemoveFileNow(const String& path, const String& base) {
-  if (base.empty())
-    DeleteFileOrDefer(path);
-  else
-    DeleteFileBelow(base, path);
-}
-
 bool TSetupJournal::RemoveFile(const String& path, const String& base) {
   std::lock_guard lock(lock_);
-  if (!file_) return base.empty() ? (DeleteFileOrDefer(path), true) : DeleteFileBelow(base, path);
+  if (!file_) return RemoveNow(path, base);
   if (!Exists(path)) return true;
   TJournalRecord moved = Record(TKind::Moved, path, NextAside(), base);
   Append({moved});
@@ -426,7 +428,7 @@ bool TSetupJournal::RemoveFile(const String& path, const String& base) {
   if (!CopyAside(path, base, copied.Other))
     RunLog(u"Cannot keep a copy of \"" + path + u"\" for undoing the run: " +
            platform::SystemErrorText(platform::LastError()));
-  RemoveFileNow(path, base);
+  RemoveNow(path, base);
   return true;
 }
 
@@ -440,7 +442,7 @@ void TSetupJournal::RemoveFiles(const std::vector<String>& paths, const std::vec
   std::unique_lock lock(lock_);
   if (!file_) {
     for (size_t i = 0; i < paths.size(); ++i) {
-      RemoveFileNow(paths[i], bases[i]);
+      RemoveNow(paths[i], bases[i]);
       if (onEach) onEach();
     }
     return;
@@ -489,8 +491,6 @@ void TSetupJournal::RemoveFiles(const std::vector<String>& paths, const std::vec
     for (size_t i : c->files) covered[i] = true;
     folderMoves.push_back(Record(TKind::Moved, ExcludeTrailingBackslash(c->folder), {}, c->base));
   }
-  for (size_t i = 0; i < paths.size(); ++i)
-    if (!covered[i] && whole.count(UpperAscii(ExtractFilePath(paths[i])))) covered[i] = true;
   // Only the outermost of the folders that go whole is moved.
   std::vector<TJournalRecord> records;
   for (TJournalRecord& r : folderMoves) {
@@ -811,10 +811,7 @@ bool TSetupJournal::Undo(const std::vector<TJournalRecord>& records) {
       }
       case TKind::Created:
         if (Exists(r.Path) && !IsFolder(Attributes(r.Path))) {
-          if (r.Base.empty())
-            DeleteFileOrDefer(r.Path);
-          else
-            DeleteFileBelow(r.Base, r.Path);
+          RemoveNow(r.Path, r.Base);
           RunLog(u"Removed: " + r.Path);
         }
         break;

@@ -144,7 +144,6 @@ class TSetupJournal {
   String NextAside();
   bool MoveAside(const String& path, const String& base, const String& aside);
   bool CopyAside(const String& path, const String& base, const String& aside);
-  void RemoveFileNow(const String& path, const String& base);
   static bool Undo(const std::vector<TJournalRecord>& records);
   static void Cleanup(const String& folder);
 
