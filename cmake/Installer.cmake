@@ -5,9 +5,11 @@
 # resources "SETUP" and "PRODUCT", which is what makes it an installer. On
 # other systems nothing happens: there the tests hand the packages to the
 # platform stand-in instead. With IPK (an ipk that runs on the build host),
-# the product package's file table goes in as "PRODUCTTABLE" too: with it the
-# installer looks names up while the package is still being decoded (its
-# own table sits at the end of its compressed data).
+# the product package's file table goes in as "PRODUCTTABLE" too, and the
+# SHA-256 of its bytes as "PRODUCTDIGEST" (made only once the package passed
+# its full check): with them the installer looks names up at once (the
+# package's own table sits at the end of its compressed data), checks the
+# package against the digest at start and writes files while it decodes.
 function(mivo_add_installer_resources target)
   cmake_parse_arguments(ARG "" "SETUP_PACKAGE;PRODUCT_PACKAGE;IPK;IPK_TARGET" "" ${ARGN})
   if(NOT ARG_SETUP_PACKAGE OR NOT ARG_PRODUCT_PACKAGE)
@@ -24,14 +26,15 @@ function(mivo_add_installer_resources target)
   set(depends "${ARG_SETUP_PACKAGE};${ARG_PRODUCT_PACKAGE}")
   if(ARG_IPK)
     set(table ${CMAKE_CURRENT_BINARY_DIR}/${target}_product.table)
-    add_custom_command(OUTPUT ${table}
-      COMMAND ${ARG_IPK} table ${ARG_PRODUCT_PACKAGE} ${table}
+    set(digest ${CMAKE_CURRENT_BINARY_DIR}/${target}_product.sha256)
+    add_custom_command(OUTPUT ${table} ${digest}
+      COMMAND ${ARG_IPK} table ${ARG_PRODUCT_PACKAGE} ${table} ${digest}
       DEPENDS ${ARG_PRODUCT_PACKAGE} ${ARG_IPK_TARGET}
-      COMMENT "Writing the file table of ${target}'s product package"
+      COMMENT "Writing the file table and the digest of ${target}'s product package"
       VERBATIM)
-    target_sources(${target} PRIVATE ${table})
-    string(APPEND content "PRODUCTTABLE RCDATA \"${table}\"\n")
-    list(APPEND depends ${table})
+    target_sources(${target} PRIVATE ${table} ${digest})
+    string(APPEND content "PRODUCTTABLE RCDATA \"${table}\"\nPRODUCTDIGEST RCDATA \"${digest}\"\n")
+    list(APPEND depends ${table} ${digest})
   endif()
   file(GENERATE OUTPUT ${rc} CONTENT "${content}")
   target_sources(${target} PRIVATE ${rc})

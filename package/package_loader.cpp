@@ -1,14 +1,10 @@
 #include "package/package_loader.h"
 
-#include <chrono>
 #include <utility>
 
 #include "lib/exceptions.h"
 
 namespace {
-
-// How often a wait asks whether to give up.
-constexpr int kStopPollMs = 20;
 
 // Raised inside the decoding thread when the loader is destroyed early.
 class EDecodingStopped : public Exception {
@@ -53,56 +49,32 @@ TSetupPackageLoader::TSetupPackageLoader(std::unique_ptr<TStream> source,
                                          std::unique_ptr<TSetupPackageFileTable> knownTable,
                                          StringView keyText)
     : known_(std::move(knownTable)) {
-  thread_ = std::thread(&TSetupPackageLoader::Run, this, std::move(source), String(keyText));
+  std::shared_ptr<TStream> shared(std::move(source));
+  job_ = std::make_unique<TBackgroundJob>(
+      [this, shared, key = String(keyText)](const std::atomic<bool>& stop) mutable {
+        // The program's file is not held longer than needed.
+        const std::shared_ptr<TStream> held = std::move(shared);
+        Run(*held, key, stop);
+      });
 }
 
-TSetupPackageLoader::~TSetupPackageLoader() {
-  stop_ = true;
-  if (thread_.joinable()) thread_.join();
+TSetupPackageLoader::~TSetupPackageLoader() = default;
+
+void TSetupPackageLoader::Run(TStream& source, const String& keyText,
+                              const std::atomic<bool>& stop) {
+  TStoppableStream stoppable(source, stop);
+  auto reader = std::make_unique<TSetupPackageReader>(stoppable, keyText);
+  // Lookups were answered from the known table: a package whose own table
+  // differs is not the one this program was built with.
+  if (!SameFileTables(reader->FileTable(), *known_)) throw ESetupPackageReadError();
+  reader_ = std::move(reader);  // before the job counts as done
 }
 
-void TSetupPackageLoader::Run(std::unique_ptr<TStream> source, String keyText) {
-  std::unique_ptr<TSetupPackageReader> reader;
-  std::exception_ptr failure;
-  try {
-    TStoppableStream stoppable(*source, stop_);
-    reader = std::make_unique<TSetupPackageReader>(stoppable, keyText);
-    // Lookups were answered from the known table: a package whose own table
-    // differs is not the one this program was built with.
-    if (!SameFileTables(reader->FileTable(), *known_)) throw ESetupPackageReadError();
-  } catch (...) {
-    reader.reset();
-    failure = std::current_exception();
-  }
-  source.reset();  // the program's file is not held longer than needed
-  std::lock_guard<std::mutex> guard(lock_);
-  reader_ = std::move(reader);
-  failure_ = failure;
-  done_ = true;
-  finished_.notify_all();
-}
+bool TSetupPackageLoader::Wait(const std::function<bool()>& stopped) { return job_->Wait(stopped); }
 
-bool TSetupPackageLoader::Wait(const std::function<bool()>& stopped) {
-  std::unique_lock<std::mutex> guard(lock_);
-  while (!done_) {
-    if (!stopped) {
-      finished_.wait(guard);
-      continue;
-    }
-    if (stopped()) return false;
-    finished_.wait_for(guard, std::chrono::milliseconds(kStopPollMs));
-  }
-  if (failure_) std::rethrow_exception(failure_);
-  return true;
-}
-
-bool TSetupPackageLoader::Failed() {
-  std::lock_guard<std::mutex> guard(lock_);
-  return done_ && failure_ != nullptr;
-}
+bool TSetupPackageLoader::Failed() { return job_->Failed(); }
 
 TSetupPackageReader& TSetupPackageLoader::Get() {
-  Wait(nullptr);
-  // Set once, before done_, under the lock that Wait took.
+  job_->Wait();
   return *reader_;
 }

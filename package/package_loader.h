@@ -9,14 +9,10 @@
 // as corrupted.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
-#include <exception>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
+#include "lib/background_job.h"
 #include "lib/stream.h"
 #include "package/setup_package.h"
 
@@ -46,14 +42,10 @@ class TSetupPackageLoader {
   bool Failed();
 
  private:
-  void Run(std::unique_ptr<TStream> source, String keyText);
+  void Run(TStream& source, const String& keyText, const std::atomic<bool>& stop);
 
   std::unique_ptr<TSetupPackageFileTable> known_;
   std::unique_ptr<TSetupPackageReader> reader_;
-  std::exception_ptr failure_;
-  bool done_ = false;
-  std::mutex lock_;
-  std::condition_variable finished_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  // Last: it is stopped and waited for before the rest goes.
+  std::unique_ptr<TBackgroundJob> job_;
 };

@@ -219,15 +219,23 @@ void TSetupPackageFileTable::SaveToStream(TStream& stream) const {
 
 // --- TSetupPackageReader ------------------------------------------------------
 
-TSetupPackageReader::TSetupPackageReader(TStream& stream, StringView keyText) {
+TSetupPackageHeader ReadSetupPackageHeader(TStream& stream) {
   uint8_t header[kHeaderSize];
   stream.ReadBuffer(header, kHeaderSize);
   if (std::memcmp(header, kMagic, sizeof kMagic) != 0) throw ESetupPackageReadError();
-  const uint32_t crc = LoadLE32(header + 4);
-  const int64_t length = LoadLE32(header + 8);
-
+  TSetupPackageHeader result;
+  result.Crc = LoadLE32(header + 4);
+  result.Length = LoadLE32(header + 8);
   const int64_t input = std::max<int64_t>(stream.Size() - stream.Position(), 0);
-  if (length > input * kMaxExpansion) throw ESetupPackageReadError();
+  if (result.Length > input * kMaxExpansion) throw ESetupPackageReadError();
+  return result;
+}
+
+TSetupPackageReader::TSetupPackageReader(TStream& stream, StringView keyText) {
+  const TSetupPackageHeader header = ReadSetupPackageHeader(stream);
+  const uint32_t crc = header.Crc;
+  const int64_t length = header.Length;
+  const int64_t input = std::max<int64_t>(stream.Size() - stream.Position(), 0);
 
   TSetupKey key;
   key.Initialize(keyText);

@@ -45,6 +45,17 @@ struct TSetupKey {
   void Apply(void* buffer, size_t length);
 };
 
+// The plain header in front of the enciphered data.
+struct TSetupPackageHeader {
+  uint32_t Crc = 0;     // of the uncompressed payload
+  int64_t Length = 0;   // of the uncompressed payload
+};
+
+// Reads the header at the stream's position. Raises EReadError when it is
+// short, ESetupPackageReadError for a wrong magic or a length that the rest
+// of the stream could not decode to.
+TSetupPackageHeader ReadSetupPackageHeader(TStream& stream);
+
 struct TSetupPackageFileTableItem {
   int64_t Offset = 0;
   int64_t Size = 0;

@@ -1,28 +1,31 @@
-// Message digests: MD5 (CryptoAPI in the product, libcrypto natively).
+// Message digests: MD5 and SHA-256 (CryptoAPI in the product, libcrypto
+// natively).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "lib/stream.h"
 #include "lib/strings.h"
 
 namespace platform {
 
-using TMd5Digest = std::array<uint8_t, 16>;
+enum class THashAlgorithm { Md5, Sha256 };
 
-// Incremental MD5. Raises EInvalidOperation when the system cannot provide it.
-class TMd5 {
+// Incremental digest. Raises EInvalidOperation when the system cannot
+// provide the algorithm.
+class THash {
  public:
-  TMd5();
-  ~TMd5();
-  TMd5(const TMd5&) = delete;
-  TMd5& operator=(const TMd5&) = delete;
+  explicit THash(THashAlgorithm algorithm);
+  ~THash();
+  THash(const THash&) = delete;
+  THash& operator=(const THash&) = delete;
   void Update(const void* data, size_t size);
   // The digest of everything added; the object is reset afterwards.
-  TMd5Digest Final();
+  std::vector<uint8_t> Final();
 
   struct State;
 
@@ -30,10 +33,25 @@ class TMd5 {
   std::unique_ptr<State> state_;
 };
 
+using TMd5Digest = std::array<uint8_t, 16>;
+using TSha256Digest = std::array<uint8_t, 32>;
+
+// Incremental MD5.
+class TMd5 {
+ public:
+  TMd5() : hash_(THashAlgorithm::Md5) {}
+  void Update(const void* data, size_t size) { hash_.Update(data, size); }
+  TMd5Digest Final();
+
+ private:
+  THash hash_;
+};
+
 TMd5Digest Md5(const void* data, size_t size);
 // From the stream's current position to its end, in 1 MiB chunks.
 TMd5Digest Md5(TStream& stream);
 // Lower-case hexadecimal form.
 String DigestToHex(const TMd5Digest& digest);
+String DigestToHex(const uint8_t* digest, size_t size);
 
 }  // namespace platform

@@ -54,7 +54,6 @@ void TSetupActionExtract::Execute() {
   SetStatus(GetCommonText(u"A4"));
   MakeDestination();
   const std::unique_ptr<TSetupScriptFileList> files = CollectFiles();
-  const int64_t count = static_cast<int64_t>(files->size());
   // Files that are replaced are moved aside, those that are new recorded.
   std::vector<String> targets;
   targets.reserve(files->size());
@@ -62,10 +61,7 @@ void TSetupActionExtract::Execute() {
   // Reached from the destination without following a link (a portable
   // installation's folder is its user's).
   RunJournal().WillWrite(targets, Setup->GetDestPath());
-  for (int64_t i = 0; i < count; ++i) {
-    SetProgress(static_cast<int32_t>((i + 1) * 100 / count));
-    ExtractScriptFile(*(*files)[static_cast<size_t>(i)]);
-  }
+  Setup->ExtractHelper().ExtractFiles(*files, [this](int percent) { SetProgress(percent); });
   SetStatus(GetCommonText(u"A7"));
   WriteUninstallRecord(Setup->GetDestPath(), *files);
 }

@@ -15,19 +15,6 @@
 
 namespace {
 
-// The target created anew (or truncated) for writing, shared with everyone;
-// a link in its place goes first;
-// null when that is not possible. Unbuffered: each file is written in one
-// piece straight from the decoded package, and a write the file does not
-// take is reported at once.
-std::unique_ptr<TStream> TryCreateTarget(const String& path) {
-  // A link at the name is replaced, never written through.
-  if (platform::IsLink(path) && !platform::RemoveFile(path)) platform::RemoveFolder(path);
-  return platform::OpenFileShared(path, platform::kGenericWrite,
-                                  platform::kFileShareRead | platform::kFileShareWrite,
-                                  platform::kCreateAlways);
-}
-
 // The MD5 digest of the existing file as hexadecimal text. Raises the open
 // error when it cannot be read.
 String FileDigest(const String& path) {
@@ -40,9 +27,19 @@ String FileDigest(const String& path) {
 
 }  // namespace
 
+// Unbuffered: each file is written in large pieces, and a write the file
+// does not take is reported at once.
+std::unique_ptr<TStream> TSetupExtractHelper::OpenTarget(const String& path) {
+  // A link at the name is replaced, never written through.
+  if (platform::IsLink(path) && !platform::RemoveFile(path)) platform::RemoveFolder(path);
+  return platform::OpenFileShared(path, platform::kGenericWrite,
+                                  platform::kFileShareRead | platform::kFileShareWrite,
+                                  platform::kCreateAlways);
+}
+
 bool TSetupExtractHelper::CreateTargetStream(const String& targetPath, TStream& source,
                                              std::unique_ptr<TStream>& target) {
-  target = TryCreateTarget(targetPath);
+  target = OpenTarget(targetPath);
   if (target) return true;
 
   // Held open by someone else (a running program, say): nothing to do when
@@ -73,7 +70,7 @@ bool TSetupExtractHelper::CreateTargetStream(const String& targetPath, TStream& 
   }
 
   for (;;) {
-    target = TryCreateTarget(targetPath);
+    target = OpenTarget(targetPath);
     if (target) return true;
     const int answer = AskUser(FormatText(u"QM2", {targetPath}),
                                kMbAbortRetryIgnore | kMbIconWarning | kMbDefButton2);

@@ -1,6 +1,7 @@
 #include "resources/setup_resources.h"
 
 #include <functional>
+#include <unordered_map>
 
 #include "lib/run_log.h"
 #include "lib/system.h"
@@ -34,6 +35,16 @@ std::unique_ptr<TSetupPackageFileTable> KnownProductTable() {
   } catch (const Exception&) {
     return nullptr;
   }
+}
+
+// The SHA-256 of the product package's bytes that the program carries;
+// empty when it carries none (or not one of 32 bytes).
+std::vector<uint8_t> CarriedProductDigest() {
+  std::unique_ptr<TStream> stream = platform::OpenDataResource(u"PRODUCTDIGEST");
+  if (!stream || stream->Size() != 32) return {};
+  std::vector<uint8_t> digest(32);
+  stream->ReadBuffer(digest.data(), 32);
+  return digest;
 }
 
 String ChangeFileExt(const String& path, StringView ext) {
@@ -134,6 +145,7 @@ TSetupResources::TSetupResources(ISetupResourcesHost& host)
     std::unique_ptr<TStream> setupSource = OpenResourceStream(u"SETUP");
     std::unique_ptr<TStream> productSource;
     std::unique_ptr<TSetupPackageFileTable> productTable;
+    std::vector<uint8_t> productDigest;
     const String module = platform::ModuleFileName();
     if (SameTextLocale(ExtractFileName(module), u"Uninstall.exe")) {
       productSource = OpenFileStream(ChangeFileExt(module, u".dat"));
@@ -141,10 +153,16 @@ TSetupResources::TSetupResources(ISetupResourcesHost& host)
       productSource = OpenResourceStream(u"PRODUCT");
       // An emptied package (the uninstaller's copy of the program carries
       // none) fails at once, as without a table.
-      if (productSource->Size() > 0) productTable = KnownProductTable();
+      if (productSource->Size() > 0) {
+        productTable = KnownProductTable();
+        productDigest = CarriedProductDigest();
+      }
     }
     setupPackage_ = std::make_unique<TSetupPackageReader>(*setupSource);
-    if (productTable)
+    if (productTable && !productDigest.empty() && CanStreamSetupPackage(*productTable))
+      streamed_ = std::make_unique<TStreamedPackage>(std::move(productSource), std::move(productTable),
+                                                     std::move(productDigest));
+    else if (productTable)
       productLoader_ =
           std::make_unique<TSetupPackageLoader>(std::move(productSource), std::move(productTable));
     else
@@ -174,20 +192,31 @@ TSetupPackageReader& TSetupResources::ProductPackage() {
 }
 
 bool TSetupResources::WaitForPackages(const std::function<bool()>& stopped) {
+  if (streamed_) return streamed_->WaitVerified(stopped);
   if (productPackage_) return true;
   return productLoader_->Wait(stopped);
 }
 
 void TSetupResources::RaisePackageFailure() {
+  if (streamed_ && streamed_->Failed()) streamed_->WaitVerified();
   if (productLoader_ && productLoader_->Failed()) productLoader_->Get();
 }
 
 bool TSetupResources::ProductHas(StringView name) {
+  if (streamed_) return streamed_->Exists(name);
   if (productPackage_) return productPackage_->Exists(name);
   return productLoader_->Exists(name);
 }
 
+const std::vector<uint8_t>* TSetupResources::StreamedFile(StringView name) {
+  if (!streamed_) return nullptr;
+  const TSetupPackageFileTableItem* item = streamed_->FileTable().Find(name);
+  return item ? &streamed_->FileBytes(*item) : nullptr;
+}
+
 std::unique_ptr<TMemoryStream> TSetupResources::OpenFile(StringView name) {
+  if (const std::vector<uint8_t>* bytes = StreamedFile(name))
+    return std::make_unique<TMemoryStream>(*bytes);
   std::unique_ptr<TMemoryStream> stream;
   // Only a file of the product package waits for its decoding.
   TSetupPackageReader& package = ProductHas(name) ? ProductPackage() : *setupPackage_;
@@ -199,6 +228,8 @@ std::unique_ptr<TMemoryStream> TSetupResources::OpenFile(StringView name) {
 }
 
 std::unique_ptr<TReadOnlyMemoryStream> TSetupResources::OpenFileView(StringView name) {
+  if (const std::vector<uint8_t>* bytes = StreamedFile(name))
+    return std::make_unique<TReadOnlyMemoryStream>(bytes->data(), static_cast<int64_t>(bytes->size()));
   std::unique_ptr<TReadOnlyMemoryStream> stream;
   TSetupPackageReader& package = ProductHas(name) ? ProductPackage() : *setupPackage_;
   {
@@ -323,12 +354,89 @@ void TSetupResources::InitializeLanguages() {
 
 // ---- TSetupExtractHelper ----
 
+namespace {
+
+// Runs fn; a failure becomes EInstallerInstallError naming the target.
+template <typename F>
+void ForTarget(const String& target, F&& fn) {
+  try {
+    fn();
+  } catch (const Exception& e) {
+    throw EInstallerInstallError(target + u"\r\n" + e.Message());
+  } catch (const std::exception& e) {
+    throw EInstallerInstallError(target + u"\r\n" + Utf8ToUtf16(e.what()));
+  }
+}
+
+// Writes each file of a streamed package to its targets as its bytes come.
+// A target that cannot be created at once (held by a running program, say)
+// gets the file's bytes collected, and is then handled as a single file
+// (compared, moved aside, or the user asked).
+class TTargetWriter : public ISetupPackageFileSink {
+ public:
+  // starting: told before each target is written.
+  TTargetWriter(TSetupExtractHelper& helper, const std::vector<std::vector<String>>& targets,
+                std::function<void()> starting)
+      : helper_(helper), targets_(targets), starting_(std::move(starting)) {}
+
+  bool BeginFile(int index) override {
+    current_ = &targets_[static_cast<size_t>(index)];
+    if (current_->empty()) return false;
+    for (size_t k = 0; k < current_->size(); ++k) starting_();
+    outputs_.clear();
+    held_ = false;
+    collected_.clear();
+    for (const String& target : *current_) {
+      std::unique_ptr<TStream> output;
+      ForTarget(target, [&] {
+        helper_.ForceTargetFolder(target);
+        output = TSetupExtractHelper::OpenTarget(target);
+      });
+      held_ = held_ || !output;
+      outputs_.push_back(std::move(output));
+    }
+    return true;
+  }
+  void FileData(const uint8_t* data, size_t size) override {
+    for (size_t k = 0; k < outputs_.size(); ++k)
+      if (outputs_[k])
+        ForTarget((*current_)[k], [&] { outputs_[k]->WriteBuffer(data, static_cast<int64_t>(size)); });
+    if (held_) collected_.insert(collected_.end(), data, data + size);
+  }
+  void EndFile() override {
+    for (size_t k = 0; k < outputs_.size(); ++k) {
+      const String& target = (*current_)[k];
+      ForTarget(target, [&] {
+        if (!outputs_[k]) {
+          TReadOnlyMemoryStream source(collected_.data(), static_cast<int64_t>(collected_.size()));
+          if (!helper_.CreateTargetStream(target, source, outputs_[k])) return;
+          outputs_[k]->WriteBuffer(collected_.data(), static_cast<int64_t>(collected_.size()));
+        }
+        outputs_[k]->Flush();
+        outputs_[k].reset();
+        RunLog(u"Written: " + target);
+      });
+    }
+    outputs_.clear();
+    collected_.clear();
+  }
+
+ private:
+  TSetupExtractHelper& helper_;
+  const std::vector<std::vector<String>>& targets_;
+  std::function<void()> starting_;
+  const std::vector<String>* current_ = nullptr;
+  std::vector<std::unique_ptr<TStream>> outputs_;
+  bool held_ = false;
+  std::vector<uint8_t> collected_;
+};
+
+}  // namespace
+
 void TSetupExtractHelper::ExtractFile(const TSetupScriptFile& entry) {
   const String target = resources_.ExpandPath(entry.Name);
-  try {
-    const size_t folderEnd = target.find_last_of(u"\\/:");
-    ForceFolder(folderEnd == String::npos ? StringView()
-                                          : StringView(target).substr(0, folderEnd + 1));
+  ForTarget(target, [&] {
+    ForceTargetFolder(target);
     // Written straight from the decoded package: no copy of the file's bytes.
     std::unique_ptr<TReadOnlyMemoryStream> source = resources_.OpenFileView(entry.PackageName());
     std::unique_ptr<TStream> output;
@@ -338,11 +446,53 @@ void TSetupExtractHelper::ExtractFile(const TSetupScriptFile& entry) {
       output.reset();
       RunLog(u"Written: " + target);
     }
-  } catch (const Exception& e) {
-    throw EInstallerInstallError(target + u"\r\n" + e.Message());
-  } catch (const std::exception& e) {
-    throw EInstallerInstallError(target + u"\r\n" + Utf8ToUtf16(e.what()));
+  });
+}
+
+void TSetupExtractHelper::ExtractFiles(const std::vector<const TSetupScriptFile*>& entries,
+                                       const std::function<void(int percent)>& progress) {
+  // The share is set before each file is written, so it reaches 100 when
+  // the last one starts.
+  const size_t count = entries.size();
+  size_t started = 0;
+  const auto starting = [&] {
+    ++started;
+    if (progress) progress(static_cast<int>(started * 100 / count));
+  };
+  TStreamedPackage* package = resources_.StreamedProduct();
+  if (!package) {
+    for (const TSetupScriptFile* entry : entries) {
+      starting();
+      ExtractFile(*entry);
+    }
+    return;
   }
+  // The targets of each file of the package, written in the package's
+  // order; entries of files it lacks (from the setup package) are written
+  // one by one afterwards.
+  const TSetupPackageFileTable& table = package->FileTable();
+  std::unordered_map<const TSetupPackageFileTableItem*, size_t> indexes;
+  for (int i = 0; i < table.Count(); ++i) indexes[&table.Items(i)] = static_cast<size_t>(i);
+  std::vector<std::vector<String>> targets(static_cast<size_t>(table.Count()));
+  std::vector<const TSetupScriptFile*> others;
+  for (const TSetupScriptFile* entry : entries) {
+    if (const TSetupPackageFileTableItem* item = table.Find(entry->PackageName()))
+      targets[indexes.at(item)].push_back(resources_.ExpandPath(entry->Name));
+    else
+      others.push_back(entry);
+  }
+  TTargetWriter writer(*this, targets, starting);
+  package->Stream(writer, {});
+  for (const TSetupScriptFile* entry : others) {
+    starting();
+    ExtractFile(*entry);
+  }
+}
+
+void TSetupExtractHelper::ForceTargetFolder(const String& target) {
+  const size_t folderEnd = target.find_last_of(u"\\/:");
+  ForceFolder(folderEnd == String::npos ? StringView()
+                                        : StringView(target).substr(0, folderEnd + 1));
 }
 
 void TSetupExtractHelper::ForceFolder(StringView path) {

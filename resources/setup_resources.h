@@ -19,6 +19,7 @@
 #include "resources/installer_errors.h"
 #include "resources/setup_message_box.h"
 #include "resources/setup_script.h"
+#include "resources/streamed_package.h"
 
 // What the resources need of the controller and the product description,
 // which sit above them. Values are asked for only when a text uses them.
@@ -51,10 +52,13 @@ class TSetupResources {
   // program; for a program named "Uninstall.exe" the file "Uninstall.dat"
   // beside it instead of "PRODUCT"), loads "Install.xml", lists the languages
   // and reads the folders. Raises on any failure. When the program carries
-  // the product package's file table ("PRODUCTTABLE"), the product package
-  // is decoded on a thread of its own meanwhile: names are looked up in that
-  // table at once, and what needs the product's bytes waits for the decoding
-  // (and raises its failure); WaitForPackages tells when it is complete.
+  // the product package's file table ("PRODUCTTABLE"), names are looked up
+  // in that table at once. With the SHA-256 of the package's bytes
+  // ("PRODUCTDIGEST") as well, the package is checked against it on a thread
+  // of its own and decoded only as files are asked for (TStreamedPackage);
+  // without it, it is decoded whole on a thread of its own, and what needs
+  // its bytes waits for that (and raises its failure). WaitForPackages tells
+  // when the package is verified.
   explicit TSetupResources(ISetupResourcesHost& host);
   TSetupResources(const TSetupResources&) = delete;
   TSetupResources& operator=(const TSetupResources&) = delete;
@@ -93,13 +97,12 @@ class TSetupResources {
   const TVelIniFile& Lang() const { return *lang_; }
   const String& LangName() const { return langName_; }
   const TVelStringList& Langs() const { return *langs_; }
-  // The product package, decoded and verified: may wait for the decoding
-  // and raise its failure ("Package was corrupted", say).
-  TSetupPackageReader& ProductPackage();
   // Whether the product package has that file, without waiting.
   bool ProductHas(StringView name);
-  // Waits until the product package is decoded and verified; raises its
-  // failure. Nothing may be changed on disk before this has returned true.
+  // Waits until the product package is verified (checked against the
+  // digest the program carries, or else decoded and checked whole); raises
+  // its failure. Nothing may be changed on disk before this has returned
+  // true.
   // False when stopped() (asked every few milliseconds while waiting) says
   // to give up first: a cancelled run does not wait for the decoding.
   bool WaitForPackages(const std::function<bool()>& stopped = nullptr);
@@ -107,6 +110,9 @@ class TSetupResources {
   // one; returns at once otherwise.
   void RaisePackageFailure();
   TSetupPackageReader& SetupPackage() { return *setupPackage_; }
+  // The product package when the program carries its table and digest:
+  // decoded as files are asked for, never held whole; null otherwise.
+  TStreamedPackage* StreamedProduct() { return streamed_.get(); }
   TSetupScript& Script() { return *script_; }
   const String& DesktopDir() const { return desktopDir_; }
   const String& ProgramFilesDir() const { return programFilesDir_; }
@@ -115,12 +121,19 @@ class TSetupResources {
   ISetupResourcesHost& Host() { return host_; }
 
  private:
+  // The product package, decoded and verified: may wait for the decoding
+  // and raise its failure. Not for a streamed package.
+  TSetupPackageReader& ProductPackage();
+  // A file of the streamed product package; null when there is none.
+  const std::vector<uint8_t>* StreamedFile(StringView name);
+
   ISetupResourcesHost& host_;
   std::unique_ptr<TVelIniFile> lang_;
   String langName_;
   std::unique_ptr<TVelStringList> langs_;
   std::unique_ptr<TSetupPackageReader> productPackage_;
   std::unique_ptr<TSetupPackageLoader> productLoader_;  // instead, while decoding
+  std::unique_ptr<TStreamedPackage> streamed_;          // or instead, with a digest
   std::unique_ptr<TSetupPackageReader> setupPackage_;
   String desktopDir_;
   String programFilesDir_;
@@ -147,10 +160,22 @@ class TSetupExtractHelper {
   // Copies the entry's package file (PackageName) to ExpandPath(Name). Any
   // failure becomes EInstallerInstallError: the target, CR LF, the cause.
   void ExtractFile(const TSetupScriptFile& entry);
+  // ExtractFile for each entry. A streamed product package is decoded once,
+  // front to back, and each file written while the rest decodes; its final
+  // checks come after the last file (ESetupPackageReadError, for the run to
+  // undo what it wrote). progress is told the share done, 0 to 100.
+  void ExtractFiles(const std::vector<const TSetupScriptFile*>& entries,
+                    const std::function<void(int percent)>& progress);
+  // The target created anew (or truncated) for writing, shared with
+  // everyone; a link in its place goes first; null when that is not
+  // possible.
+  static std::unique_ptr<TStream> OpenTarget(const String& path);
   // Creates the folder and its missing parents. EInstallerInstallError with
   // the "Common" text "E3" (the folder in place of %s) on failure, and for an
   // empty path.
   void ForceFolder(StringView path);
+  // ForceFolder for the folder of a target file.
+  void ForceTargetFolder(const String& target);
   // Opens the target for writing (created or truncated, shared for reading
   // and writing, written through a 256 KiB buffer): true with target set.
   // When it cannot be created: false when it already holds the source's

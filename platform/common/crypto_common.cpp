@@ -1,6 +1,15 @@
 #include "platform/crypto.h"
 
+#include <algorithm>
+
 namespace platform {
+
+TMd5Digest TMd5::Final() {
+  const std::vector<uint8_t> bytes = hash_.Final();
+  TMd5Digest digest{};
+  std::copy_n(bytes.begin(), std::min(bytes.size(), digest.size()), digest.begin());
+  return digest;
+}
 
 TMd5Digest Md5(const void* data, size_t size) {
   TMd5 md5;
@@ -19,14 +28,16 @@ TMd5Digest Md5(TStream& stream) {
   return md5.Final();
 }
 
-String DigestToHex(const TMd5Digest& digest) {
+String DigestToHex(const uint8_t* digest, size_t size) {
   static const char16_t kHex[] = u"0123456789abcdef";
   String s;
-  for (uint8_t b : digest) {
-    s.push_back(kHex[b >> 4]);
-    s.push_back(kHex[b & 15]);
+  for (size_t i = 0; i < size; ++i) {
+    s.push_back(kHex[digest[i] >> 4]);
+    s.push_back(kHex[digest[i] & 15]);
   }
   return s;
 }
+
+String DigestToHex(const TMd5Digest& digest) { return DigestToHex(digest.data(), digest.size()); }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// MD5 through libcrypto.
+// Digests through libcrypto.
 #include <openssl/evp.h>
 
 #include "lib/exceptions.h"
@@ -6,29 +6,33 @@
 
 namespace platform {
 
-struct TMd5::State {
+struct THash::State {
   EVP_MD_CTX* ctx = nullptr;
+  const EVP_MD* md = nullptr;
 };
 
-TMd5::TMd5() : state_(std::make_unique<State>()) {
+THash::THash(THashAlgorithm algorithm) : state_(std::make_unique<State>()) {
+  state_->md = algorithm == THashAlgorithm::Sha256 ? EVP_sha256() : EVP_md5();
   state_->ctx = EVP_MD_CTX_new();
-  if (!state_->ctx || EVP_DigestInit_ex(state_->ctx, EVP_md5(), nullptr) != 1)
-    throw EInvalidOperation(u"MD5 is not available");
+  if (!state_->ctx || EVP_DigestInit_ex(state_->ctx, state_->md, nullptr) != 1) {
+    EVP_MD_CTX_free(state_->ctx);
+    throw EInvalidOperation(algorithm == THashAlgorithm::Sha256 ? u"SHA-256 is not available"
+                                                                : u"MD5 is not available");
+  }
 }
 
-TMd5::~TMd5() {
-  EVP_MD_CTX_free(state_->ctx);
-}
+THash::~THash() { EVP_MD_CTX_free(state_->ctx); }
 
-void TMd5::Update(const void* data, size_t size) {
+void THash::Update(const void* data, size_t size) {
   if (size) EVP_DigestUpdate(state_->ctx, data, size);
 }
 
-TMd5Digest TMd5::Final() {
-  TMd5Digest digest{};
+std::vector<uint8_t> THash::Final() {
+  std::vector<uint8_t> digest(EVP_MAX_MD_SIZE);
   unsigned int n = 0;
   EVP_DigestFinal_ex(state_->ctx, digest.data(), &n);
-  EVP_DigestInit_ex(state_->ctx, EVP_md5(), nullptr);
+  digest.resize(n);
+  EVP_DigestInit_ex(state_->ctx, state_->md, nullptr);
   return digest;
 }
 

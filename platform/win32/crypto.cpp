@@ -1,4 +1,4 @@
-// MD5 through CryptoAPI.
+// Digests through CryptoAPI (the AES provider, which has SHA-256).
 #include <windows.h>
 
 #include <wincrypt.h>
@@ -8,19 +8,28 @@
 
 namespace platform {
 
-struct TMd5::State {
+struct THash::State {
   HCRYPTPROV provider = 0;
   HCRYPTHASH hash = 0;
+  ALG_ID algorithm = CALG_MD5;
+  DWORD size = 16;
   void NewHash() {
-    if (!CryptCreateHash(provider, CALG_MD5, 0, 0, &hash))
-      throw EInvalidOperation(u"MD5 is not available");
+    if (!CryptCreateHash(provider, algorithm, 0, 0, &hash)) throw Unavailable();
+  }
+  EInvalidOperation Unavailable() const {
+    return EInvalidOperation(algorithm == CALG_SHA_256 ? u"SHA-256 is not available"
+                                                       : u"MD5 is not available");
   }
 };
 
-TMd5::TMd5() : state_(std::make_unique<State>()) {
-  if (!CryptAcquireContextW(&state_->provider, nullptr, nullptr, PROV_RSA_FULL,
+THash::THash(THashAlgorithm algorithm) : state_(std::make_unique<State>()) {
+  if (algorithm == THashAlgorithm::Sha256) {
+    state_->algorithm = CALG_SHA_256;
+    state_->size = 32;
+  }
+  if (!CryptAcquireContextW(&state_->provider, nullptr, nullptr, PROV_RSA_AES,
                             CRYPT_VERIFYCONTEXT | CRYPT_SILENT))
-    throw EInvalidOperation(u"MD5 is not available");
+    throw state_->Unavailable();
   try {
     state_->NewHash();
   } catch (...) {
@@ -29,12 +38,12 @@ TMd5::TMd5() : state_(std::make_unique<State>()) {
   }
 }
 
-TMd5::~TMd5() {
+THash::~THash() {
   if (state_->hash) CryptDestroyHash(state_->hash);
   CryptReleaseContext(state_->provider, 0);
 }
 
-void TMd5::Update(const void* data, size_t size) {
+void THash::Update(const void* data, size_t size) {
   const BYTE* p = static_cast<const BYTE*>(data);
   while (size > 0) {
     const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
@@ -44,10 +53,11 @@ void TMd5::Update(const void* data, size_t size) {
   }
 }
 
-TMd5Digest TMd5::Final() {
-  TMd5Digest digest{};
-  DWORD n = static_cast<DWORD>(digest.size());
+std::vector<uint8_t> THash::Final() {
+  std::vector<uint8_t> digest(state_->size);
+  DWORD n = state_->size;
   CryptGetHashParam(state_->hash, HP_HASHVAL, digest.data(), &n, 0);
+  digest.resize(n);
   CryptDestroyHash(state_->hash);
   state_->hash = 0;
   state_->NewHash();

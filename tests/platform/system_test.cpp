@@ -107,6 +107,16 @@ TEST_F(SystemTest, Md5KnownDigests) {
   md5.Update("bc", 2);
   EXPECT_EQ(DigestToHex(md5.Final()), u"900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(DigestToHex(md5.Final()), u"d41d8cd98f00b204e9800998ecf8427e");  // reset
+
+  THash sha(THashAlgorithm::Sha256);
+  sha.Update("a", 1);
+  sha.Update("bc", 2);
+  std::vector<uint8_t> digest = sha.Final();
+  EXPECT_EQ(DigestToHex(digest.data(), digest.size()),
+            u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  digest = sha.Final();  // reset
+  EXPECT_EQ(DigestToHex(digest.data(), digest.size()),
+            u"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 TEST_F(SystemTest, PngDecoding) {

@@ -69,7 +69,7 @@ class ExtractTest : public ProductTest {
     // in for them, and for the running installer.
     static const std::vector<uint8_t> product = PackFolder(
         DemoFolder() + "product", {{u"Mivo.exe", "MZ player"}, {u"Rivadavi.exe", "MZ reg"}});
-    platform::standin::SetDataResource(u"PRODUCT", product);
+    UseProductPackage(product);
     WriteFileText(u"C:\\Setup\\Setup.exe", "MZ the installer");
 #endif
   }
@@ -459,10 +459,8 @@ TEST_F(ExtractTest, ProgressAndRecordOfSmallScripts) {
     SetUp();
     const std::string script = "<installer><product>" + settings + "<Components>" + c.components +
                                "</Components></product></installer>";
-    platform::standin::SetDataResource(
-        u"PRODUCT",
-        PackFolder("",
-                   {{u"Install.xml", script}, {u"A.exe", "a"}, {u"B.dll", "b"}, {u"T.txt", "t"}}));
+    UseProductPackage(
+        PackFolder("", {{u"Install.xml", script}, {u"A.exe", "a"}, {u"B.dll", "b"}, {u"T.txt", "t"}}));
     CreateAuto(work_).Settings.Clear();
     TSetupActionExtract action;
     std::vector<int32_t> progress;

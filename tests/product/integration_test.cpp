@@ -71,7 +71,7 @@ class IntegrationTest : public ProductTest {
     // in for it.
     static const std::vector<uint8_t> product =
         PackFolder(DemoFolder() + "product", {{u"MivoToolsSetup.exe", "MZ tools"}});
-    platform::standin::SetDataResource(u"PRODUCT", product);
+    UseProductPackage(product);
 #endif
   }
 

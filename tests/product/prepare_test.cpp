@@ -298,6 +298,7 @@ TEST_F(PrepareTest, DamagedPackageFoundDuringTheBackupChangesNothing) {
   product[product.size() / 2] ^= 0x55;
   platform::standin::SetDataResource(u"PRODUCT", product);
   platform::standin::SetDataResource(u"PRODUCTTABLE", table.Bytes());
+  platform::standin::SetDataResource(u"PRODUCTDIGEST", {});  // decoded whole meanwhile
   OldInstallation(5300);
   for (const char16_t* extra : {u" /UPDATE", u" /UPDATE /NOBACKUP"}) {
     EXPECT_EQ(ErrorOf([&] { Run(extra); }), u"Package was corrupted") << U8(extra);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/setup.h"
+#include "tests/carried_package.h"
 #include "lib/exceptions.h"
 #include "lib/ini_file.h"
 #include "lib/stream.h"
@@ -181,11 +182,22 @@ class ProductTest : public ControllerTest {
     static const std::vector<uint8_t> setup = PackFolder(DemoFolder() + "setup");
     static const std::vector<uint8_t> product = PackFolder(DemoFolder() + "product");
     platform::standin::SetDataResource(u"SETUP", setup);
-    platform::standin::SetDataResource(u"PRODUCT",
-                                       uninstall ? PackFolder("",
-                                                              {{ u"Uninstall.ini",
-                                                                 "[Uninstall]\r\nCount=0\r\n" }})
-                                                 : product);
+    if (uninstall)
+      UseProductPackage(PackFolder("", {{u"Uninstall.ini", "[Uninstall]\r\nCount=0\r\n"}}), false);
+    else
+      UseProductPackage(product);
+  }
+
+  // The product package as the program's resource. carried: as the
+  // installer is built, with the package's table and digest beside it (the
+  // package is then decoded while its files are written); else without them
+  // (as an uninstall record is read).
+  static void UseProductPackage(const std::vector<uint8_t>& product, bool carried = true) {
+    platform::standin::SetDataResource(u"PRODUCT", product);
+    platform::standin::SetDataResource(u"PRODUCTTABLE",
+                                       carried ? CarriedTable(product) : std::vector<uint8_t>());
+    platform::standin::SetDataResource(u"PRODUCTDIGEST",
+                                       carried ? CarriedDigest(product) : std::vector<uint8_t>());
   }
 #endif
 

@@ -62,7 +62,7 @@ class RollbackTest : public ProductTest {
         PackFolder(DemoFolder() + "product", {{u"Mivo.exe", "MZ player"},
                                               {u"Rivadavi.exe", "MZ reg"},
                                               {u"MivoToolsSetup.exe", "MZ tools"}});
-    platform::standin::SetDataResource(u"PRODUCT", product);
+    UseProductPackage(product);
     Put(u"C:\\Setup\\Setup.exe", "MZ the installer");
 #endif
     journalFolder_ = TSetupJournal::FolderFor(u"Mivo");
@@ -273,7 +273,7 @@ TEST_F(RollbackTest, AFailedOrCancelledUninstallationLeavesTheInstallation) {
     int n = 0;
     for (const char* e : entries) text += std::to_string(n++) + "=" + e + "\r\n";
     text += "Count=" + std::to_string(n) + "\r\n";
-    platform::standin::SetDataResource(u"PRODUCT", PackFolder("", {{u"Uninstall.ini", text}}));
+    UseProductPackage(PackFolder("", {{u"Uninstall.ini", text}}), false);
     Create(u"/AUTO /SILENT");
     ASSERT_EQ(setup_->RunKind(), TSetupRunKind::Uninstall);
     setup_->SetDestPath(work_);

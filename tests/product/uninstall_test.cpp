@@ -77,7 +77,7 @@ class UninstallTest : public ProductTest {
         if (i == 0) text += "Count=" + std::to_string(entries.size()) + "\r\n";
       }
     }
-    platform::standin::SetDataResource(u"PRODUCT", PackFolder("", {{u"Uninstall.ini", text}}));
+    UseProductPackage(PackFolder("", {{u"Uninstall.ini", text}}), false);
     TSetup& setup = Create(u"/AUTO /SILENT");
     EXPECT_EQ(setup.RunKind(), TSetupRunKind::Uninstall);
     setup.SetDestPath(dest);

@@ -12,6 +12,7 @@ using namespace std::string_literals;
 #include "lib/exceptions.h"
 #include "lib/system.h"
 #include "resources/setup_resources.h"
+#include "tests/carried_package.h"
 #include "resources_test_util.h"
 
 namespace {
@@ -79,7 +80,7 @@ TEST_F(ResourcesTest, UninstallDatIsSharedAndReleased) {
                                            platform::kOpenExisting);
     ASSERT_TRUE(writer);
     auto res = Create();
-    EXPECT_TRUE(res->ProductPackage().Exists(u"Uninstall.ini"));
+    EXPECT_TRUE(res->ProductHas(u"Uninstall.ini"));
   }
   // Closed after reading: it can be deleted while the resources live.
   auto res = Create();
@@ -138,13 +139,8 @@ TEST_F(ResourcesTest, StartUpFailuresCarryTheirMessages) {
 
 // The product package's file table as an installer carries it beside the
 // package.
-Bytes TableOf(const Bytes& package) {
-  TMemoryStream source(package);
-  TSetupPackageReader reader(source);
-  TMemoryStream table;
-  reader.FileTable().SaveToStream(table);
-  return table.Bytes();
-}
+Bytes TableOf(const Bytes& package) { return CarriedTable(package); }
+Bytes Sha256Of(const Bytes& bytes) { return CarriedDigest(bytes); }
 
 // With the table beside it, the product package is decoded while the program
 // goes on: names are known at once, bytes wait, and a package that fails (or
@@ -163,10 +159,18 @@ TEST_F(ResourcesTest, ProductPackageDecodedAlongsideWithItsTable) {
     const Bytes* product;
     const Bytes* table;
     std::string failure;  // of the wait; empty: none
+    const Bytes* digestOf = nullptr;  // the carried digest: of these bytes
+    bool streamed = false;            // decoded only as files are asked for
   } cases[] = {
       {"matching table", &product, nullptr, ""},
       {"corrupt package", &corrupt, nullptr, "Package was corrupted"},
       {"table of another package", &product, &other, "Package was corrupted"},
+      {"matching digest", &product, nullptr, "", &product, true},
+      // Changed after the program was built: refused by the digest before
+      // a file is handed out.
+      {"package changed after the digest", &corrupt, nullptr, "Package was corrupted", &product,
+       true},
+      {"digest of another package", &product, nullptr, "Package was corrupted", &other, true},
   };
   for (const Case& c : cases) {
     standin::ResetWorld();
@@ -175,7 +179,9 @@ TEST_F(ResourcesTest, ProductPackageDecodedAlongsideWithItsTable) {
     standin::SetDataResource(u"SETUP", setup);
     standin::SetDataResource(u"PRODUCT", *c.product);
     standin::SetDataResource(u"PRODUCTTABLE", TableOf(c.table ? *c.table : product));
+    if (c.digestOf) standin::SetDataResource(u"PRODUCTDIGEST", Sha256Of(*c.digestOf));
     auto res = Create();
+    EXPECT_EQ(res->StreamedProduct() != nullptr, c.streamed) << c.what;
     EXPECT_TRUE(res->ProductHas(u"BIG.BIN")) << c.what;
     EXPECT_FALSE(res->ProductHas(u"English.lng")) << c.what;
     // Files of the setup package never wait for the product package.
@@ -190,8 +196,15 @@ TEST_F(ResourcesTest, ProductPackageDecodedAlongsideWithItsTable) {
     }
     if (c.failure.empty()) {
       EXPECT_EQ(ReadStream(*res->OpenFile(u"Shared.txt")), "product");
+      EXPECT_EQ(ReadStream(*res->OpenFileView(u"big.bin")), std::string(1 << 20, 'b'));
     }
   }
+
+  // A digest that is not one (not 32 bytes) is none: decoded whole.
+  standin::SetDataResource(u"PRODUCT", product);
+  standin::SetDataResource(u"PRODUCTTABLE", TableOf(product));
+  standin::SetDataResource(u"PRODUCTDIGEST", ToBytes("short"));
+  EXPECT_EQ(Create()->StreamedProduct(), nullptr);
 
   // A table that cannot be read is no table: the package is decoded first,
   // as without one, and its failure stops the start.

@@ -12,6 +12,7 @@
 #include "lib/stream.h"
 #include "lib/system.h"
 #include "package/setup_package.h"
+#include "platform/crypto.h"
 
 namespace fs = std::filesystem;
 
@@ -26,7 +27,7 @@ const char kUsageText[] =
     "       ipk extract PKG [NAMES...] [-C DIR] [--key TEXT]\n"
     "       ipk cat PKG NAME [--key TEXT]\n"
     "       ipk verify PKG [--key TEXT]\n"
-    "       ipk table PKG OUT [--key TEXT]\n"
+    "       ipk table PKG OUT [DIGEST] [--key TEXT]\n"
     "\n"
     "create   packs files: a folder adds every file below it, stored under its path\n"
     "         relative to that folder with backslashes; a file is stored under its\n"
@@ -38,7 +39,11 @@ const char kUsageText[] =
     "verify   reads the whole package and checks it.\n"
     "table    writes the package's file table (as stored in its payload) to OUT:\n"
     "         an installer carries it beside its product package, which lets it\n"
-    "         look up names while the package is still being decoded.\n";
+    "         look up names while the package is still being decoded. With\n"
+    "         DIGEST also the SHA-256 of the package's bytes as stored, written\n"
+    "         only after the whole package passed its checks: with it the\n"
+    "         installer checks the package at start and writes files while it\n"
+    "         decodes.\n";
 
 // A usage error: the message, then the usage text, exit code 2.
 struct TUsageError {
@@ -447,11 +452,23 @@ int Verify(const std::vector<String>& args, std::ostream& out) {
 
 int Table(const std::vector<String>& args) {
   const TArgs a = ParseArgs(args, false, false);
-  if (a.plain.size() != 2) throw TUsageError{"table needs a package and an output file"};
+  if (a.plain.size() != 2 && a.plain.size() != 3)
+    throw TUsageError{"table needs a package and one or two output files"};
   const auto reader = OpenPackage(a.plain[0], a.key);
   TOutputFile file(ToPath(a.plain[1]));
   reader->FileTable().SaveToStream(file);
   file.Finish();
+  if (a.plain.size() == 3) {
+    auto stream = OpenFileStream(a.plain[0]);
+    platform::THash sha(platform::THashAlgorithm::Sha256);
+    std::vector<uint8_t> buffer(1 << 20);
+    for (int64_t n; (n = stream->Read(buffer.data(), static_cast<int64_t>(buffer.size()))) > 0;)
+      sha.Update(buffer.data(), static_cast<size_t>(n));
+    const std::vector<uint8_t> digest = sha.Final();
+    TOutputFile out(ToPath(a.plain[2]));
+    out.WriteBuffer(digest.data(), static_cast<int64_t>(digest.size()));
+    out.Finish();
+  }
   return kOk;
 }
 
