@@ -153,6 +153,13 @@ class TStartupLog {
   std::vector<std::string> pending_;
 };
 
+// Bytes as MiB with one decimal.
+String MebibytesText(uint64_t bytes) {
+  const uint64_t tenths = (bytes * 10 + (1 << 19)) >> 20;
+  return IntToStr(static_cast<int64_t>(tenths / 10)) + u"." +
+         IntToStr(static_cast<int64_t>(tenths % 10)) + u" MiB";
+}
+
 String RunKindText(const TSetup& setup) {
   return setup.RunKind() == TSetupRunKind::Uninstall ? u"uninstall" : u"install";
 }
@@ -382,6 +389,10 @@ int RunSetupStartup(const String& arguments, const TSetupStartupHooks& hooks) {
   }
 
   const int code = RunStartup(arguments, boxes, log);
+  uint64_t workingSet = 0, committed = 0;
+  if (platform::PeakMemory(workingSet, committed))
+    RunLog(u"Peak memory: working set " + MebibytesText(workingSet) + u", pagefile usage " +
+           MebibytesText(committed));
   RunLog(u"Exit code: " + IntToStr(code));
   return code;
 }

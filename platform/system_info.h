@@ -54,6 +54,10 @@ bool HasInteractiveDesktop();
 TWindowsVersion WindowsVersion();
 // True under Wine (ntdll exports "wine_get_version").
 bool RunningUnderWine();
+// The most memory this process has used so far, in bytes, by its own
+// counters (GetProcessMemoryInfo): the peak working set and the peak of
+// committed private memory ("pagefile usage"). False when unknown.
+bool PeakMemory(uint64_t& workingSet, uint64_t& committed);
 // An environment variable of this process; false when it is not set.
 bool EnvironmentVariable(const String& name, String& value);
 // Replaces every %NAME% of a set variable (ExpandEnvironmentStringsW); names

@@ -1,5 +1,6 @@
 // The stand-in's world: mapped drives, path resolution, error codes and the
 // facts the system reports (module path, folders, language, version).
+#include <fstream>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -296,6 +297,19 @@ bool HasInteractiveDesktop() {
 TWindowsVersion WindowsVersion() {
   std::lock_guard lock(World().mutex);
   return World().version;
+}
+
+bool PeakMemory(uint64_t& workingSet, uint64_t& committed) {
+  // The peak resident and the peak virtual size of this process.
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  bool resident = false, virtualSize = false;
+  while (std::getline(status, line)) {
+    const auto kib = [&line] { return std::stoull(line.substr(line.find(':') + 1)) * 1024; };
+    if (line.rfind("VmHWM:", 0) == 0) workingSet = kib(), resident = true;
+    if (line.rfind("VmPeak:", 0) == 0) committed = kib(), virtualSize = true;
+  }
+  return resident && virtualSize;
 }
 
 bool RunningUnderWine() {

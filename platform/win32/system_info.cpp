@@ -1,6 +1,7 @@
 // System facts, resources and error codes on the Win32 API.
 #include <windows.h>
 
+#include <psapi.h>
 #include <shlobj.h>
 
 #include <vector>
@@ -89,6 +90,15 @@ TWindowsVersion WindowsVersion() {
     if (fn && fn(&info) == 0) return {info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber};
   }
   return {};
+}
+
+bool PeakMemory(uint64_t& workingSet, uint64_t& committed) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return false;
+  workingSet = counters.PeakWorkingSetSize;
+  committed = counters.PeakPagefileUsage;
+  return true;
 }
 
 bool RunningUnderWine() {

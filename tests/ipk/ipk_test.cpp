@@ -11,6 +11,7 @@
 #include "lib/stream.h"
 #include "lib/system.h"
 #include "package/setup_package.h"
+#include "platform/crypto.h"
 
 namespace fs = std::filesystem;
 
@@ -114,6 +115,20 @@ TEST_F(IpkTest, CreateListExtractVerifyRoundTrip) {
   EXPECT_EQ(Bytes(table.begin(), table.end()), stored.Bytes());
   EXPECT_EQ(Ipk({u"table", P(u"p.ipk")}), 2);
   EXPECT_EQ(Ipk({u"table", P(u"missing.ipk"), P(u"t")}), 1);
+
+  // With the digest: the SHA-256 of the package file; none for a package
+  // that fails its check.
+  ASSERT_EQ(Ipk({u"table", P(u"p.ipk"), P(u"p.table"), P(u"p.sha256")}), 0) << err_.str();
+  const std::string package = ReadFile(Path(u"p.ipk"));
+  platform::THash sha(platform::THashAlgorithm::Sha256);
+  sha.Update(package.data(), package.size());
+  const std::string digest = ReadFile(Path(u"p.sha256"));
+  EXPECT_EQ(Bytes(digest.begin(), digest.end()), sha.Final());
+  std::string damaged = package;
+  damaged[damaged.size() / 2] ^= 0x55;
+  std::ofstream(Path(u"bad.ipk"), std::ios::binary) << damaged;
+  EXPECT_EQ(Ipk({u"table", P(u"bad.ipk"), P(u"bad.table"), P(u"bad.sha256")}), 1);
+  EXPECT_FALSE(fs::exists(Path(u"bad.sha256")));
 }
 
 TEST_F(IpkTest, DeterministicWhateverTheArgumentOrder) {

@@ -8,6 +8,7 @@
 #include "lib/run_log.h"
 #include "platform/app_repo.h"
 #include "platform/setup_helpers.h"
+#include "package/package_stream.h"
 #include "product_test_util.h"
 #include "resources/installer_errors.h"
 
@@ -167,6 +168,35 @@ TEST_F(RollbackTest, AFailedFreshInstallationLeavesNothing) {
   EXPECT_EQ(Tree(IncludeTrailingBackslash(programs)), programsBefore);
   EXPECT_FALSE(platform::DirectoryExists(IncludeTrailingBackslash(programs) + u"Mivo"));
   EXPECT_FALSE(platform::DirectoryExists(journalFolder_));
+}
+
+// The package is decoded while its files are written: a byte that comes out
+// wrong (a fault of the decoder or of memory, after the package passed its
+// digest) is found by the checksum after the last file, and the run is
+// undone, whether it was a fresh installation or an update.
+TEST_F(RollbackTest, APackageFoundDamagedAfterItsFilesWereWrittenIsUndone) {
+  for (const bool update : {false, true}) {
+    SCOPED_TRACE(update ? "update" : "fresh");
+    String dest = work_ + u"Fresh\\";
+    if (update) {
+      OldInstallationAnew();
+      dest = work_;
+    }
+    const auto files = Tree(work_);
+    const auto entry = KeyValues(EntryKey());
+    SetSetupPackageDecodeFaultForTesting(10);
+    TStatusReaction reaction;
+    Create(u"/AUTO=\"" + dest + u"\" /SILENT /NOBACKUP");
+    ASSERT_NE(setup_->Resources().StreamedProduct(), nullptr);
+    Run(reaction);
+    SetSetupPackageDecodeFaultForTesting(-1);
+    ASSERT_TRUE(setup_->HasErrors());
+    EXPECT_EQ(setup_->Errors.Strings(0), u"Package was corrupted");
+    EXPECT_EQ(reaction.statuses.back(), u"Restoring the previous installation...");
+    EXPECT_EQ(Tree(work_), files);
+    EXPECT_EQ(KeyValues(EntryKey()), entry);
+    EXPECT_FALSE(platform::DirectoryExists(journalFolder_));
+  }
 }
 
 TEST_F(RollbackTest, ASuccessfulUpdateKeepsThePlayersSettingsAndLeavesNoJournal) {
