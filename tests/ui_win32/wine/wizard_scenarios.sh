@@ -437,15 +437,16 @@ if to_setup_page; then
       has 'Edit|C:\Old\Mivo\|1|1|' "chooser from $typed"
     done
     # A refused place taken through the chooser is refused as well: the
-    # product's folder inside the Windows folder.
+    # product's folder inside the Windows folder (which the chooser names as
+    # the file system does: Wine's is "windows").
     type_path 'C:\Windows'
     probe click 'Browse...' >/dev/null
     sleep 2
     probe answer 1 >/dev/null
     sleep 1
     listing=$(probe)
-    has 'Edit|C:\Windows\Mivo\|1|1|' "chooser from C:\Windows"
-    has 'Static|The folder "C:\Windows\Mivo\" cannot be used: it is the Windows folder' "chooser: refused"
+    has 'Edit|C:\windows\Mivo\|1|1|' "chooser from C:\Windows"
+    has 'Static|The folder "C:\windows\Mivo\" cannot be used: it is the Windows folder' "chooser: refused"
     has 'Button|Next >|1|0|' "chooser: refused, no Next"
     shot 11b-setup-refused-chooser
   fi
