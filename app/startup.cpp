@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -110,7 +112,14 @@ class TStartupLog {
 
  private:
   void Add(StringView line) {
-    std::string text = Utf16ToUtf8(TimeText("%Y-%m-%d %H:%M:%S  ") + String(line)) + "\r\n";
+    // To the millisecond: what the run's steps take shows in the log.
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const int ms = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count() % 1000);
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03d  ", ms);
+    std::string text = Utf16ToUtf8(TimeText("%Y-%m-%d %H:%M:%S") + String(line)) + "\r\n";
+    text.insert(19, fraction);
     if (file_)
       Write(text);
     else

@@ -1,12 +1,17 @@
 #include "product/setup_backup_archive.h"
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <chrono>
 #include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "lib/format.h"
@@ -24,6 +29,13 @@ constexpr size_t kWriteBuffer = 1 << 20;
 constexpr int64_t kHeldBytes = int64_t{4} << 20;
 constexpr uint16_t kUtf8Flag = 1 << 11;
 constexpr zip_uint32_t kDeflateLevel = 3;
+
+// Files up to this size are compressed ahead, on threads of their own, while
+// the archive is written; larger ones are compressed as they are written.
+// At most kAheadBytes of what was compressed ahead wait to be written.
+constexpr uint64_t kAheadFileLimit = uint64_t{2} << 20;
+constexpr uint64_t kAheadBytes = uint64_t{8} << 20;
+constexpr int kAheadThreads = 2;
 
 // Little-endian fields of the ZIP headers.
 uint32_t Get32(const uint8_t* p) {
@@ -250,6 +262,138 @@ class TArchiveOutput {
   std::vector<uint8_t> buffer_;
 };
 
+// The files of the archive compressed ahead: raw Deflate data, CRC-32 and
+// size of each small file, made in list order by a few threads while the
+// library writes earlier entries, so that reading and compressing use every
+// core. A file is read with read sharing only, from its base without
+// following a link, as the library's own reading does.
+class TCompressAhead {
+ public:
+  struct TEntry {
+    bool ready = false;
+    bool ahead = false;  // compressed here (else the library compresses it)
+    std::vector<uint8_t> data;
+    uint32_t crc = 0;
+    uint64_t size = 0;
+  };
+
+  TCompressAhead(const TSetupFileList& files, const std::vector<uint64_t>& sizes,
+                 const std::atomic<bool>* cancel)
+      : files_(files), sizes_(sizes), cancel_(cancel), entries_(sizes.size()) {
+    for (int i = 0; i < kAheadThreads; ++i) threads_.emplace_back([this] { Work(); });
+  }
+  ~TCompressAhead() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  // Waits for the entry; false when the run is cancelled meanwhile.
+  bool Wait(int index, TEntry*& entry) {
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+      if (cancel_ && *cancel_) return false;
+      if (entries_[static_cast<size_t>(index)].ready) break;
+      changed_.wait_for(guard, std::chrono::milliseconds(20));
+    }
+    entry = &entries_[static_cast<size_t>(index)];
+    return true;
+  }
+  // The entry was written: its memory goes.
+  void Done(int index) {
+    std::lock_guard<std::mutex> guard(lock_);
+    TEntry& entry = entries_[static_cast<size_t>(index)];
+    held_ -= entry.data.size();
+    std::vector<uint8_t>().swap(entry.data);
+    written_ = index + 1;
+    changed_.notify_all();
+  }
+
+ private:
+  void Work() {
+    std::vector<uint8_t> input;
+    for (;;) {
+      size_t index;
+      {
+        std::unique_lock<std::mutex> guard(lock_);
+        // The next entry, when what waits to be written leaves room (the
+        // next one to be written is always taken).
+        changed_.wait(guard, [this] {
+          return stop_ || next_ >= entries_.size() || held_ < kAheadBytes ||
+                 next_ <= static_cast<size_t>(written_);
+        });
+        if (stop_ || next_ >= entries_.size()) return;
+        index = next_++;
+      }
+      TEntry result;
+      const uint64_t size = sizes_[index];
+      if (size <= kAheadFileLimit && !(cancel_ && *cancel_)) {
+        result.ahead = Compress(files_.Items(static_cast<int>(index)), size, input, result);
+        if (!result.ahead) result.data.clear();
+      }
+      std::lock_guard<std::mutex> guard(lock_);
+      held_ += result.data.size();
+      result.ready = true;
+      entries_[index] = std::move(result);
+      changed_.notify_all();
+    }
+  }
+
+  // False when the file cannot be read here: the library then reads it
+  // itself, and reports why it cannot.
+  static bool Compress(const TSetupFileListItem& item, uint64_t size, std::vector<uint8_t>& input,
+                       TEntry& entry) {
+    try {
+      std::unique_ptr<TStream> stream = OpenFileBelow(
+          item.BaseFolder.empty() ? ExtractFilePath(item.FileName) : item.BaseFolder,
+          item.FileName, platform::kFileShareRead);
+      if (!stream) return false;
+      // No more than the size the file had when it was listed.
+      input.resize(static_cast<size_t>(size));
+      size_t filled = 0;
+      while (filled < input.size()) {
+        const int64_t n =
+            stream->Read(input.data() + filled, static_cast<int64_t>(input.size() - filled));
+        if (n < 0) return false;
+        if (n == 0) break;
+        filled += static_cast<size_t>(n);
+      }
+      entry.size = filled;
+      entry.crc = static_cast<uint32_t>(crc32(0L, input.data(), static_cast<uInt>(filled)));
+      z_stream z{};
+      if (deflateInit2(&z, static_cast<int>(kDeflateLevel), Z_DEFLATED, -MAX_WBITS, 8,
+                       Z_DEFAULT_STRATEGY) != Z_OK)
+        return false;
+      entry.data.resize(deflateBound(&z, static_cast<uLong>(filled)));
+      z.next_in = input.data();
+      z.avail_in = static_cast<uInt>(filled);
+      z.next_out = entry.data.data();
+      z.avail_out = static_cast<uInt>(entry.data.size());
+      const int result = deflate(&z, Z_FINISH);
+      entry.data.resize(z.total_out);
+      deflateEnd(&z);
+      return result == Z_STREAM_END;
+    } catch (...) {
+      return false;
+    }
+  }
+
+  const TSetupFileList& files_;
+  const std::vector<uint64_t>& sizes_;
+  const std::atomic<bool>* cancel_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<TEntry> entries_;
+  size_t next_ = 0;
+  int written_ = 0;
+  uint64_t held_ = 0;
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
+
 // One file read into the archive.
 class TArchiveInput {
  public:
@@ -258,9 +402,9 @@ class TArchiveInput {
   // compressing a small file).
   TArchiveInput(const TSetupFileListItem& item, uint64_t size, int index, TFailure& failure,
                 const TSetupBackupArchive::TOnItem& onItem, const std::atomic<bool>* cancel,
-                std::vector<uint8_t>& buffer)
+                std::vector<uint8_t>& buffer, TCompressAhead& ahead)
       : item_(item), size_(size), index_(index), failure_(failure), onItem_(onItem),
-        cancel_(cancel), buffer_(buffer) {
+        cancel_(cancel), buffer_(buffer), ahead_(ahead) {
     zip_error_init(&error_);
     uint64_t ignored = 0;
     if (!platform::FileSizeAndTime(item.FileName, ignored, time_)) time_ = 0;
@@ -286,15 +430,31 @@ class TArchiveInput {
       case ZIP_SOURCE_STAT: {
         auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &error_);
         if (!st) return -1;
+        if (!compressed_ && !ahead_.Wait(index_, compressed_)) {
+          zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+          return -1;
+        }
         zip_stat_init(st);
         st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
         st->size = size_;
         st->mtime = static_cast<time_t>(time_);
+        if (compressed_->ahead) {
+          // Raw Deflate data: the library writes it as it is.
+          st->valid |= ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
+          st->size = compressed_->size;
+          st->comp_size = compressed_->data.size();
+          st->comp_method = ZIP_CM_DEFLATE;
+          st->crc = compressed_->crc;
+        }
         return sizeof(zip_stat_t);
       }
       case ZIP_SOURCE_ERROR:
         return zip_error_to_data(&error_, data, len);
       case ZIP_SOURCE_OPEN:
+        if (compressed_ && compressed_->ahead) {
+          taken_ = 0;
+          return 0;
+        }
         // Read sharing only: a file that another program is writing fails
         // here instead of being archived half-written.
         // Reached from the item's base without following a link: a folder
@@ -311,6 +471,13 @@ class TArchiveInput {
         if (cancel_ && *cancel_) {
           zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
           return -1;
+        }
+        if (compressed_ && compressed_->ahead) {
+          const std::vector<uint8_t>& bytes = compressed_->data;
+          const size_t n = std::min<size_t>(static_cast<size_t>(len), bytes.size() - taken_);
+          std::memcpy(data, bytes.data() + taken_, n);
+          taken_ += n;
+          return static_cast<zip_int64_t>(n);
         }
         if (taken_ == filled_) {
           // No more than the size the file had when it was listed (which the
@@ -331,6 +498,8 @@ class TArchiveInput {
       }
       case ZIP_SOURCE_CLOSE:
         stream_.reset();
+        ahead_.Done(index_);
+        compressed_ = nullptr;
         if (onItem_) onItem_(index_);
         return 0;
       default:
@@ -359,6 +528,8 @@ class TArchiveInput {
   zip_error_t error_;
   std::unique_ptr<TStream> stream_;
   std::vector<uint8_t>& buffer_;
+  TCompressAhead& ahead_;
+  TCompressAhead::TEntry* compressed_ = nullptr;
   size_t filled_ = 0, taken_ = 0;
   uint64_t remaining_ = 0;
 };
@@ -435,10 +606,11 @@ void TSetupBackupArchive::Write(const String& path, const TSetupFileList& files,
   };
 
   std::vector<uint8_t> readBuffer;
+  TCompressAhead ahead(files, sizes, cancel);
   for (int i = 0; i < files.Count(); ++i) {
     const TSetupFileListItem& item = files.Items(i);
     auto* input = new TArchiveInput(item, sizes[static_cast<size_t>(i)], i, failure, onItem, cancel,
-                                    readBuffer);
+                                    readBuffer, ahead);
     zip_source_t* source = zip_source_function(archive, &TArchiveInput::Callback, input);
     if (!source) {
       delete input;
