@@ -313,8 +313,16 @@ class TCompressAhead {
   }
 
  private:
+  // The folder a worker read its last file from, held: the next file of the
+  // same folder is opened in it without walking there again.
+  struct TFolderCache {
+    String base, path;
+    std::unique_ptr<platform::TFolderHandle> folder;
+  };
+
   void Work() {
-    std::vector<uint8_t> input;
+    std::vector<uint8_t> input, output;
+    TFolderCache cache;
     for (;;) {
       size_t index;
       {
@@ -331,7 +339,8 @@ class TCompressAhead {
       TEntry result;
       const uint64_t size = sizes_[index];
       if (size <= kAheadFileLimit && !(cancel_ && *cancel_)) {
-        result.ahead = Compress(files_.Items(static_cast<int>(index)), size, input, result);
+        result.ahead =
+            Compress(files_.Items(static_cast<int>(index)), size, cache, input, output, result);
         if (!result.ahead) result.data.clear();
       }
       std::lock_guard<std::mutex> guard(lock_);
@@ -344,12 +353,24 @@ class TCompressAhead {
 
   // False when the file cannot be read here: the library then reads it
   // itself, and reports why it cannot.
-  static bool Compress(const TSetupFileListItem& item, uint64_t size, std::vector<uint8_t>& input,
-                       TEntry& entry) {
+  // input and output are the worker's buffers, kept from file to file; the
+  // entry gets exactly the compressed bytes.
+  static bool Compress(const TSetupFileListItem& item, uint64_t size, TFolderCache& cache,
+                       std::vector<uint8_t>& input, std::vector<uint8_t>& output, TEntry& entry) {
     try {
-      std::unique_ptr<TStream> stream = OpenFileBelow(
-          item.BaseFolder.empty() ? ExtractFilePath(item.FileName) : item.BaseFolder,
-          item.FileName, platform::kFileShareRead);
+      const String path = ExtractFilePath(item.FileName);
+      const String& base = item.BaseFolder.empty() ? path : item.BaseFolder;
+      if (!cache.folder || cache.path != path || cache.base != base) {
+        cache.folder.reset();
+        cache.folder = platform::OpenFolderBelow(base, path);
+        if (!cache.folder) return false;
+        cache.base = base;
+        cache.path = path;
+      }
+      std::unique_ptr<TStream> stream =
+          platform::OpenFileIn(*cache.folder, ExtractFileName(item.FileName),
+                               platform::kGenericRead, platform::kFileShareRead,
+                               platform::kOpenExisting);
       if (!stream) return false;
       // No more than the size the file had when it was listed.
       input.resize(static_cast<size_t>(size));
@@ -367,15 +388,16 @@ class TCompressAhead {
       if (deflateInit2(&z, static_cast<int>(kDeflateLevel), Z_DEFLATED, -MAX_WBITS, 8,
                        Z_DEFAULT_STRATEGY) != Z_OK)
         return false;
-      entry.data.resize(deflateBound(&z, static_cast<uLong>(filled)));
+      output.resize(deflateBound(&z, static_cast<uLong>(filled)));
       z.next_in = input.data();
       z.avail_in = static_cast<uInt>(filled);
-      z.next_out = entry.data.data();
-      z.avail_out = static_cast<uInt>(entry.data.size());
+      z.next_out = output.data();
+      z.avail_out = static_cast<uInt>(output.size());
       const int result = deflate(&z, Z_FINISH);
-      entry.data.resize(z.total_out);
       deflateEnd(&z);
-      return result == Z_STREAM_END;
+      if (result != Z_STREAM_END) return false;
+      entry.data.assign(output.begin(), output.begin() + static_cast<ptrdiff_t>(z.total_out));
+      return true;
     } catch (...) {
       return false;
     }

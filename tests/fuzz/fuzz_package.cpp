@@ -19,6 +19,7 @@
 #include "lib/stream.h"
 #include "package/lzma_streams.h"
 #include "package/package_crc.h"
+#include "package/package_stream.h"
 #include "package/setup_package.h"
 
 namespace {
@@ -73,6 +74,41 @@ std::vector<uint8_t> WrapCompressed(const uint8_t* data, size_t size) {
   return out;
 }
 
+// Checks that the files handed out while decoding are the payload's.
+class TCheckingSink : public ISetupPackageFileSink {
+ public:
+  TCheckingSink(const TSetupPackageReader& reader) : reader_(reader) {}
+  bool BeginFile(int index) override {
+    const auto& item = reader_.FileTable().Items(index);
+    at_ = item.Offset;
+    end_ = item.Offset + item.Size;
+    return index % 2 == 0;
+  }
+  void FileData(const uint8_t* data, size_t size) override {
+    Check(at_ + static_cast<int64_t>(size) <= end_);
+    Check(std::memcmp(data, reader_.Payload().data() + at_, size) == 0);
+    at_ += static_cast<int64_t>(size);
+  }
+  void EndFile() override { Check(at_ == end_); }
+
+ private:
+  const TSetupPackageReader& reader_;
+  int64_t at_ = 0, end_ = 0;
+};
+
+// A package that reads whole also streams, with its own table, whole and in
+// part.
+void Stream(const std::vector<uint8_t>& package, const TSetupPackageReader& reader) {
+  if (!CanStreamSetupPackage(reader.FileTable())) return;
+  for (const int64_t through : {int64_t{-1}, static_cast<int64_t>(reader.Payload().size() / 2)}) {
+    TReadOnlyMemoryStream stream(package.data(), static_cast<int64_t>(package.size()));
+    TCheckingSink sink(reader);
+    TSetupPackageStreamOptions options;
+    options.Through = through;
+    Check(StreamSetupPackage(stream, reader.FileTable(), kSetupPackageKey, sink, options));
+  }
+}
+
 void ReadAndExtract(const std::vector<uint8_t>& package) {
   TReadOnlyMemoryStream stream(package.data(), static_cast<int64_t>(package.size()));
   try {
@@ -89,6 +125,7 @@ void ReadAndExtract(const std::vector<uint8_t>& package) {
       Check(first->Size == 0 || std::memcmp(file->Memory(), reader.Payload().data() + first->Offset,
                                             static_cast<size_t>(first->Size)) == 0);
     }
+    Stream(package, reader);
   } catch (const ESetupPackageReadError&) {
   } catch (const EReadError&) {
   } catch (const EInvalidOperation& e) {
