@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -32,6 +33,10 @@ class THash {
  private:
   std::unique_ptr<State> state_;
 };
+
+// Adds the stream's bytes from its position to its end, in 1 MiB chunks.
+// stop, when given, is looked at before each chunk: false when it was set.
+bool HashStream(THash& hash, TStream& stream, const std::atomic<bool>* stop = nullptr);
 
 using TMd5Digest = std::array<uint8_t, 16>;
 using TSha256Digest = std::array<uint8_t, 32>;

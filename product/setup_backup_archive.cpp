@@ -37,6 +37,12 @@ constexpr uint64_t kAheadFileLimit = uint64_t{2} << 20;
 constexpr uint64_t kAheadBytes = uint64_t{8} << 20;
 constexpr int kAheadThreads = 2;
 
+// The folder an item is read from without following a link: its base, or
+// its own folder.
+String BaseOf(const TSetupFileListItem& item) {
+  return item.BaseFolder.empty() ? ExtractFilePath(item.FileName) : item.BaseFolder;
+}
+
 // Little-endian fields of the ZIP headers.
 uint32_t Get32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -359,7 +365,7 @@ class TCompressAhead {
                        std::vector<uint8_t>& input, std::vector<uint8_t>& output, TEntry& entry) {
     try {
       const String path = ExtractFilePath(item.FileName);
-      const String& base = item.BaseFolder.empty() ? path : item.BaseFolder;
+      const String base = BaseOf(item);
       if (!cache.folder || cache.path != path || cache.base != base) {
         cache.folder.reset();
         cache.folder = platform::OpenFolderBelow(base, path);
@@ -481,9 +487,7 @@ class TArchiveInput {
         // here instead of being archived half-written.
         // Reached from the item's base without following a link: a folder
         // swapped for one since the listing fails here.
-        stream_ = OpenFileBelow(
-            item_.BaseFolder.empty() ? ExtractFilePath(item_.FileName) : item_.BaseFolder,
-            item_.FileName, platform::kFileShareRead);
+        stream_ = OpenFileBelow(BaseOf(item_), item_.FileName, platform::kFileShareRead);
         if (!stream_) return Fail(ZIP_ER_OPEN, platform::LastError());
         if (buffer_.size() < kReadBuffer) buffer_.resize(kReadBuffer);
         filled_ = taken_ = 0;

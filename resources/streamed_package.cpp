@@ -12,7 +12,6 @@ namespace {
 // pictures that the script, the pages and the steps read), up to a total.
 constexpr int64_t kKeptFileLimit = int64_t{4} << 20;
 constexpr int64_t kKeptTotalLimit = int64_t{16} << 20;
-constexpr size_t kReadChunk = size_t{1} << 20;
 
 // Raised inside the check when the package is destroyed early.
 class ECheckStopped : public Exception {
@@ -74,12 +73,8 @@ TStreamedPackage::TStreamedPackage(std::unique_ptr<TStream> source,
   check_ = std::make_unique<TBackgroundJob>(
       [this, digest = std::move(digest)](const std::atomic<bool>& stop) {
         platform::THash sha(platform::THashAlgorithm::Sha256);
-        std::vector<uint8_t> buffer(kReadChunk);
         source_->SetPosition(0);
-        for (int64_t n; (n = source_->Read(buffer.data(), static_cast<int64_t>(buffer.size()))) > 0;) {
-          if (stop) throw ECheckStopped();
-          sha.Update(buffer.data(), static_cast<size_t>(n));
-        }
+        if (!platform::HashStream(sha, *source_, &stop)) throw ECheckStopped();
         if (sha.Final() != digest) throw ESetupPackageReadError();
       });
 }

@@ -4,12 +4,27 @@
 
 namespace platform {
 
-TMd5Digest TMd5::Final() {
-  const std::vector<uint8_t> bytes = hash_.Final();
+namespace {
+
+TMd5Digest ToMd5Digest(const std::vector<uint8_t>& bytes) {
   TMd5Digest digest{};
   std::copy_n(bytes.begin(), std::min(bytes.size(), digest.size()), digest.begin());
   return digest;
 }
+
+}  // namespace
+
+bool HashStream(THash& hash, TStream& stream, const std::atomic<bool>* stop) {
+  std::vector<uint8_t> buffer(1 << 20);
+  for (;;) {
+    if (stop && *stop) return false;
+    const int64_t n = stream.Read(buffer.data(), static_cast<int64_t>(buffer.size()));
+    if (n <= 0) return true;
+    hash.Update(buffer.data(), static_cast<size_t>(n));
+  }
+}
+
+TMd5Digest TMd5::Final() { return ToMd5Digest(hash_.Final()); }
 
 TMd5Digest Md5(const void* data, size_t size) {
   TMd5 md5;
@@ -18,14 +33,9 @@ TMd5Digest Md5(const void* data, size_t size) {
 }
 
 TMd5Digest Md5(TStream& stream) {
-  TMd5 md5;
-  std::vector<uint8_t> buffer(1 << 20);
-  for (;;) {
-    const int64_t n = stream.Read(buffer.data(), static_cast<int64_t>(buffer.size()));
-    if (n <= 0) break;
-    md5.Update(buffer.data(), static_cast<size_t>(n));
-  }
-  return md5.Final();
+  THash md5(THashAlgorithm::Md5);
+  HashStream(md5, stream);
+  return ToMd5Digest(md5.Final());
 }
 
 String DigestToHex(const uint8_t* digest, size_t size) {

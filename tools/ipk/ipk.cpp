@@ -461,9 +461,7 @@ int Table(const std::vector<String>& args) {
   if (a.plain.size() == 3) {
     auto stream = OpenFileStream(a.plain[0]);
     platform::THash sha(platform::THashAlgorithm::Sha256);
-    std::vector<uint8_t> buffer(1 << 20);
-    for (int64_t n; (n = stream->Read(buffer.data(), static_cast<int64_t>(buffer.size()))) > 0;)
-      sha.Update(buffer.data(), static_cast<size_t>(n));
+    platform::HashStream(sha, *stream);
     const std::vector<uint8_t> digest = sha.Final();
     TOutputFile out(ToPath(a.plain[2]));
     out.WriteBuffer(digest.data(), static_cast<int64_t>(digest.size()));
